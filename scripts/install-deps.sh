@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs every Debian package Marlune needs to build, play and be tested.
+# Runs apt-get update once and installs only what is missing.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config
+  libsdl2-dev libsdl2-image-dev libsdl2-ttf-dev
+  libgl-dev libglu1-mesa-dev libgl1-mesa-dri
+  librtaudio-dev libstk-dev
+  libgtest-dev libbenchmark-dev
+  fonts-dejavu-core
+  xvfb xdotool x11-utils imagemagick
+  pulseaudio pulseaudio-utils sox
+  python3
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+  sudo="sudo"
+fi
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update
+$sudo apt-get install -y --no-install-recommends "${missing[@]}"
