@@ -1,0 +1,81 @@
+#include "audio_mixer.h"
+
+#include "common.h"
+#include "game_state.h"
+#include "input_source.h"
+#include "sound_pad.h"
+
+namespace {
+constexpr double kPadGain = 0.5;
+constexpr double kLateWindowSteps = 0.125;
+
+// Channel a reader's right output comes from: 1, or 0 for a one-channel file.
+template <typename Reader>
+unsigned int RightChannel(const Reader& reader) {
+  return reader.channelsOut() > 1 ? 1 : 0;
+}
+
+// Appends the limited mix to the open recording. The mutex keeps the main thread from
+// closing the file in the middle of a write.
+void Record(GameState& state, const double* out, unsigned int nFrames) {
+  SDL_LockMutex(state.mutex);
+  if (state.recording.load(std::memory_order_acquire)) {
+    state.recordFrames.resize(nFrames, 2);
+    for (unsigned int i = 0; i < 2 * nFrames; ++i) state.recordFrames[i] = out[i];
+    state.recorder.tick(state.recordFrames);
+  }
+  SDL_UnlockMutex(state.mutex);
+}
+}  // namespace
+
+int AudioMixerCallback(void* outputBuffer, void* /*inputBuffer*/, unsigned int nFrames,
+                       double streamTime, RtAudioStreamStatus /*status*/, void* /*userData*/) {
+  GameState& state = gameState;
+  double* out = static_cast<double*>(outputBuffer);
+  uint8_t buttons = static_cast<uint8_t>(Input().MouseState(nullptr, nullptr) & 0xFF);
+
+  for (unsigned int i = 0; i < 2 * nFrames; ++i) out[i] = 0.0;
+  if (nFrames > GameState::kMaxBufferFrames) return 0;  // never granted; stay silent
+
+  state.ApplyRequests();
+
+  double* scratch = state.scratch.data();
+  SDL_LockMutex(state.mutex);
+  for (size_t p = 0; p < state.pads.size(); ++p) {
+    state.pads[p]->AudioCallback(scratch, nFrames, streamTime);
+    for (unsigned int j = 0; j < 2 * nFrames; ++j) out[j] += kPadGain * scratch[j];
+  }
+  SDL_UnlockMutex(state.mutex);
+
+  stk::FileWvIn* effects[] = {&state.startSound, &state.stopSound, &state.selectSound,
+                              &state.loadedSound, &state.quitSound};
+  unsigned int effectRight[5];
+  for (int e = 0; e < 5; ++e) effectRight[e] = RightChannel(*effects[e]);
+  const unsigned int themeRight = RightChannel(state.menuTheme);
+  for (unsigned int f = 0; f < nFrames; ++f) {
+    double& left = out[2 * f];
+    double& right = out[2 * f + 1];
+    const double theme = state.menuTheme.tick(0);
+    const double gain = state.menuThemeEnvelope.tick();
+    left += theme * gain;
+    for (stk::FileWvIn* effect : effects) left += effect->tick(0);
+    right += state.menuTheme.lastOut(themeRight) * gain;
+    for (int e = 0; e < 5; ++e) right += effects[e]->lastOut(effectRight[e]);
+  }
+
+  for (unsigned int f = 0; f < nFrames; ++f) LimitFrame(out[2 * f], out[2 * f + 1]);
+
+  // Shift + left is the one-button way to right-click.
+  if ((buttons & SDL_BUTTON_LMASK) && Input().ShiftHeld()) buttons |= SDL_BUTTON_RMASK;
+  state.lastStreamTime.store(streamTime, std::memory_order_relaxed);
+  state.lastMouseButtons.store(buttons, std::memory_order_relaxed);
+
+  if (state.recording.load(std::memory_order_acquire)) Record(state, out, nFrames);
+
+  const double rate = state.clock->SampleRate();
+  state.loopOptions.lateWindow.store(
+      static_cast<double>(StepsToSamples(kLateWindowSteps)) / rate +
+          static_cast<double>(state.bufferFrames.load(std::memory_order_relaxed)) / rate,
+      std::memory_order_relaxed);
+  return 0;
+}

@@ -1,0 +1,167 @@
+#include "common.h"
+
+#include <sys/stat.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "content_fonts.h"
+#include "game_state.h"
+#include "input_source.h"
+
+const char* MARLUNE_VERSION = "1.03";
+
+void FatalError(std::string message) {
+  std::fprintf(stderr, "Error:%s\n", message.c_str());
+  std::exit(1);
+}
+
+bool FileExists(std::string path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0;
+}
+
+int PadToPowerOfTwo(int n) {
+  if (n < 2) return 1;
+  int result = 1;
+  for (unsigned int v = static_cast<unsigned int>(n - 1); v != 0; v >>= 1) result <<= 1;
+  return result;
+}
+
+bool VerticalFlip(SDL_Surface* source, SDL_Surface* destination) {
+  SDL_SetSurfaceAlphaMod(source, 255);
+  for (int row = 0; row < source->h; ++row) {
+    SDL_Rect from{0, row, source->w, 1};
+    SDL_Rect to{0, source->h - 1 - row, source->w, 1};
+    if (SDL_UpperBlit(source, &from, destination, &to) != 0) return false;
+  }
+  return true;
+}
+
+void DrawVersionNumber() {
+  char label[32];
+  std::snprintf(label, sizeof label, "Marlune v%s", MARLUNE_VERSION);
+  RenderText(content.smallFont, SDL_Color{255, 255, 255, 0}, 0.0f, 0.0f, label);
+}
+
+// ---- Loop timing ----
+
+int TimeToStep(double t) { return gameState.loopOptions.TimeToStep(t); }
+
+bool StepChange(double t) {
+  return TimeToStep(t) != TimeToStep(gameState.lastStreamTime.load(std::memory_order_relaxed));
+}
+
+bool LateTimingWindow(double t) {
+  const LoopOptions& loop = gameState.loopOptions;
+  const double r = t - loop.startTime;
+  const double length = loop.LoopLength();
+  const double streamTime = r - static_cast<int>(r / length) * length;
+  const int steps = loop.StepsPerLoop();
+  const int step = static_cast<int>(steps * (streamTime / length));
+  const double currentStepTime = ((60 * loop.beatsPerLoop) / loop.tempo * step) / steps;
+  // At the very start of a step the difference is zero (or a hair below it through rounding);
+  // that instant counts as inside the window.
+  return loop.lateWindow.load(std::memory_order_relaxed) > streamTime - currentStepTime;
+}
+
+bool BeatWindow(double t) {
+  const int step = TimeToStep(t);
+  if (step % gameState.loopOptions.stepsPerBeat != 0) return false;
+  if (StepChange(t)) return true;
+  return LateTimingWindow(t);
+}
+
+int64_t StepsToSamples(double steps) {
+  const LoopOptions& loop = gameState.loopOptions;
+  const double rate = gameState.clock->SampleRate();
+  return static_cast<int64_t>(rate * (loop.LoopLength() * steps / loop.StepsPerLoop()));
+}
+
+double KeyToFrequency(int key) { return 440.0 * std::pow(2.0, (key - 69) / 12.0); }
+
+// ---- Pointer input ----
+
+namespace {
+constexpr uint32_t kLeft = SDL_BUTTON_LMASK;
+constexpr uint32_t kRight = SDL_BUTTON_RMASK;
+
+uint32_t Buttons() { return Input().MouseState(nullptr, nullptr); }
+uint8_t LastButtons() { return gameState.lastMouseButtons.load(std::memory_order_relaxed); }
+}  // namespace
+
+int MouseX() {
+  int x = 0;
+  Input().MouseState(&x, nullptr);
+  return x;
+}
+
+int MouseY() {
+  int y = 0;
+  Input().MouseState(nullptr, &y);
+  return 600 - y;
+}
+
+bool MouseWithin(float x, float y, float w, float h) {
+  int mx = 0;
+  int my = 0;
+  Input().MouseState(&mx, &my);
+  const float px = static_cast<float>(mx);
+  const float py = static_cast<float>(600 - my);
+  if (px < x) return false;
+  if (px > x + w) return false;
+  if (py < y) return false;
+  if (py > y + h) return false;
+  return true;
+}
+
+bool MouseLeftButton() { return (Buttons() & kLeft) && !Input().ShiftHeld(); }
+
+bool MouseRightButton() {
+  const uint32_t buttons = Buttons();
+  return (buttons & kRight) || ((buttons & kLeft) && Input().ShiftHeld());
+}
+
+bool MouseLeftClick() { return MouseLeftButton() && !(LastButtons() & kLeft); }
+
+bool MouseLeftUnclick() { return (LastButtons() & kLeft) && !(Buttons() & kLeft); }
+
+bool MouseRightClick() { return MouseRightButton() && !(LastButtons() & kRight); }
+
+// ---- Numeric helpers ----
+
+int clamp(int value, int low, int high) {
+  if (value < low) return low;
+  if (value <= high) return value;
+  return high;
+}
+
+float clampf(float value, float low, float high) {
+  if (value < low) return low;
+  if (high < value) return high;
+  return value;
+}
+
+SDL_Color ColorBlend(SDL_Color from, SDL_Color to, float t) {
+  t = clampf(t, 0.0f, 1.0f);
+  auto mix = [t](Uint8 a, Uint8 b) { return static_cast<Uint8>(a * (1.0f - t) + b * t); };
+  return SDL_Color{mix(from.r, to.r), mix(from.g, to.g), mix(from.b, to.b), 0};
+}
+
+void NormalizeVector(float* x, float* y, float length) {
+  const float d = std::sqrt(*x * *x + *y * *y);
+  if (d == 0.0f) return;
+  *x *= length / d;
+  *y *= length / d;
+}
+
+float Distance(float x1, float y1, float x2, float y2) {
+  const float dx = x2 - x1;
+  const float dy = y2 - y1;
+  return std::sqrt(dx * dx + dy * dy);
+}
+
+float RandomFloat(float low, float high) {
+  return low + static_cast<float>(std::rand()) * (1.0f / 2147483648.0f) * (high - low);
+}

@@ -1,0 +1,52 @@
+#include "game_scene.h"
+
+#include <SDL_opengl.h>
+
+#include "content_fonts.h"
+#include "game_state.h"
+#include "main_menu_scene.h"
+#include "sound_pad.h"
+
+void GameScene::TearDownGame() {
+  SDL_LockMutex(gameState.mutex);
+  for (size_t i = 0; i < gameState.pads.size(); ++i) delete gameState.pads[i];
+  gameState.pads.clear();
+  // Closing under the mutex keeps the callback from writing into a file being closed.
+  if (gameState.recording.load()) {
+    gameState.recording.store(false);
+    gameState.recorder.closeFile();
+  }
+  SDL_UnlockMutex(gameState.mutex);
+}
+
+bool GameScene::InputLogic() {
+  SDL_Event event;
+  while (SDL_PollEvent(&event)) {
+    if (event.type == SDL_QUIT) {
+      TearDownGame();
+      return false;
+    }
+    if (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE) {
+      // ReturnToMenu deletes this scene; the rest of the frame's events are handled without
+      // touching it (a second Escape returns to the menu once more).
+      ReturnToMenu();
+    }
+  }
+  return true;
+}
+
+void GameScene::Draw() {
+  content.gameBackdrop.Draw(0.0f, 0.0f, 0.0f);
+  for (size_t i = 0; i < gameState.pads.size(); ++i) {
+    glPushAttrib(GL_ALL_ATTRIB_BITS);
+    gameState.pads[i]->Draw();
+    glPopAttrib();
+  }
+}
+
+void GameScene::ReturnToMenu() {
+  TearDownGame();
+  gameState.FadeMenuTheme(1.0);
+  gameState.RestartSound(SoundEffect::kStop);
+  gameState.ReplaceScene(new MainMenuScene());
+}

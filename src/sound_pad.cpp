@@ -1,0 +1,1 @@
+#include "sound_pad.h"

@@ -1,0 +1,29 @@
+#pragma once
+// The one function the audio back end calls, on its own thread, for every output buffer: it
+// runs every pad, mixes them with the menu theme and the interface sounds, limits the sum,
+// feeds the recorder and publishes the buffer's stream time, mouse buttons and late window.
+
+#include "RtAudio.h"
+
+// Fills 2 * nFrames interleaved stereo doubles for the buffer that starts at streamTime
+// (seconds). Audio thread only; always returns 0.
+int AudioMixerCallback(void* outputBuffer, void* inputBuffer, unsigned int nFrames,
+                       double streamTime, RtAudioStreamStatus status, void* userData);
+
+// Stereo-linked instantaneous limiter: a frame whose louder channel exceeds 0.8 rises a sixth
+// as fast above it; the result is clamped to [-1, 1].
+inline void LimitFrame(double& left, double& right) {
+  constexpr double kThreshold = 0.8;
+  constexpr double kRatio = 6.0;
+  const double l = left < 0.0 ? -left : left;
+  const double r = right < 0.0 ? -right : right;
+  const double peak = l > r ? l : r;
+  if (peak <= kThreshold) return;
+  const double gain = (kThreshold + (peak - kThreshold) / kRatio) / peak;
+  left *= gain;
+  right *= gain;
+  if (left > 1.0) left = 1.0;
+  if (left < -1.0) left = -1.0;
+  if (right > 1.0) right = 1.0;
+  if (right < -1.0) right = -1.0;
+}

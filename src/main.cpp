@@ -1,0 +1,158 @@
+// Marlune: start-up, the fixed-rate frame loop and shutdown.
+
+#include <SDL.h>
+#include <SDL_opengl.h>
+#include <SDL_ttf.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+#include "Stk.h"
+#include "common.h"
+#include "content_fonts.h"
+#include "game_state.h"
+#include "sprite.h"
+#include "texture.h"
+
+SDL_Window* window = nullptr;
+
+namespace {
+
+constexpr Uint32 kFramePeriodMs = 16;
+
+// Waits until the tick counter passes deadline (unsigned 32-bit comparison): sleeps while more
+// than about 2 ms remain, then yields for millisecond accuracy.
+void WaitUntil(Uint32 deadline) {
+  for (;;) {
+    const Uint32 now = SDL_GetTicks();
+    const Sint32 remaining = static_cast<Sint32>(deadline - now);
+    if (remaining < 0) return;
+    if (remaining > 2) {
+      SDL_Delay(static_cast<Uint32>(remaining - 2));
+    } else {
+      SDL_Delay(0);
+    }
+  }
+}
+
+// A first SIGINT or SIGTERM asks the program to quit through its normal shutdown, so an open
+// recording is completed; a second one ends the process at once.
+volatile std::sig_atomic_t signalsReceived = 0;
+
+void OnSignal(int) {
+  if (signalsReceived++ > 0) _exit(130);
+  SDL_Event quit;
+  SDL_zero(quit);
+  quit.type = SDL_QUIT;
+  SDL_PushEvent(&quit);
+}
+
+void ChangeToResourceFolder(const char* programPath) {
+  const std::string path = programPath != nullptr ? programPath : "";
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return;
+  const std::string resources = path.substr(0, slash) + "/../Resources";
+  if (chdir(resources.c_str()) != 0) {
+    // Assets are looked up relative to the current folder; their loaders report what is missing.
+  }
+}
+
+void SetWindowIcon() {
+  SDL_RWops* file = SDL_RWFromFile("MarluneContent/img/icon32.bmp", "rb");
+  if (file == nullptr) return;
+  SDL_Surface* icon = SDL_LoadBMP_RW(file, 1);
+  if (icon == nullptr) return;
+  SDL_SetColorKey(icon, SDL_TRUE, SDL_MapRGB(icon->format, 255, 0, 255));
+  SDL_SetWindowIcon(window, icon);
+  SDL_FreeSurface(icon);
+}
+
+void MainLoop() {
+  Uint32 deadline = SDL_GetTicks() + kFramePeriodMs;
+  WaitUntil(deadline);
+  for (;;) {
+    if (!gameState.scene->InputLogic()) return;
+    glClear(GL_COLOR_BUFFER_BIT);
+    gameState.scene->Draw();  // InputLogic may have replaced the scene
+    DrawVersionNumber();
+    SDL_GL_SwapWindow(window);
+    deadline += kFramePeriodMs;
+    WaitUntil(deadline);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  ChangeToResourceFolder(argc > 0 ? argv[0] : nullptr);
+
+  if (SDL_Init(SDL_INIT_EVERYTHING) != 0) FatalError("Couldn't initialize SDL");
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
+
+  char title[32];
+  std::snprintf(title, sizeof title, "Marlune v%s", MARLUNE_VERSION);
+  window = SDL_CreateWindow(title, SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, 800, 600,
+                            SDL_WINDOW_OPENGL);
+  if (window == nullptr) FatalError("Couldn't set video mode");
+  SDL_GL_CreateContext(window);
+  SetWindowIcon();
+
+  glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  glOrtho(0, 800, 0, 600, -1, 1);
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+
+  Texture loadingTexture;
+  loadingTexture.Load("MarluneContent/img/loading.png");
+  Sprite loading;
+  loading.Initialize(&loadingTexture, 0, 0, 800, 600, 0, 0);
+  glClear(GL_COLOR_BUFFER_BIT);
+  loading.Draw(0.0f, 0.0f, 0.0f);
+  SDL_GL_SwapWindow(window);
+
+  std::srand(static_cast<unsigned int>(std::time(nullptr)));
+  if (TTF_Init() != 0) FatalError("Couldn't initialize SDL_ttf");
+  stk::Stk::setRawwavePath("MarluneContent/sfx/rawwaves/");
+
+  try {
+    gameState.InitRtAudio();
+  } catch (stk::StkError&) {
+    // The synthesis library has already printed what could not be read.
+    std::exit(1);
+  }
+
+  content.Load();
+  content.menuBackdropTexture.Load("MarluneContent/img/backdrop_main_menu.png");
+  content.menuBackdrop.Initialize(&content.menuBackdropTexture, 0, 0, 800, 600, 0, 0);
+  content.gameBackdropTexture.Load("MarluneContent/img/backdrop_game.png");
+  content.gameBackdrop.Initialize(&content.gameBackdropTexture, 0, 0, 800, 600, 0, 0);
+
+  gameState.RestartSound(SoundEffect::kLoaded);
+  SDL_Event event;
+  while (SDL_PollEvent(&event)) {
+  }
+  gameState.FadeMenuTheme(1.0);
+
+  MainLoop();
+
+  gameState.FadeMenuTheme(0.0);
+  gameState.RestartSound(SoundEffect::kQuit);
+  SDL_Delay(1000);
+  loadingTexture.Unload();
+  TTF_CloseFont(content.smallFont);
+  TTF_CloseFont(content.mediumFont);
+  TTF_CloseFont(content.largeFont);
+  content.menuBackdropTexture.Unload();
+  content.gameBackdropTexture.Unload();
+  gameState.DeinitRtAudio();
+  TTF_Quit();
+  SDL_Quit();
+  return 0;
+}
