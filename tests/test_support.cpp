@@ -1,0 +1,100 @@
+#include "test_support.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include "FileWvOut.h"
+#include "audio_mixer.h"
+#include "sound_pad.h"
+
+uint32_t FakeInput::MouseState(int* x, int* y) const {
+  if (x != nullptr) *x = sdlX;
+  if (y != nullptr) *y = sdlY;
+  return buttons;
+}
+
+void FakeInput::MoveTo(int x, int y) {
+  sdlX = x;
+  sdlY = 600 - y;
+}
+
+void EngineTest::SetUp() {
+  SetInputSource(&input);
+  gameState.clock = &clock;
+  NoteChord chord(49, 12);
+  chord.AddNote(0);
+  gameState.loopOptions.chord.Install(chord);
+  gameState.loopOptions.lateWindow.store(0.0);
+  gameState.lastStreamTime.store(0.0);
+  gameState.lastMouseButtons.store(0);
+  gameState.bufferFrames.store(512);
+  gameState.recording.store(false);
+}
+
+void EngineTest::TearDown() {
+  for (SoundPad* pad : gameState.pads) delete pad;
+  gameState.pads.clear();
+  if (gameState.recording.load()) {
+    gameState.recording.store(false);
+    gameState.recorder.closeFile();
+  }
+  SetInputSource(nullptr);
+}
+
+std::vector<double> EngineTest::RunBuffer(double t, unsigned int nFrames) {
+  std::vector<double> out(2 * nFrames, 0.0);
+  AudioMixerCallback(out.data(), nullptr, nFrames, t, 0, nullptr);
+  return out;
+}
+
+std::vector<double> EngineTest::RunSeconds(double t0, double seconds, unsigned int nFrames) {
+  std::vector<double> all;
+  const int buffers = static_cast<int>(std::ceil(seconds * 44100.0 / nFrames));
+  for (int i = 0; i < buffers; ++i) {
+    const std::vector<double> out = RunBuffer(t0 + i * nFrames / 44100.0, nFrames);
+    all.insert(all.end(), out.begin(), out.end());
+  }
+  return all;
+}
+
+void EngineTest::AddPad(SoundPad* pad) { gameState.pads.push_back(pad); }
+
+void WriteTestWav(const std::string& path, const std::vector<double>& samples,
+                  unsigned int channels) {
+  stk::FileWvOut out(path, channels, stk::FileWrite::FILE_WAV, stk::Stk::STK_SINT16);
+  stk::StkFrames frames(samples.size() / channels, channels);
+  for (size_t i = 0; i < samples.size(); ++i) frames[i] = samples[i];
+  out.tick(frames);
+  out.closeFile();
+}
+
+std::vector<double> LeftChannel(const std::vector<double>& stereo) {
+  std::vector<double> left(stereo.size() / 2);
+  for (size_t i = 0; i < left.size(); ++i) left[i] = stereo[2 * i];
+  return left;
+}
+
+double Peak(const std::vector<double>& samples, size_t from, size_t to) {
+  double peak = 0.0;
+  for (size_t i = from; i < std::min(to, samples.size()); ++i) {
+    peak = std::max(peak, std::fabs(samples[i]));
+  }
+  return peak;
+}
+
+double Rms(const std::vector<double>& samples, size_t from, size_t to) {
+  to = std::min(to, samples.size());
+  if (to <= from) return 0.0;
+  double sum = 0.0;
+  for (size_t i = from; i < to; ++i) sum += samples[i] * samples[i];
+  return std::sqrt(sum / (to - from));
+}
+
+std::string MakeTempDir() {
+  char pattern[] = "/tmp/marlune_test_XXXXXX";
+  const char* dir = mkdtemp(pattern);
+  return dir != nullptr ? dir : "/tmp";
+}
