@@ -1,0 +1,19 @@
+// The generated pictures: window icon, loading screen and the two backdrops.
+#pragma once
+
+#include <string>
+
+namespace content {
+
+// Window size the pictures are made for, in pixels.
+constexpr int kScreenWidth = 800;
+constexpr int kScreenHeight = 600;
+
+// Each writes one file and returns false with SDL's error set on failure.
+// `fontPath` is the TrueType font used for the title lettering.
+bool WriteIcon(const std::string& path);
+bool WriteLoadingImage(const std::string& path, const std::string& fontPath);
+bool WriteMenuBackdrop(const std::string& path, const std::string& fontPath);
+bool WriteGameBackdrop(const std::string& path, const std::string& fontPath);
+
+}  // namespace content
