@@ -1,0 +1,221 @@
+#!/usr/bin/env bash
+# rig.sh - runs one command inside a private, headless desktop: a virtual X
+# display and a private PulseAudio server with a silent "null" sink.
+#
+# Usage:
+#   scripts/rig.sh [--no-audio] [--no-display] [--capture OUT.wav] [--keep DIR]
+#                  [--screen WxH] -- command args...
+#
+#   --no-audio      Start no sound server and make sure the command finds no audio
+#                   device: PULSE_SERVER points at a socket that does not exist,
+#                   client autospawn is off and JACK may not start a server. This
+#                   machine has no ALSA card (no /dev/snd), so RtAudio sees no
+#                   device at all; on a machine with a sound card ALSA would still
+#                   offer it (the rig cannot hide hardware).
+#   --no-display    Start no X server; DISPLAY is unset for the command.
+#   --capture FILE  Record everything played into the sink to FILE (WAV, 44100 Hz,
+#                   2 channels, s16le) from before the command starts until it ends.
+#                   The file is complete (valid header) when rig.sh returns.
+#   --keep DIR      Keep the rig's temporary folder (logs, sockets) by moving it to
+#                   DIR at the end instead of deleting it.
+#   --screen WxH    Size of the virtual screen (default 1024x768; depth is 24 bit).
+#
+# The command runs with these variables set:
+#   DISPLAY         ":N" of the rig's own Xvfb (unset with --no-display)
+#   PULSE_SERVER    "unix:$RIG_DIR/pulse/native" (a missing socket with --no-audio)
+#   PULSE_COOKIE, PULSE_CLIENTCONFIG  private files, so clients neither read nor
+#                   create anything in the user's home and never autospawn a server
+#   JACK_NO_START_SERVER=1
+#   RIG_SINK        name of the null sink ("rig_sink"); its monitor source is
+#                   "$RIG_SINK.monitor" (empty with --no-audio)
+#   RIG_DIR         the rig's temporary folder (scratch space for the command)
+#   RIG_CAPTURE     the --capture file, if any
+#   RIG_SCREEN_W, RIG_SCREEN_H  size of the virtual screen
+# Inherited DISPLAY, PULSE_SERVER, PULSE_SINK, PULSE_SOURCE, XAUTHORITY are
+# dropped: the rig never talks to a display or sound server that the user runs.
+#
+# Guarantees:
+#   - The command starts only after the display answers (xdpyinfo), the sound
+#     server answers (pactl info) and the capture, if any, is recording.
+#   - rig.sh returns the command's exit status. If the rig itself cannot be set
+#     up it prints "rig: ..." to stderr and returns 125 without running it.
+#   - On every way out (normal end, error, Ctrl-C, SIGTERM) it stops the command
+#     if still running, then the capture (SIGINT, so the WAV header is
+#     finalised), then PulseAudio, then Xvfb, and removes its temporary folder
+#     (unless --keep). No Xvfb, pulseaudio or parec process is left behind.
+#   - PulseAudio runs with its own HOME, XDG_RUNTIME_DIR, PULSE_RUNTIME_PATH and
+#     PULSE_STATE_PATH inside the temporary folder, no pid file, and a socket in
+#     that folder; it accepts anonymous clients. As root it prints a warning
+#     ("This program is not intended to be run as root") into its log: harmless.
+#
+# Logs (in RIG_DIR, handy with --keep): xvfb.log, pulse.log, capture.log.
+set -uo pipefail
+
+readonly SINK=rig_sink
+audio=1
+display=1
+capture=""
+keep=""
+screen=1024x768
+
+die() { echo "rig: $*" >&2; exit 125; }
+usage() { sed -n '2,/^set -uo/p' "$0" | sed '$d; s/^# \{0,1\}//' >&2; exit 125; }
+
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --no-audio) audio=0 ;;
+    --no-display) display=0 ;;
+    --capture) [ $# -ge 2 ] || usage; capture=$2; shift ;;
+    --keep) [ $# -ge 2 ] || usage; keep=$2; shift ;;
+    --screen) [ $# -ge 2 ] || usage; screen=$2; shift ;;
+    -h|--help) usage ;;
+    --) shift; break ;;
+    *) usage ;;
+  esac
+  shift
+done
+[ $# -gt 0 ] || usage
+[[ "$screen" =~ ^[0-9]+x[0-9]+$ ]] || die "bad --screen '$screen' (want WxH)"
+if [ -n "$capture" ] && [ "$audio" = 0 ]; then die "--capture needs audio"; fi
+if [ -n "$capture" ]; then
+  capture=$(realpath -m -- "$capture")
+  mkdir -p -- "$(dirname -- "$capture")" || die "cannot create folder for $capture"
+fi
+
+unset DISPLAY PULSE_SERVER PULSE_SINK PULSE_SOURCE XAUTHORITY
+
+RIG_DIR=$(mktemp -d "${TMPDIR:-/tmp}/marlune-rig.XXXXXX") || die "mktemp failed"
+xvfb_pid="" pulse_pid="" capture_pid="" cmd_pid=""
+status=125
+
+# Sends SIGNAL to PID and waits up to ~5 s for it to end, then SIGKILLs it.
+stop_pid() {
+  local pid=$1 sig=$2 i
+  [ -n "$pid" ] || return 0
+  kill -"$sig" "$pid" 2>/dev/null || { wait "$pid" 2>/dev/null; return 0; }
+  for i in $(seq 50); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -KILL "$pid" 2>/dev/null
+  wait "$pid" 2>/dev/null
+  return 0
+}
+
+cleanup() {
+  trap '' INT TERM
+  stop_pid "$cmd_pid" TERM
+  # Let the last rendered audio reach the file, then stop parec with SIGINT,
+  # on which it finalises the WAV header.
+  if [ -n "$capture_pid" ]; then sleep 0.2; fi
+  stop_pid "$capture_pid" INT
+  stop_pid "$pulse_pid" TERM
+  stop_pid "$xvfb_pid" TERM
+  if [ -n "$keep" ]; then
+    rm -rf -- "$keep" && mv -- "$RIG_DIR" "$keep"
+  else
+    rm -rf -- "$RIG_DIR"
+  fi
+}
+trap 'cleanup; exit $status' EXIT
+trap 'status=130; exit 130' INT
+trap 'status=143; exit 143' TERM
+
+# Waits up to SECONDS for "check" to succeed while PID stays alive.
+wait_ready() {
+  local seconds=$1 pid=$2 i; shift 2
+  for i in $(seq $((seconds * 10))); do
+    "$@" >/dev/null 2>&1 && return 0
+    kill -0 "$pid" 2>/dev/null || return 1
+    sleep 0.1
+  done
+  return 1
+}
+
+start_xvfb() {
+  local n
+  for n in $(seq 90 190); do
+    [ -e "/tmp/.X11-unix/X$n" ] && continue
+    [ -e "/tmp/.X$n-lock" ] && continue
+    Xvfb ":$n" -screen 0 "${screen}x24" -nolisten tcp -noreset \
+      >"$RIG_DIR/xvfb.log" 2>&1 &
+    xvfb_pid=$!
+    if wait_ready 10 "$xvfb_pid" env DISPLAY=":$n" xdpyinfo; then
+      DISPLAY=":$n"
+      return 0
+    fi
+    # Lost a race for this number (or Xvfb failed): try the next one.
+    stop_pid "$xvfb_pid" TERM
+    xvfb_pid=""
+    grep -q "already active\|Server is already" "$RIG_DIR/xvfb.log" || break
+  done
+  cat "$RIG_DIR/xvfb.log" >&2
+  die "could not start Xvfb"
+}
+
+start_pulse() {
+  mkdir -p "$RIG_DIR/home" "$RIG_DIR/runtime" "$RIG_DIR/state" "$RIG_DIR/pulse"
+  chmod 700 "$RIG_DIR/runtime"
+  HOME="$RIG_DIR/home" XDG_RUNTIME_DIR="$RIG_DIR/runtime" \
+  XDG_CONFIG_HOME="$RIG_DIR/home/.config" \
+  PULSE_RUNTIME_PATH="$RIG_DIR/runtime/pulse" PULSE_STATE_PATH="$RIG_DIR/state" \
+  DBUS_SESSION_BUS_ADDRESS="disabled:" \
+    pulseaudio -n --daemonize=no --use-pid-file=no --exit-idle-time=-1 \
+      --system=no --realtime=no --high-priority=no --disallow-module-loading=no \
+      --log-target=stderr \
+      --load="module-null-sink sink_name=$SINK rate=44100 channels=2" \
+      --load="module-native-protocol-unix socket=$RIG_DIR/pulse/native auth-anonymous=1" \
+      >"$RIG_DIR/pulse.log" 2>&1 &
+  pulse_pid=$!
+  if ! wait_ready 15 "$pulse_pid" pactl info; then
+    cat "$RIG_DIR/pulse.log" >&2
+    die "PulseAudio did not come up"
+  fi
+  pactl set-default-sink "$SINK" >/dev/null 2>&1 || true
+}
+
+start_capture() {
+  parec -d "$SINK.monitor" --file-format=wav --rate=44100 --channels=2 \
+    --format=s16le --latency-msec=20 "$capture" >"$RIG_DIR/capture.log" 2>&1 &
+  capture_pid=$!
+  # Wait until the recording stream is attached to the monitor source.
+  if ! wait_ready 10 "$capture_pid" sh -c 'pactl list short source-outputs | grep -q .'; then
+    cat "$RIG_DIR/capture.log" >&2
+    die "parec did not start recording"
+  fi
+}
+
+# Client-side settings shared by the rig's own tools and the command.
+printf 'autospawn = no\n' >"$RIG_DIR/client.conf"
+export PULSE_CLIENTCONFIG="$RIG_DIR/client.conf"
+export PULSE_COOKIE="$RIG_DIR/cookie"
+export JACK_NO_START_SERVER=1
+export RIG_DIR
+export RIG_SCREEN_W=${screen%x*} RIG_SCREEN_H=${screen#*x}
+
+if [ "$display" = 1 ]; then
+  start_xvfb
+  export DISPLAY
+fi
+
+if [ "$audio" = 1 ]; then
+  export PULSE_SERVER="unix:$RIG_DIR/pulse/native"
+  export RIG_SINK=$SINK
+  start_pulse
+  if [ -n "$capture" ]; then
+    start_capture
+    export RIG_CAPTURE=$capture
+  fi
+else
+  export PULSE_SERVER="unix:$RIG_DIR/no-sound-server"
+  export RIG_SINK=""
+fi
+
+# Run the command in the background so that INT/TERM reach the traps at once;
+# keep the caller's standard input for it.
+"$@" <&0 &
+cmd_pid=$!
+wait "$cmd_pid"
+status=$?
+cmd_pid=""
+exit "$status"
