@@ -60,7 +60,9 @@ void GameState::ReplaceScene(Scene* next) {
 void GameState::InitRtAudio() {
   audio.showWarnings(true);
   menuTheme.openFile("MarluneContent/sfx/menu_theme.wav", false, true, true);
-  menuThemeEnvelope.setTime(kMenuThemeFadeTime);
+  // The synthesis library's setTime scales the rate by the distance still to go, which is 0
+  // before the first fade; set the rate of a full-scale ramp in kMenuThemeFadeTime directly.
+  menuThemeEnvelope.setRate(1.0 / (kMenuThemeFadeTime * stk::Stk::sampleRate()));
   menuThemeEnvelope.setValue(0.0);
   loadedSound.openFile("MarluneContent/sfx/loaded.wav", false, true, true);
   loadedSound.normalize(0.75);
