@@ -1,0 +1,175 @@
+#include "chord_change_pad.h"
+
+#include <SDL_opengl.h>
+
+#include <array>
+#include <cassert>
+
+#include "common.h"
+#include "content_fonts.h"
+#include "game_state.h"
+
+namespace {
+constexpr auto kRelaxed = std::memory_order_relaxed;
+constexpr int kRows = 12;
+
+struct ChordShape {
+  const char* name;
+  int count;
+  std::array<int, 7> offsets;
+};
+
+// Indexed by ChordType.
+constexpr std::array<ChordShape, ChordChangePad::kChordTypes> kShapes{{
+    {"MajorScale", 7, {0, 2, 4, 5, 7, 9, 11}},
+    {"MinorScale", 7, {0, 2, 3, 5, 7, 8, 11}},
+    {"Pentatonic", 5, {0, 2, 5, 7, 9}},
+    {"WholeTone", 6, {0, 2, 4, 6, 8, 10}},
+    {"Blues", 6, {0, 3, 5, 6, 7, 10}},
+    {"MajorChord", 3, {0, 4, 7}},
+    {"MinorChord", 3, {0, 3, 7}},
+    {"Major7", 4, {0, 4, 7, 11}},
+    {"Minor7", 4, {0, 3, 7, 10}},
+    {"Dominant7", 4, {0, 4, 7, 10}},
+    {"Sus4", 3, {0, 5, 7}},
+    {"SingleNote", 1, {0}},
+}};
+
+constexpr std::array<const char*, kRows> kNoteNames{"C",  "C#", "D",  "D#", "E",  "F",
+                                                    "F#", "G",  "G#", "A",  "A#", "B"};
+
+bool ValidType(int type) { return type >= 0 && type < ChordChangePad::kChordTypes; }
+
+void Quad(float x0, float y0, float x1, float y1) {
+  glBegin(GL_QUADS);
+  glVertex2f(x0, y0);
+  glVertex2f(x0, y1);
+  glVertex2f(x1, y1);
+  glVertex2f(x1, y0);
+  glEnd();
+}
+
+void TranslucentQuad(float alpha, float x0, float y0, float x1, float y1) {
+  glEnable(GL_BLEND);
+  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+  glColor4f(1.0f, 1.0f, 1.0f, alpha);
+  Quad(x0, y0, x1, y1);
+}
+}  // namespace
+
+ChordChangePad::ChordChangePad(float x, float y, float width, float height, int count)
+    : SoundlessSoundPad(x, y, width, height),
+      count_(count > 0 ? count : 0),
+      chords_(new AtomicEntry[count_ > 0 ? count_ : 1]),
+      // The first loop start installs entry 1; a one-entry progression can only repeat entry 0.
+      nextChord_(count_ > 0 ? 1 % count_ : 0) {
+  assert(count >= 2);
+  gameState.loopOptions.chord.Install(SequencedChordToChord({kBaseKey, MajorScale}));
+}
+
+NoteChord ChordChangePad::SequencedChordToChord(SequencedChord chord) {
+  NoteChord result(chord.root, 12);
+  assert(ValidType(chord.type));
+  // A chord must hold a note; an impossible type falls back to the root alone.
+  const ChordShape& shape = kShapes[ValidType(chord.type) ? chord.type : SingleNote];
+  for (int i = 0; i < shape.count; ++i) result.AddNote(shape.offsets[i]);
+  return result;
+}
+
+std::string ChordChangePad::ChordTypeString(ChordType type) {
+  assert(ValidType(type));
+  return ValidType(type) ? kShapes[type].name : "";
+}
+
+std::string ChordChangePad::IndexToNoteName(int index) {
+  assert(index >= 0 && index < kRows);
+  return index >= 0 && index < kRows ? kNoteNames[index] : "";
+}
+
+ChordChangePad::SequencedChord ChordChangePad::Entry(int k) const {
+  assert(k >= 0 && k < count_);
+  if (k < 0 || k >= count_) return {kBaseKey, Minor7};
+  const int type = chords_[k].type.load(kRelaxed);
+  return {chords_[k].root.load(kRelaxed), static_cast<ChordType>(type)};
+}
+
+bool ChordChangePad::IsCurrent(int k) const {
+  return count_ > 0 && (k + 1) % count_ == nextChord_.load(kRelaxed);
+}
+
+void ChordChangePad::Install(int k) {
+  if (k < 0 || k >= count_) return;
+  gameState.loopOptions.chord.Install(SequencedChordToChord(Entry(k)));
+}
+
+void ChordChangePad::UpdateCallback(double streamTime) {
+  HandleInput(streamTime);
+  if (count_ == 0) return;
+  if (StepChange(streamTime) && TimeToStep(streamTime) == 0) {
+    const int next = nextChord_.load(kRelaxed);
+    Install(next);
+    nextChord_.store((next + 1) % count_, kRelaxed);
+  }
+}
+
+void ChordChangePad::HandleInput(double /*streamTime*/) {
+  if (!MouseLeftClick() || count_ == 0) return;
+  const float sw = width / static_cast<float>(count_);
+  const double rh = height / 12.0;
+  const float rw = sw * 0.25f;
+  const float tw = (3.0f * sw) * 0.25f;
+  for (int k = 0; k < count_; ++k) {
+    const float sx = x + k * sw;
+    for (int r = 0; r < kRows; ++r) {
+      if (MouseWithin(sx, static_cast<float>(y + r * rh), rw, static_cast<float>(rh))) {
+        chords_[k].root.store(kBaseKey + r, kRelaxed);
+        if (IsCurrent(k)) Install(k);
+      }
+    }
+    // A click on the line between the columns lies in both cells and sets both.
+    for (int r = 0; r < kRows; ++r) {
+      if (MouseWithin(sx + rw, static_cast<float>(y + r * rh), tw, static_cast<float>(rh))) {
+        chords_[k].type.store(r, kRelaxed);
+        if (IsCurrent(k)) Install(k);
+      }
+    }
+  }
+}
+
+void ChordChangePad::Draw() {
+  glColor3f(1.0f, 1.0f, 1.0f);
+  Quad(x, y, x + width, y + height);
+  glColor3f(0.0f, 0.0f, 0.0f);
+  Quad(x + 1, y + 1, x + width - 1, y + height - 1);
+  for (int k = 0; k < count_; ++k) DrawSegment(k);
+}
+
+void ChordChangePad::DrawSegment(int k) {
+  if (k < 0 || k >= count_) return;
+  const float sw = width / static_cast<float>(count_);
+  const float rh = static_cast<float>(height / 12.0);
+  const float rw = sw * 0.25f;
+  const float tw = (3.0f * sw) * 0.25f;
+  const float sx = k * sw + x;
+  const SequencedChord entry = Entry(k);
+  const SDL_Color white{255, 255, 255, 0};
+
+  if (IsCurrent(k)) TranslucentQuad(0.2f, sx, y, sx + sw, y + height);
+
+  for (int r = 0; r < kRows; ++r) {
+    const float rowY = r * rh + y;
+    RenderText(content.smallFont, white, 0.125f * sw + sx - 2.0f, rowY + 2.0f,
+               IndexToNoteName(r));
+    if (MouseWithin(sx, rowY, rw, rh)) TranslucentQuad(0.2f, sx, rowY, sx + rw, rowY + rh);
+    if (r == entry.root - kBaseKey) TranslucentQuad(0.3f, sx, rowY, sx + rw, rowY + rh);
+  }
+
+  const float tx = rw + sx;
+  for (int r = 0; r < kRows; ++r) {
+    const float rowY = r * rh + y;
+    RenderText(content.smallFont, white, tx + 4.0f, rowY + 2.0f,
+               ChordTypeString(static_cast<ChordType>(r)));
+    if (MouseWithin(tx, rowY, tw, rh)) TranslucentQuad(0.2f, tx, rowY, tx + tw, rowY + rh);
+    if (r == entry.type) TranslucentQuad(0.3f, tx, rowY, tx + tw, rowY + rh);
+  }
+}

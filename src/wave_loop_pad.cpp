@@ -1,0 +1,171 @@
+#include "wave_loop_pad.h"
+
+#include <SDL_opengl.h>
+
+#include <cassert>
+
+#include "common.h"
+#include "content_fonts.h"
+#include "game_state.h"
+
+namespace {
+constexpr unsigned long kChunkThreshold = 1000000;
+constexpr unsigned long kChunkSize = 1024;
+
+void Quad(float x0, float y0, float x1, float y1) {
+  glVertex2f(x0, y0);
+  glVertex2f(x0, y1);
+  glVertex2f(x1, y1);
+  glVertex2f(x1, y0);
+}
+}  // namespace
+
+WaveLoopPad::WaveLoopPad(float x, float y, float w, float h, int rows, double minVelocity,
+                         double pitchMultiplier, std::string sampleFile, double echoFeedback,
+                         double echoSteps, bool oneShot, std::string name, double attackTime,
+                         double decayTime, double sustainLevel, float sequencerHeight,
+                         bool releaseOnStep)
+    : MonoSoundPad(x, y, w, h),
+      rows_(rows > 0 ? rows : 1),
+      minVelocity_(minVelocity),
+      pitchMultiplier_(pitchMultiplier),
+      // Both readers open the file; a file that cannot be read throws stk::StkError here and
+      // the caller reports it.
+      wvIn_(sampleFile, false, true, kChunkThreshold, kChunkSize, true),
+      loop_(sampleFile, false, true, kChunkThreshold, kChunkSize, true),
+      adsr_(),
+      sequencer_(),
+      echoSteps_(echoSteps),
+      oneShot_(oneShot),
+      name_(name),
+      sequencerHeight_(sequencerHeight),
+      releaseOnStep_(releaseOnStep),
+      echoIndex_(0),
+      echoOffset_(0),
+      echoFeedback_(echoFeedback) {
+  assert(rows > 0);
+  // The decay rate is derived from the sustain level in force when it is set, which is still
+  // the envelope's default here. The release keeps the envelope's default rate.
+  adsr_.setAttackTime(attackTime);
+  adsr_.setDecayTime(decayTime);
+  adsr_.setSustainLevel(sustainLevel);
+  echoBuffer_.fill(0.0);
+}
+
+int WaveLoopPad::PointerRow() const {
+  const int rows = Rows();
+  const float ratio = (static_cast<float>(MouseY()) - y) / height;
+  return clamp(static_cast<int>(static_cast<float>(rows) * ratio), 0, rows - 1);
+}
+
+double WaveLoopPad::PointerVelocity() const {
+  const float ratio = (static_cast<float>(MouseX()) - x) / width;
+  return (1.0 - minVelocity_) * static_cast<double>(ratio) + minVelocity_;
+}
+
+void WaveLoopPad::StartNote(int row, double velocity, bool fromSequencer) {
+  adsr_.keyOn();
+  wvIn_.reset();
+  adsr_.setAttackTarget(velocity);
+  // A one-shot hit entered by a click keeps the sustain level it had; one replayed by the
+  // sequencer sustains at its own velocity.
+  if (releaseOnStep_ || (fromSequencer && oneShot_)) adsr_.setSustainLevel(velocity);
+  loop_.setFrequency(gameState.loopOptions.chord.Current().GetFrequency(row) * pitchMultiplier_);
+}
+
+void WaveLoopPad::MonoAudioCallback(double* buffer, unsigned int nFrames, double streamTime) {
+  if (MouseWithin(x, y, width, height)) {
+    const int row = PointerRow();
+    const double velocity = PointerVelocity();
+    const int step = gameState.loopOptions.TimeToStep(streamTime);
+    if (StepChange(streamTime)) {
+      // A button held as the step begins: the sequencer below sounds the new note.
+      if (MouseLeftButton()) {
+        sequencer_.AddNote(step, row, velocity);
+      } else if (MouseRightButton()) {
+        sequencer_.RemoveNote(step);
+      }
+    } else if (LateTimingWindow(streamTime)) {
+      // A fresh click just after the step began counts for it and sounds at once.
+      if (MouseLeftClick()) {
+        sequencer_.AddNote(step, row, velocity);
+        StartNote(row, velocity, false);
+      } else if (MouseRightClick()) {
+        sequencer_.RemoveNote(step);
+      }
+    }
+  }
+
+  Note note;
+  if (sequencer_.Tick(streamTime, &note)) {
+    StartNote(note.offset, note.velocity, true);
+  } else if (releaseOnStep_ && StepChange(streamTime)) {
+    adsr_.keyOff();
+  }
+
+  const int64_t offset = StepsToSamples(echoSteps_);
+  assert(offset < kMaxEchoBufferSize && "echoOffset_ < kMaxEchoBufferSize");
+  // Keep the read position inside the history even if the loop settings ever ask for more.
+  echoOffset_ = static_cast<int>(offset < 0 ? 0
+                                 : offset >= kMaxEchoBufferSize ? kMaxEchoBufferSize - 1
+                                                                : offset);
+
+  for (unsigned int i = 0; i < nFrames; ++i) {
+    double s = oneShot_ ? wvIn_.tick() : loop_.tick();
+    s *= adsr_.tick();
+    int readIndex = echoIndex_ - echoOffset_;
+    if (readIndex < 0) readIndex += kMaxEchoBufferSize;
+    s = echoBuffer_[readIndex] * echoFeedback_ + s;
+    buffer[i] = s;
+    echoBuffer_[echoIndex_] = s;
+    echoIndex_ = (echoIndex_ + 1) % kMaxEchoBufferSize;
+  }
+}
+
+void WaveLoopPad::Draw() {
+  glDisable(GL_BLEND);
+  glBegin(GL_QUADS);
+  glColor3f(1.0f, 1.0f, 1.0f);
+  Quad(x, y, x + width, y + height);
+  glColor3f(0.0f, 0.0f, 0.0f);
+  Quad(x + 1, y + 1, x + width - 1, y + height - 1);
+  glEnd();
+
+  // A one-shot pad has a single row; the count is derived, never stored, so drawing writes
+  // nothing the audio thread reads.
+  const int rows = Rows();
+  glEnable(GL_BLEND);
+  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+  const float rowHeight = height / rows;
+  const bool leftHeld = MouseLeftButton();
+  glBegin(GL_QUADS);
+  for (int i = 0; i < rows; ++i) {
+    const float rowY = y + i * rowHeight;
+    float alpha = 0.0f;
+    if (MouseWithin(x, rowY, width, rowHeight)) {
+      alpha += 0.025f;
+      if (leftHeld) alpha += 0.05f;
+    }
+    if (i % 2 == 0 && !oneShot_) alpha += 0.1f;
+    glColor4f(1.0f, 1.0f, 1.0f, alpha);
+    Quad(x, rowY, x + width, rowY + rowHeight);
+  }
+  glEnd();
+
+  if (!oneShot_) {
+    int notes = gameState.loopOptions.chord.Snapshot().NoteCount();
+    if (notes < 1) notes = 1;
+    glColor4f(1.0f, 1.0f, 1.0f, 0.133f);
+    glBegin(GL_QUADS);
+    for (int i = 0; i < rows; i += notes) {
+      const float rowY = y + i * rowHeight;
+      Quad(x, rowY, x + width, rowY + rowHeight);
+    }
+    glEnd();
+  }
+
+  RenderText(content.smallFont, SDL_Color{255, 255, 255, 0},
+             x + width * 0.5f - 3.0f * static_cast<float>(name_.length()), y + height + 2.0f,
+             name_);
+  sequencer_.Draw(x, y - sequencerHeight_, width, sequencerHeight_, oneShot_ ? -1 : rows_);
+}
