@@ -1,0 +1,88 @@
+#include "metronome_pad.h"
+
+#include <SDL_opengl.h>
+
+#include <limits>
+
+#include "common.h"
+#include "content_fonts.h"
+#include "game_state.h"
+
+namespace {
+constexpr unsigned long kChunkThreshold = 1000000;
+constexpr unsigned long kChunkSize = 1024;
+constexpr float kHighlightStep = 0.15f;
+
+// Moves the reader past its end: finished, silent until the next reset.
+void Stop(stk::FileWvIn& reader) { reader.addTime(std::numeric_limits<double>::infinity()); }
+
+void Quad(float x, float y, float w, float h) {
+  glVertex2f(x, y);
+  glVertex2f(x, y + h);
+  glVertex2f(x + w, y + h);
+  glVertex2f(x + w, y);
+}
+}  // namespace
+
+MetronomePad::MetronomePad(float x, float y, float width, float height,
+                           const std::string& clickFile)
+    : MonoSoundPad(x, y, width, height),
+      click_(clickFile, false, true, kChunkThreshold, kChunkSize, true) {
+  Stop(click_);
+}
+
+void MetronomePad::MonoAudioCallback(double* buffer, unsigned int nFrames, double streamTime) {
+  if (MouseLeftClick() && MouseWithin(x, y, width, height)) {
+    enabled_.store(!enabled_.load(std::memory_order_relaxed), std::memory_order_relaxed);
+    // A click that is sounding stops at once, whichever way the switch went.
+    Stop(click_);
+    pressed_.store(true, std::memory_order_relaxed);
+  }
+  if (MouseLeftUnclick()) pressed_.store(false, std::memory_order_relaxed);
+
+  // The reader follows the beat even while off, so nothing stale plays on switching on.
+  if (StepChange(streamTime) &&
+      TimeToStep(streamTime) % gameState.loopOptions.stepsPerBeat == 0) {
+    click_.reset();
+  }
+
+  if (enabled_.load(std::memory_order_relaxed)) {
+    for (unsigned int i = 0; i < nFrames; ++i) buffer[i] = click_.tick(0);
+  } else {
+    for (unsigned int i = 0; i < nFrames; ++i) buffer[i] = 0.0;
+  }
+}
+
+float MetronomePad::OverlayAlpha(double t) const {
+  float alpha = MouseWithin(x, y, width, height) ? kHighlightStep : 0.0f;
+  if (Pressed()) alpha += kHighlightStep;
+  if (Enabled() && BeatWindow(t)) alpha += kHighlightStep;
+  return alpha;
+}
+
+void MetronomePad::Draw() {
+  glBegin(GL_QUADS);
+  glColor3f(1.0f, 1.0f, 1.0f);
+  Quad(x, y, width, height);
+  glColor3f(0.0f, 0.0f, 0.0f);
+  Quad(x + 1.0f, y + 1.0f, width - 2.0f, height - 2.0f);
+  glEnd();
+
+  RenderText(content.smallFont, SDL_Color{255, 255, 255, 0}, x - 27.0f + width * 0.5f,
+             y + height - 20.0f, "Metronome");
+  if (Enabled()) {
+    RenderText(content.smallFont, SDL_Color{0, 255, 0, 0}, x - 5.0f + width * 0.5f,
+               y + height * 0.5f - 5.0f, "ON");
+  } else {
+    RenderText(content.smallFont, SDL_Color{64, 64, 64, 0}, x - 8.0f + width * 0.5f,
+               y + height * 0.5f - 5.0f, "OFF");
+  }
+
+  const float alpha = OverlayAlpha(gameState.clock->StreamTime());
+  glEnable(GL_BLEND);
+  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+  glBegin(GL_QUADS);
+  glColor4f(1.0f, 1.0f, 1.0f, alpha);
+  Quad(x, y, width, height);
+  glEnd();
+}

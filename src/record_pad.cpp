@@ -1,0 +1,128 @@
+#include "record_pad.h"
+
+#include <SDL_opengl.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "FileWvOut.h"
+#include "common.h"
+#include "content_fonts.h"
+#include "game_state.h"
+
+namespace {
+constexpr float kHighlightStep = 0.15f;
+
+std::string& Folder() {
+  static std::string folder = "../../../";
+  return folder;
+}
+
+// The directory a path prefix lies in: everything up to its last '/', or "." without one.
+std::string DirectoryOf(const std::string& prefix) {
+  const size_t slash = prefix.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return prefix.substr(0, slash);
+}
+
+void Quad(float x, float y, float w, float h) {
+  glVertex2f(x, y);
+  glVertex2f(x, y + h);
+  glVertex2f(x + w, y + h);
+  glVertex2f(x + w, y);
+}
+}  // namespace
+
+RecordPad::RecordPad(float x, float y, float w, float h) : SoundlessSoundPad(x, y, w, h) {}
+
+void RecordPad::SetRecordingFolder(const std::string& folder) { Folder() = folder; }
+
+const std::string& RecordPad::RecordingFolder() { return Folder(); }
+
+std::string RecordPad::RecordFilename() { return RecordFilename(Folder(), std::time(nullptr)); }
+
+std::string RecordPad::RecordFilename(const std::string& folder, std::time_t now) {
+  std::tm local{};
+  localtime_r(&now, &local);
+  char stamp[64];
+  std::strftime(stamp, sizeof stamp, "%Y-%m-%d_%H-%M", &local);
+  const std::string prefix = folder + stamp;
+  std::string candidate = prefix;
+  unsigned int counter = 2;
+  while (FileExists(candidate + ".wav")) {
+    char number[64];
+    std::snprintf(number, sizeof number, "%u", counter);
+    candidate = prefix + "_" + number;
+    ++counter;
+  }
+  return candidate + ".wav";
+}
+
+void RecordPad::UpdateCallback(double /*streamTime*/) {
+  if (MouseLeftClick() && MouseWithin(x, y, width, height)) {
+    if (gameState.recording.load()) {
+      // The mixer writes under the mutex the caller holds, so no write is in flight.
+      gameState.recording.store(false);
+      gameState.recorder.closeFile();
+    } else {
+      StartRecording();
+    }
+    pressed_.store(true, std::memory_order_relaxed);
+  }
+  if (MouseLeftUnclick()) pressed_.store(false, std::memory_order_relaxed);
+}
+
+void RecordPad::StartRecording() {
+  failed_.store(false, std::memory_order_relaxed);
+  const std::string name = RecordFilename();
+  // Checked first so that the usual failure, a folder that cannot be written, needs no error
+  // from the audio library (which prints it).
+  if (access(DirectoryOf(name).c_str(), W_OK) != 0) {
+    failed_.store(true, std::memory_order_relaxed);
+    return;
+  }
+  try {
+    gameState.recorder.openFile(name, 2, stk::FileWrite::FILE_WAV, stk::Stk::STK_SINT16);
+  } catch (stk::StkError&) {
+    failed_.store(true, std::memory_order_relaxed);
+    return;
+  }
+  // Only an open file may receive the mix.
+  gameState.recording.store(true);
+}
+
+float RecordPad::OverlayAlpha() const {
+  float alpha = MouseWithin(x, y, width, height) ? kHighlightStep : 0.0f;
+  if (Pressed()) alpha += kHighlightStep;
+  return alpha;
+}
+
+void RecordPad::Draw() {
+  glBegin(GL_QUADS);
+  glColor3f(1.0f, 1.0f, 1.0f);
+  Quad(x, y, width, height);
+  glColor3f(0.0f, 0.0f, 0.0f);
+  Quad(x + 1.0f, y + 1.0f, width - 2.0f, height - 2.0f);
+  glEnd();
+
+  RenderText(content.smallFont, SDL_Color{255, 255, 255, 0}, x + width * 0.5f - 27.0f,
+             y + height - 20.0f, "Recording");
+  if (gameState.recording.load()) {
+    RenderText(content.smallFont, SDL_Color{255, 0, 0, 0}, x + width * 0.5f - 5.0f,
+               y + height * 0.5f - 5.0f, "ON");
+  } else if (Failed()) {
+    RenderText(content.smallFont, SDL_Color{255, 0, 0, 0}, x + width * 0.5f - 8.0f,
+               y + height * 0.5f - 5.0f, "ERR");
+  } else {
+    RenderText(content.smallFont, SDL_Color{64, 64, 64, 0}, x + width * 0.5f - 8.0f,
+               y + height * 0.5f - 5.0f, "OFF");
+  }
+
+  glEnable(GL_BLEND);
+  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+  glBegin(GL_QUADS);
+  glColor4f(1.0f, 1.0f, 1.0f, OverlayAlpha());
+  Quad(x, y, width, height);
+  glEnd();
+}
