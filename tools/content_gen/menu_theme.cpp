@@ -79,7 +79,7 @@ void AddPass(Audio& dry, Audio& echoSend, double offset) {
       bass.length = 0.45 * kBeat;
       bass.hz = KeyToHz(chord.bassKey + (i == 3 ? 12 : 0));
       bass.timbre = Timbre::kTriangle;
-      bass.gain = 0.3;
+      bass.gain = 0.24;
       bass.attack = 0.004;
       bass.release = 0.04;
       AddTone(dry, bass);
@@ -93,7 +93,7 @@ void AddPass(Audio& dry, Audio& echoSend, double offset) {
       arp.length = 0.3;
       arp.hz = KeyToHz(chord.arp[kPattern[s % 8]]);
       arp.timbre = Timbre::kPulse25;
-      arp.gain = s % 4 == 0 ? 0.075 : 0.055;
+      arp.gain = s % 4 == 0 ? 0.11 : 0.08;
       arp.pan = s % 2 == 0 ? -0.4 : 0.4;
       arp.attack = 0.002;
       arp.decayTau = 0.07;
@@ -133,7 +133,7 @@ void AddPass(Audio& dry, Audio& echoSend, double offset) {
     lead.length = note.length * kBeat + 0.12;
     lead.hz = KeyToHz(note.key);
     lead.timbre = Timbre::kSoftSine;
-    lead.gain = 0.13;
+    lead.gain = 0.16;
     lead.pan = 0.15;
     lead.attack = 0.012;
     lead.decayTau = 1.2;
