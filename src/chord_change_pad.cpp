@@ -63,7 +63,6 @@ ChordChangePad::ChordChangePad(float x, float y, float width, float height, int 
       chords_(new AtomicEntry[count_ > 0 ? count_ : 1]),
       // The first loop start installs entry 1; a one-entry progression can only repeat entry 0.
       nextChord_(count_ > 0 ? 1 % count_ : 0) {
-  assert(count >= 2);
   gameState.loopOptions.chord.Install(SequencedChordToChord({kBaseKey, MajorScale}));
 }
 

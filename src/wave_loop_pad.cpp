@@ -43,7 +43,6 @@ WaveLoopPad::WaveLoopPad(float x, float y, float w, float h, int rows, double mi
       echoIndex_(0),
       echoOffset_(0),
       echoFeedback_(echoFeedback) {
-  assert(rows > 0);
   // The decay rate is derived from the sustain level in force when it is set, which is still
   // the envelope's default here. The release keeps the envelope's default rate.
   adsr_.setAttackTime(attackTime);
