@@ -39,14 +39,21 @@
 #     server answers (pactl info) and the capture, if any, is recording.
 #   - rig.sh returns the command's exit status. If the rig itself cannot be set
 #     up it prints "rig: ..." to stderr and returns 125 without running it.
-#   - On every way out (normal end, error, Ctrl-C, SIGTERM) it stops the command
-#     if still running, then the capture (SIGINT, so the WAV header is
-#     finalised), then PulseAudio, then Xvfb, and removes its temporary folder
-#     (unless --keep). No Xvfb, pulseaudio or parec process is left behind.
+#   - The command runs in its own session and process group (so it has no
+#     controlling terminal). On every way out (normal end, error, Ctrl-C,
+#     SIGTERM) the rig ends that whole group - the command and whatever it left
+#     running, TERM then KILL after 5 s - then the capture (SIGINT, so the WAV
+#     header is finalised), then PulseAudio, then Xvfb, and removes its
+#     temporary folder (unless --keep). No Xvfb, pulseaudio or parec process is left behind.
 #   - PulseAudio runs with its own HOME, XDG_RUNTIME_DIR, PULSE_RUNTIME_PATH and
 #     PULSE_STATE_PATH inside the temporary folder, no pid file, and a socket in
 #     that folder; it accepts anonymous clients. As root it prints a warning
 #     ("This program is not intended to be run as root") into its log: harmless.
+#
+# Killed outright (SIGKILL, as CTest does on a timeout) the rig cannot clean up;
+# its processes die with it when the killer takes the whole process tree, as
+# CTest does, and the next rig removes the stale temporary folder and reuses a
+# display number whose lock names a dead server.
 #
 # Logs (in RIG_DIR, handy with --keep): xvfb.log, pulse.log, capture.log.
 set -uo pipefail
@@ -84,16 +91,23 @@ fi
 
 unset DISPLAY PULSE_SERVER PULSE_SINK PULSE_SOURCE XAUTHORITY
 
+# Remove folders of earlier rigs that were killed outright (SIGKILL, e.g. by a
+# test timeout) and so could not clean up: their rig.pid names a dead process.
+for old in "${TMPDIR:-/tmp}"/marlune-rig.*; do
+  [ -f "$old/rig.pid" ] || continue
+  kill -0 "$(cat "$old/rig.pid" 2>/dev/null)" 2>/dev/null || rm -rf -- "$old"
+done
 RIG_DIR=$(mktemp -d "${TMPDIR:-/tmp}/marlune-rig.XXXXXX") || die "mktemp failed"
-xvfb_pid="" pulse_pid="" capture_pid="" cmd_pid=""
+echo $$ >"$RIG_DIR/rig.pid"
+xvfb_pid="" pulse_pid="" capture_pid="" cmd_group=""
 status=125
 
 # Sends SIGNAL to PID and waits up to ~5 s for it to end, then SIGKILLs it.
 stop_pid() {
-  local pid=$1 sig=$2 i
+  local pid=$1 sig=$2
   [ -n "$pid" ] || return 0
   kill -"$sig" "$pid" 2>/dev/null || { wait "$pid" 2>/dev/null; return 0; }
-  for i in $(seq 50); do
+  for _ in $(seq 50); do
     kill -0 "$pid" 2>/dev/null || break
     sleep 0.1
   done
@@ -102,9 +116,26 @@ stop_pid() {
   return 0
 }
 
+# Sends SIGNAL to process group PGID and waits up to ~5 s for all its members
+# to end, then SIGKILLs what is left.
+stop_group() {
+  local pgid=$1 sig=$2
+  [ -n "$pgid" ] || return 0
+  kill -"$sig" -- -"$pgid" 2>/dev/null
+  for _ in $(seq 50); do
+    wait "$pgid" 2>/dev/null  # reap the leader so that it does not count
+    kill -0 -- -"$pgid" 2>/dev/null || return 0
+    sleep 0.1
+  done
+  kill -KILL -- -"$pgid" 2>/dev/null
+  wait "$pgid" 2>/dev/null
+  return 0
+}
+
 cleanup() {
   trap '' INT TERM
-  stop_pid "$cmd_pid" TERM
+  # The command and everything it started (even if it has already exited).
+  stop_group "$cmd_group" TERM
   # Let the last rendered audio reach the file, then stop parec with SIGINT,
   # on which it finalises the WAV header.
   if [ -n "$capture_pid" ]; then sleep 0.2; fi
@@ -123,8 +154,8 @@ trap 'status=143; exit 143' TERM
 
 # Waits up to SECONDS for "check" to succeed while PID stays alive.
 wait_ready() {
-  local seconds=$1 pid=$2 i; shift 2
-  for i in $(seq $((seconds * 10))); do
+  local seconds=$1 pid=$2; shift 2
+  for _ in $(seq $((seconds * 10))); do
     "$@" >/dev/null 2>&1 && return 0
     kill -0 "$pid" 2>/dev/null || return 1
     sleep 0.1
@@ -135,8 +166,14 @@ wait_ready() {
 start_xvfb() {
   local n
   for n in $(seq 90 190); do
-    [ -e "/tmp/.X11-unix/X$n" ] && continue
-    [ -e "/tmp/.X$n-lock" ] && continue
+    # A lock whose server is gone (killed with SIGKILL) does not hold the
+    # number: Xvfb replaces such a stale lock itself.
+    if [ -e "/tmp/.X$n-lock" ]; then
+      lock_pid=$(tr -dc '0-9' <"/tmp/.X$n-lock" 2>/dev/null)
+      [ -n "$lock_pid" ] && ! kill -0 "$lock_pid" 2>/dev/null || continue
+    elif [ -e "/tmp/.X11-unix/X$n" ]; then
+      continue
+    fi
     Xvfb ":$n" -screen 0 "${screen}x24" -nolisten tcp -noreset \
       >"$RIG_DIR/xvfb.log" 2>&1 &
     xvfb_pid=$!
@@ -211,11 +248,12 @@ else
   export RIG_SINK=""
 fi
 
-# Run the command in the background so that INT/TERM reach the traps at once;
-# keep the caller's standard input for it.
-"$@" <&0 &
-cmd_pid=$!
-wait "$cmd_pid"
+# Run the command in its own session and process group, so that the teardown
+# can end it together with anything it left running, and in the background so
+# that INT/TERM reach the traps at once; it keeps the caller's standard input.
+# (setsid execs in place here: a background job is never a group leader.)
+setsid "$@" <&0 &
+cmd_group=$!
+wait "$cmd_group"
 status=$?
-cmd_pid=""
 exit "$status"

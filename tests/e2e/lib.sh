@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2034
 # lib.sh - helpers for end-to-end test scripts. Source it, do not run it:
 #
 #   #!/usr/bin/env bash
@@ -37,10 +38,13 @@
 #   e2e_marlune_path                path of the built program; fails clearly if not built
 #   e2e_start CMD ARGS...           start in background (stdout/stderr to E2E_OUT); sets E2E_PID
 #   e2e_start_marlune               start the program from its bundle and wait for its window
-#   e2e_wait_window TITLE [SECS]    wait for a visible window titled exactly TITLE; focus it;
+#   e2e_wait_window TITLE [SECS]    wait for a visible window titled exactly TITLE (fails at
+#                                   once if the started program exits first); focus it;
 #                                   sets E2E_WID, E2E_WIN_X, E2E_WIN_Y, E2E_WIN_W, E2E_WIN_H
 #   e2e_focus                       give E2E_WID the keyboard focus (works without a WM)
-#   e2e_screen_xy X Y               prints the screen position of program point X Y
+#   e2e_screen_xy X Y               prints the screen position of program point X Y:
+#                                   (win_x + X, win_y + 600 - Y); inside the window for
+#                                   X 0..799, Y 1..600 (SDL row r is program y 600 - r)
 #   e2e_move X Y                    move the pointer to program point X Y
 #   e2e_click X Y [BUTTON]          move there and click (1 left, 3 right)
 #   e2e_mouse_down X Y [BUTTON]     move there and press
@@ -48,8 +52,10 @@
 #   e2e_shift_click X Y             hold Shift, left click, release Shift
 #   e2e_key KEY...                  press and release keys (xdotool names: Return, Escape, Up)
 #   e2e_keydown KEY / e2e_keyup KEY hold / release a key
-#   e2e_wait_output REGEX [SECS]    wait until the program's stdout has a line matching REGEX
+#   e2e_wait_output REGEX [SECS]    wait (default 10 s) until the program's stdout has a line
+#                                   matching REGEX after the mark; sets E2E_LINE to it
 #   e2e_wait_stderr REGEX [SECS]    same for its stderr
+#   e2e_mark_output                 set the mark: later waits ignore the lines so far
 #   e2e_wait_exit [SECS]            wait for the program to end (default 20 s); sets E2E_STATUS;
 #                                   fails (and kills it) on timeout
 #   e2e_stop                        end the program (TERM, then KILL after 5 s)
@@ -72,13 +78,19 @@
 #
 # Timing: judge audio timing from sample positions in a capture or recording,
 # never from the wall clock (PulseAudio starts a stream a fraction of a second
-# late). A capture only advances while some stream plays into the sink.
+# late). A capture only advances while some stream plays into the sink. Sound
+# reaches the sink some 0.4 s after the program renders it, and about the last
+# second before the program quits may never reach it: keep the program running
+# at least 1.5 s past the sound a test checks.
 
 E2E_PID=""
 E2E_STATUS=""
 E2E_WID=""
 E2E_CAPTURE_PID=""
 E2E_CAPTURE_FILE=""
+E2E_LINE=""
+E2E_MARK_OUT=0
+E2E_MARK_ERR=0
 
 e2e_log() { echo "e2e: $*" >&2; }
 
@@ -156,6 +168,7 @@ e2e_start() {
   "$@" >"$E2E_OUT/stdout.txt" 2>"$E2E_OUT/stderr.txt" </dev/null &
   E2E_PID=$!
   E2E_STATUS=""
+  E2E_MARK_OUT=0 E2E_MARK_ERR=0
   e2e_log "started $* (pid $E2E_PID)"
 }
 
@@ -171,7 +184,19 @@ e2e_wait_window() {
   [ -n "${DISPLAY:-}" ] || e2e_fail "no DISPLAY: run inside scripts/rig.sh"
   # xdotool matches a regular expression: anchor it and escape the dots.
   pattern="^$(printf '%s' "$title" | sed 's/[.[\*^$()+?{|]/\\&/g')\$"
-  E2E_WID=$(timeout "$seconds" xdotool search --sync --onlyvisible --name "$pattern" 2>/dev/null | head -n 1)
+  local i
+  E2E_WID=""
+  for i in $(seq $((seconds * 10))); do
+    E2E_WID=$(xdotool search --onlyvisible --name "$pattern" 2>/dev/null | head -n 1)
+    [ -n "$E2E_WID" ] && break
+    if [ -n "$E2E_PID" ] && ! _e2e_alive "$E2E_PID"; then
+      wait "$E2E_PID"
+      E2E_STATUS=$?
+      E2E_PID=""
+      e2e_fail "the program exited with status $E2E_STATUS before its window \"$title\" appeared"
+    fi
+    sleep 0.1
+  done
   [ -n "$E2E_WID" ] || e2e_fail "no window \"$title\" within $seconds s"
   local WINDOW X Y WIDTH HEIGHT SCREEN
   eval "$(xdotool getwindowgeometry --shell "$E2E_WID")" || e2e_fail "cannot read the geometry of window $E2E_WID"
@@ -225,16 +250,24 @@ e2e_key() { xdotool key --delay 60 "$@" || e2e_fail "key $* failed"; }
 e2e_keydown() { xdotool keydown "$1" || e2e_fail "keydown $1 failed"; }
 e2e_keyup() { xdotool keyup "$1" || e2e_fail "keyup $1 failed"; }
 
+# Waits for a line matching REGEX among the lines after the mark; sets E2E_LINE.
 _e2e_wait_file() {
-  local file=$1 regex=$2 seconds=$3 what=$4 i
+  local file=$1 regex=$2 seconds=$3 what=$4 mark=$5 i
   for i in $(seq $((seconds * 10))); do
-    grep -Eq -- "$regex" "$file" 2>/dev/null && return 0
+    E2E_LINE=$(tail -n +"$((mark + 1))" "$file" 2>/dev/null | grep -E -m 1 -- "$regex")
+    [ -n "$E2E_LINE" ] && return 0
     sleep 0.1
   done
   e2e_fail "no $what line matching '$regex' within $seconds s"
 }
-e2e_wait_output() { _e2e_wait_file "$E2E_OUT/stdout.txt" "$1" "${2:-10}" stdout; }
-e2e_wait_stderr() { _e2e_wait_file "$E2E_OUT/stderr.txt" "$1" "${2:-10}" stderr; }
+e2e_wait_output() { _e2e_wait_file "$E2E_OUT/stdout.txt" "$1" "${2:-10}" stdout "$E2E_MARK_OUT"; }
+e2e_wait_stderr() { _e2e_wait_file "$E2E_OUT/stderr.txt" "$1" "${2:-10}" stderr "$E2E_MARK_ERR"; }
+
+# Later e2e_wait_output/e2e_wait_stderr calls look only at lines written after this.
+e2e_mark_output() {
+  E2E_MARK_OUT=$(wc -l <"$E2E_OUT/stdout.txt" 2>/dev/null || echo 0)
+  E2E_MARK_ERR=$(wc -l <"$E2E_OUT/stderr.txt" 2>/dev/null || echo 0)
+}
 
 e2e_wait_exit() {
   local seconds=${1:-20} i

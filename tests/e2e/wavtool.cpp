@@ -22,8 +22,9 @@
 //   marlune_wavtool pitch FILE FROM_S TO_S [CHANNEL]
 //       Fundamental frequency in Hz of a steady tone in the range (40 Hz to
 //       5 kHz). The period is found with the YIN difference function and then
-//       refined on a lag spanning many periods with parabolic interpolation,
-//       which brings a clean tone to within a small fraction of a cent.
+//       refined on lags spanning 4, 16, 64... periods with parabolic
+//       interpolation, which brings a clean tone to within a small fraction of
+//       a cent.
 //       Exits 3 when the range holds no periodic signal.
 //   marlune_wavtool envelope FILE WINDOW_MS
 //       One line "SECONDS RMS" per consecutive window (all channels); SECONDS is
@@ -318,27 +319,28 @@ int Pitch(const Wav& wav, int argc, char** argv) {
   }
   const double period = best + ParabolicOffset(cmnd[best - 1], cmnd[best], cmnd[best + 1]);
 
-  // Fine period: the difference minimum near the largest multiple of the period
-  // that leaves half of the range to compare; its position error is shared
-  // among all the periods it spans.
-  const size_t multiple = std::max<size_t>(1, size_t((n / 2) / period));
-  const size_t centre = size_t(std::llround(multiple * period));
+  // Fine period: the difference minimum near a multiple of the period, whose
+  // position error is shared among all the periods it spans. The multiple
+  // grows fourfold per round, each round starting from the previous estimate,
+  // until the lag spans half of the range.
+  double refined = period;
+  size_t multiple = 1;
   const size_t searchHalf = 3;
-  const size_t fineWidth = n - (centre + searchHalf + 1);
-  size_t fineBest = centre;
-  double fineMin = std::numeric_limits<double>::max();
-  std::vector<double> fine(2 * searchHalf + 3);
-  for (size_t lag = centre - searchHalf - 1; lag <= centre + searchHalf + 1; ++lag) {
-    const double v = Difference(x, lag, fineWidth);
-    fine[lag - (centre - searchHalf - 1)] = v;
-    if (lag >= centre - searchHalf && lag <= centre + searchHalf && v < fineMin) {
-      fineMin = v;
-      fineBest = lag;
-    }
+  while (true) {
+    const size_t next = multiple * 4;
+    if ((next * refined) + searchHalf + 2 > n / 2) break;
+    multiple = next;
+    const size_t centre = size_t(std::llround(multiple * refined));
+    const size_t fineWidth = n - (centre + searchHalf + 1);
+    const size_t first = centre - searchHalf - 1;
+    std::vector<double> fine(2 * searchHalf + 3);
+    for (size_t k = 0; k < fine.size(); ++k) fine[k] = Difference(x, first + k, fineWidth);
+    size_t i = 1;
+    for (size_t k = 2; k + 1 < fine.size(); ++k)
+      if (fine[k] < fine[i]) i = k;
+    refined = (first + i + ParabolicOffset(fine[i - 1], fine[i], fine[i + 1])) / multiple;
   }
-  const size_t i = fineBest - (centre - searchHalf - 1);
-  const double fineLag = fineBest + ParabolicOffset(fine[i - 1], fine[i], fine[i + 1]);
-  std::printf("%.4f\n", wav.rate * multiple / fineLag);
+  std::printf("%.4f\n", wav.rate / refined);
   return 0;
 }
 
