@@ -3,6 +3,7 @@
 #include <SDL_opengl.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 
 #include "FileWvOut.h"
@@ -12,6 +13,27 @@
 
 namespace {
 constexpr float kHighlightStep = 0.15f;
+
+// Path of the open recording, kept for the header repair on closing. Under gameState.mutex.
+char openRecording[4096] = "";
+
+// The RIFF chunk size is the file size less the 8 bytes of the chunk's own id and size field.
+void RepairRiffSize(const char* path) {
+  std::FILE* file = std::fopen(path, "r+b");
+  if (file == nullptr) return;
+  if (std::fseek(file, 0, SEEK_END) == 0) {
+    const long size = std::ftell(file);
+    if (size >= 44) {
+      const uint32_t riff = static_cast<uint32_t>(size - 8);
+      const unsigned char bytes[4] = {static_cast<unsigned char>(riff),
+                                      static_cast<unsigned char>(riff >> 8),
+                                      static_cast<unsigned char>(riff >> 16),
+                                      static_cast<unsigned char>(riff >> 24)};
+      if (std::fseek(file, 4, SEEK_SET) == 0) std::fwrite(bytes, 1, sizeof bytes, file);
+    }
+  }
+  std::fclose(file);
+}
 
 std::string& Folder() {
   static std::string folder = "../../../";
@@ -63,8 +85,7 @@ void RecordPad::UpdateCallback(double /*streamTime*/) {
   if (MouseLeftClick() && MouseWithin(x, y, width, height)) {
     if (gameState.recording.load()) {
       // The mixer writes under the mutex the caller holds, so no write is in flight.
-      gameState.recording.store(false);
-      gameState.recorder.closeFile();
+      CloseRecording();
     } else {
       StartRecording();
     }
@@ -88,8 +109,22 @@ void RecordPad::StartRecording() {
     failed_.store(true, std::memory_order_relaxed);
     return;
   }
+  // A path too long to keep only misses the header repair.
+  if (name.size() < sizeof openRecording) {
+    std::snprintf(openRecording, sizeof openRecording, "%s", name.c_str());
+  } else {
+    openRecording[0] = '\0';
+  }
   // Only an open file may receive the mix.
   gameState.recording.store(true);
+}
+
+void RecordPad::CloseRecording() {
+  if (!gameState.recording.load()) return;
+  gameState.recording.store(false);
+  gameState.recorder.closeFile();
+  if (openRecording[0] != '\0') RepairRiffSize(openRecording);
+  openRecording[0] = '\0';
 }
 
 float RecordPad::OverlayAlpha() const {

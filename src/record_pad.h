@@ -40,6 +40,12 @@ class RecordPad : public SoundlessSoundPad {
   static void SetRecordingFolder(const std::string& folder);
   static const std::string& RecordingFolder();
 
+  // Stops a running recording: clears gameState.recording, closes gameState.recorder and
+  // corrects the file's RIFF size (the audio library writes it 8 bytes too large). Does nothing
+  // when not recording. Call with gameState.mutex held (the record pad's callback, the game
+  // scene's teardown); allocation-free.
+  static void CloseRecording();
+
   // True from a click on the pad until the left button is released. Safe from any thread.
   bool Pressed() const { return pressed_.load(std::memory_order_relaxed); }
   // True when the last attempt to start a recording could not create its file. Safe from
