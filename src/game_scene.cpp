@@ -5,6 +5,7 @@
 #include "content_fonts.h"
 #include "game_state.h"
 #include "main_menu_scene.h"
+#include "record_pad.h"
 #include "sound_pad.h"
 
 void GameScene::TearDownGame() {
@@ -12,10 +13,7 @@ void GameScene::TearDownGame() {
   for (size_t i = 0; i < gameState.pads.size(); ++i) delete gameState.pads[i];
   gameState.pads.clear();
   // Closing under the mutex keeps the callback from writing into a file being closed.
-  if (gameState.recording.load()) {
-    gameState.recording.store(false);
-    gameState.recorder.closeFile();
-  }
+  RecordPad::CloseRecording();
   SDL_UnlockMutex(gameState.mutex);
 }
 
