@@ -2,6 +2,7 @@
 // up, notes on the step grid), the pointer-played sine test tone and the silent timing pad,
 // all driven through the real mixer.
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <string>
