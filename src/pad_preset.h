@@ -1,7 +1,17 @@
 #pragma once
-// The layout of the game screen: the thirteen pads of a new game.
+// The layout of the game screen: the thirteen pads of a new game (the chord change pad, the
+// metronome, the record pad and ten wave loop pads), with their sample files and sound
+// settings.
 
-// Creates the pads and appends them to gameState.pads, holding the pad-list mutex. Expects an
-// empty list. A sample that cannot be loaded ends the program through FatalError, after the
-// mutex has been released. Main thread only.
+#include <string>
+
+// Creates the pads and appends them to gameState.pads in their fixed order, holding the
+// pad-list mutex, so the audio callback sees either none or all of them. Expects an empty
+// list. A sample that cannot be loaded ends the program through FatalError ("Couldn't load
+// sound file: <path>"), after the mutex has been released. Main thread only.
 void PresetInit();
+
+// As PresetInit, but a sample that cannot be loaded returns false with its path in
+// *failedSample, the mutex released and the list as it was (the pads built so far are
+// deleted). Main thread only.
+bool TryPresetInit(std::string* failedSample);
