@@ -120,6 +120,9 @@ int main(int argc, char* argv[]) {
   std::srand(static_cast<unsigned int>(std::time(nullptr)));
   if (TTF_Init() != 0) FatalError("Couldn't initialize SDL_ttf");
   stk::Stk::setRawwavePath("MarluneContent/sfx/rawwaves/");
+  // The synthesis library's status lines ("creating WAV file ...") would be printed from the
+  // audio thread when a recording starts; its error messages still reach standard error.
+  stk::Stk::showWarnings(false);
 
   try {
     gameState.InitRtAudio();

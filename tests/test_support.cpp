@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 
 #include "FileWvOut.h"
 #include "audio_mixer.h"
+#include "record_pad.h"
 #include "sound_pad.h"
 
 uint32_t FakeInput::MouseState(int* x, int* y) const {
@@ -32,15 +34,17 @@ void EngineTest::SetUp() {
   gameState.lastMouseButtons.store(0);
   gameState.bufferFrames.store(512);
   gameState.recording.store(false);
+  // Recordings a test starts land in a folder of its own, never beside the build's bundle.
+  recordingFolder_ = MakeTempDir();
+  RecordPad::SetRecordingFolder(recordingFolder_ + "/");
 }
 
 void EngineTest::TearDown() {
   for (SoundPad* pad : gameState.pads) delete pad;
   gameState.pads.clear();
-  if (gameState.recording.load()) {
-    gameState.recording.store(false);
-    gameState.recorder.closeFile();
-  }
+  RecordPad::CloseRecording();
+  RecordPad::SetRecordingFolder("../../../");
+  std::filesystem::remove_all(recordingFolder_);
   SetInputSource(nullptr);
 }
 

@@ -59,6 +59,9 @@ class EngineTest : public ::testing::Test {
 
   FakeInput input;
   FakeClock clock;
+
+ private:
+  std::string recordingFolder_;
 };
 
 // Writes a WAV file of 16-bit samples (frames x channels interleaved) for tests.
