@@ -9,6 +9,7 @@ packages=(
   libgl-dev libglu1-mesa-dev libgl1-mesa-dri
   librtaudio-dev libstk-dev
   libgtest-dev libbenchmark-dev
+  clang-22 libclang-rt-22-dev
   fonts-dejavu-core
   xvfb xdotool x11-utils imagemagick
   pulseaudio pulseaudio-utils sox

@@ -5,10 +5,19 @@
 
 #include "RtAudio.h"
 
+// The realtime-sanitizer build checks that nothing under the callback allocates, locks or
+// makes a system call, except inside an audio_probe::Exemption.
+#ifdef MARLUNE_RTSAN
+#define MARLUNE_NONBLOCKING [[clang::nonblocking]]
+#else
+#define MARLUNE_NONBLOCKING
+#endif
+
 // Fills 2 * nFrames interleaved stereo doubles for the buffer that starts at streamTime
 // (seconds). Audio thread only; always returns 0.
 int AudioMixerCallback(void* outputBuffer, void* inputBuffer, unsigned int nFrames,
-                       double streamTime, RtAudioStreamStatus status, void* userData);
+                       double streamTime, RtAudioStreamStatus status,
+                       void* userData) MARLUNE_NONBLOCKING;
 
 // Stereo-linked instantaneous limiter: a frame whose louder channel exceeds 0.8 rises a sixth
 // as fast above it; the result is clamped to [-1, 1].

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "FileWvOut.h"
+#include "audio_probe.h"
 #include "common.h"
 #include "content_fonts.h"
 #include "game_state.h"
@@ -83,10 +84,14 @@ std::string RecordPad::RecordFilename(const std::string& folder, std::time_t now
 
 void RecordPad::UpdateCallback(double /*streamTime*/) {
   if (MouseLeftClick() && MouseWithin(x, y, width, height)) {
+    // Creating and completing the file are the file I/O (and allocations) the design accepts
+    // on the audio thread.
     if (gameState.recording.load()) {
       // The mixer writes under the mutex the caller holds, so no write is in flight.
+      audio_probe::Exemption exempt(audio_probe::Allowed::kRecorderClose);
       CloseRecording();
     } else {
+      audio_probe::Exemption exempt(audio_probe::Allowed::kRecorderOpen);
       StartRecording();
     }
     pressed_.store(true, std::memory_order_relaxed);

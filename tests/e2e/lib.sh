@@ -33,7 +33,8 @@
 #   e2e_init                        strict mode, artefact folder, exit trap, tool check
 #   e2e_log MSG...                  progress line on stderr ("e2e: MSG")
 #   e2e_fail MSG...                 "FAIL: MSG" + program output tail, exit 1
-#   e2e_pass                        "PASS: <script>", exit 0
+#   e2e_pass                        "PASS: <script>", exit 0 (fails instead if the program's
+#                                   stderr holds a sanitizer report)
 #   e2e_check COND MSG...           awk condition (e.g. "3.2 < 4"); e2e_fail MSG if false
 #   e2e_marlune_path                path of the built program; fails clearly if not built
 #   e2e_start CMD ARGS...           start in background (stdout/stderr to E2E_OUT); sets E2E_PID
@@ -106,7 +107,18 @@ e2e_fail() {
   exit 1
 }
 
-e2e_pass() { echo "PASS: $(basename -- "$0")" >&2; exit 0; }
+# A sanitizer build's report in the program's stderr fails the test, even when the program was
+# stopped by the test rather than left to exit with the sanitizer's status.
+_e2e_check_sanitizers() {
+  local f="${E2E_OUT:-}/stderr.txt"
+  [ -s "$f" ] || return 0
+  if grep -Eq '(ERROR|WARNING): (Address|Leak|Thread|Realtime|UndefinedBehavior)Sanitizer|: runtime error: ' "$f"; then
+    cp -- "$f" "$E2E_OUT/sanitizer-report.txt"
+    e2e_fail "sanitizer report in the program's stderr (kept in $E2E_OUT/sanitizer-report.txt)"
+  fi
+}
+
+e2e_pass() { _e2e_check_sanitizers; echo "PASS: $(basename -- "$0")" >&2; exit 0; }
 
 # e2e_check CONDITION MESSAGE... - CONDITION is an awk expression.
 e2e_check() {
@@ -165,6 +177,7 @@ e2e_marlune_path() {
 
 e2e_start() {
   [ -z "$E2E_PID" ] || ! _e2e_alive "$E2E_PID" || e2e_fail "a program is already running ($E2E_PID)"
+  _e2e_check_sanitizers  # before the previous program's output is replaced
   "$@" >"$E2E_OUT/stdout.txt" 2>"$E2E_OUT/stderr.txt" </dev/null &
   E2E_PID=$!
   E2E_STATUS=""

@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Builds Marlune with a sanitizer and runs the unit tests and the end-to-end tests in that
+# build; any sanitizer report fails the run.
+#
+# Usage: scripts/sanitize.sh [thread|address|realtime|all]   (default: all)
+#
+#   thread    ThreadSanitizer (gcc), in build-tsan
+#   address   AddressSanitizer + UndefinedBehaviorSanitizer + LeakSanitizer (gcc), in build-asan
+#   realtime  RealtimeSanitizer (clang-22), in build-rtsan: the mixer callback is marked
+#             [[clang::nonblocking]], so any allocation, lock or system call under it outside
+#             the pad-list mutex and the recorder is a report
+#
+# The options below make every report end the reporting process with status 66 (the unit
+# test binary, the program under an end-to-end test, or a tool), which fails its test; the
+# end-to-end helpers also fail a test whose program printed a report. Suppressions, for
+# third-party libraries only, live in tests/sanitizers/ with their reasons.
+# Environment: JOBS (default 2) parallel compile jobs.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+supp=$root/tests/sanitizers
+jobs=${JOBS:-2}
+
+export TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1 suppressions=$supp/tsan.supp"
+export ASAN_OPTIONS="halt_on_error=1 exitcode=66 abort_on_error=0 detect_leaks=1 detect_stack_use_after_return=1 strict_string_checks=1 check_initialization_order=1"
+export LSAN_OPTIONS="exitcode=66 suppressions=$supp/lsan.supp print_suppressions=0"
+export UBSAN_OPTIONS="halt_on_error=1 exitcode=66 print_stacktrace=1"
+export RTSAN_OPTIONS="halt_on_error=1 exitcode=66 print_stats_on_exit=0"
+
+# run_pass KIND - configures, builds and tests one sanitizer build; prints its duration.
+run_pass() {
+  local kind=$1 dir compilers=()
+  case "$kind" in
+    thread) dir=build-tsan ;;
+    address) dir=build-asan ;;
+    realtime)
+      dir=build-rtsan
+      command -v clang++-22 >/dev/null ||
+        { echo "sanitize: clang++-22 is missing (scripts/install-deps.sh)" >&2; return 1; }
+      compilers=(-DCMAKE_C_COMPILER=clang-22 -DCMAKE_CXX_COMPILER=clang++-22)
+      ;;
+    *) echo "sanitize: unknown sanitizer '$kind' (thread, address, realtime or all)" >&2; return 2 ;;
+  esac
+  local start=$SECONDS
+  echo "== $kind sanitizer: $dir"
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMARLUNE_SANITIZE="$kind" \
+    -DMARLUNE_BENCHMARKS=OFF "${compilers[@]}" >/dev/null
+  cmake --build "$dir" -j"$jobs"
+  local built=$SECONDS
+  ctest --test-dir "$dir" -L 'unit|e2e' --output-on-failure --timeout 600
+  echo "== $kind sanitizer passed: build $((built - start)) s, tests $((SECONDS - built)) s"
+}
+
+case "${1:-all}" in
+  all) for kind in thread address realtime; do run_pass "$kind"; done ;;
+  *) run_pass "$1" ;;
+esac
