@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# demo.sh BUILD_DIR - plays Marlune's scripted performance where no display is at hand.
+#
+# Runs the program built in BUILD_DIR (BUILD_DIR/Marlune.app) under scripts/rig.sh - a
+# virtual display and a private sound server - and plays the performance of the
+# end-to-end test (tests/e2e/performance_lib.sh): metronome, a kick, a lead on C and
+# then on G, a bass line, a kick/snare/hat beat, a melody and a chord progression,
+# about half a minute, all of it recorded by the program's own record pad.
+#
+# The program runs from a copy of the bundle in a temporary folder. Afterwards BUILD_DIR
+# holds the recording, named demo-YYYY-MM-DD_HH-MM.wav after the program's own name for
+# it (with _2, _3 ... if that name is taken), and demo-game.png, the game screen at the
+# end of the performance; the script prints both paths. Needs xdotool, ImageMagick,
+# Xvfb and PulseAudio (scripts/install-deps.sh). Exit status 0 on success.
+set -uo pipefail
+root=$(cd "$(dirname -- "$0")/.." && pwd)
+
+if [ "${1:-}" = --inside ]; then
+  # Inside the rig: $2 the build folder, $3 the scratch folder.
+  source "$root/tests/e2e/lib.sh"
+  source "$root/tests/e2e/performance_lib.sh"
+  MARLUNE_E2E_OUT="$3/out" e2e_init
+  perf_private_bundle "$2/Marlune.app" "$3/run"
+  e2e_start_marlune
+  perf_play "$E2E_OUT/timeline.txt"
+  e2e_screenshot "$3/demo-game.png"
+  perf_quit
+  e2e_wait_exit 15
+  [ "$E2E_STATUS" = 0 ] || e2e_fail "marlune exited with status $E2E_STATUS"
+  exit 0
+fi
+
+if [ $# != 1 ] || [ ! -d "$1" ]; then
+  echo "usage: scripts/demo.sh BUILD_DIR   (the folder holding Marlune.app)" >&2
+  exit 2
+fi
+build=$(cd "$1" && pwd)
+if [ ! -x "$build/Marlune.app/Contents/MacOS/marlune" ]; then
+  echo "demo: $build/Marlune.app/Contents/MacOS/marlune is not built" >&2
+  exit 1
+fi
+work=$(mktemp -d "${TMPDIR:-/tmp}/marlune-demo.XXXXXX") || exit 1
+trap 'rm -rf -- "$work"' EXIT
+
+echo "Playing the scripted performance (about 35 s)..."
+bash "$root/scripts/rig.sh" -- bash "$root/scripts/demo.sh" --inside "$build" "$work"
+status=$?
+if [ "$status" != 0 ]; then
+  echo "demo: the performance failed (status $status)" >&2
+  exit 1
+fi
+
+recording=$(find "$work/run" -maxdepth 1 -type f -name '*.wav' | sort | head -n 1)
+if [ -z "$recording" ] || [ ! -f "$work/demo-game.png" ]; then
+  echo "demo: the performance left no recording or no screenshot" >&2
+  exit 1
+fi
+base="demo-$(basename -- "$recording" .wav)"
+target="$build/$base.wav"
+n=2
+while [ -e "$target" ]; do target="$build/${base}_$n.wav"; n=$((n + 1)); done
+mv -- "$recording" "$target" && mv -- "$work/demo-game.png" "$build/demo-game.png" || exit 1
+echo "Recording:  $target"
+echo "Screenshot: $build/demo-game.png"
