@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "audio_mixer.h"
+#include "callback_timer.h"
 #include "main_menu_scene.h"
 #include "sound_pad.h"
 
@@ -18,6 +19,12 @@ constexpr unsigned int kFirstBufferFrames = 512;
 // PulseAudio server queue far more than a loop step, so a click in time with what the player
 // hears would land on a later step; four buffers match what the ALSA back end uses.
 constexpr unsigned int kStreamBuffers = 4;
+#ifdef MARLUNE_AUDIO_PROBES
+// The probe build times every buffer (reported at shutdown).
+constexpr RtAudioCallback kStreamCallback = &callback_timer::TimedAudioMixerCallback;
+#else
+constexpr RtAudioCallback kStreamCallback = &AudioMixerCallback;
+#endif
 }  // namespace
 
 GameState::GameState()
@@ -102,7 +109,7 @@ void GameState::OpenStream(unsigned int frames) {
   try {
     audio.openStream(&output, nullptr, RTAUDIO_FLOAT64,
                      static_cast<unsigned int>(stk::Stk::sampleRate()), &granted,
-                     &AudioMixerCallback, nullptr, &options, nullptr);
+                     kStreamCallback, nullptr, &options, nullptr);
     bufferFrames.store(granted);
     if (granted > kMaxBufferFrames) {
       std::fprintf(stderr, "Error: audio buffer of %u frames is larger than %u\n", granted,

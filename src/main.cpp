@@ -12,6 +12,7 @@
 #include <string>
 
 #include "Stk.h"
+#include "callback_timer.h"
 #include "common.h"
 #include "content_fonts.h"
 #include "game_state.h"
@@ -40,11 +41,22 @@ void WaitUntil(Uint32 deadline) {
 }
 
 // A first SIGINT or SIGTERM asks the program to quit through its normal shutdown, so an open
-// recording is completed; a second one ends the process at once.
-volatile std::sig_atomic_t signalsReceived = 0;
+// recording is completed; a second one ends the process at once. The handler only notes the
+// signal: the frame loop turns it into a quit event on the main thread, because pushing the
+// event from the handler would take SDL's event-queue lock inside a signal, and a signal that
+// arrives during start-up would be thrown away with the input that start-up discards.
+volatile std::sig_atomic_t signalReceived = 0;
 
 void OnSignal(int) {
-  if (signalsReceived++ > 0) _exit(130);
+  if (signalReceived != 0) _exit(130);
+  signalReceived = 1;
+}
+
+// Posts one quit event once a signal has arrived. Main thread.
+void PostQuitOnSignal() {
+  static bool posted = false;
+  if (signalReceived == 0 || posted) return;
+  posted = true;
   SDL_Event quit;
   SDL_zero(quit);
   quit.type = SDL_QUIT;
@@ -75,6 +87,7 @@ void MainLoop() {
   Uint32 deadline = SDL_GetTicks() + kFramePeriodMs;
   WaitUntil(deadline);
   for (;;) {
+    PostQuitOnSignal();
     if (!gameState.scene->InputLogic()) return;
     glClear(GL_COLOR_BUFFER_BIT);
     gameState.scene->Draw();  // InputLogic may have replaced the scene
@@ -155,6 +168,9 @@ int main(int argc, char* argv[]) {
   content.menuBackdropTexture.Unload();
   content.gameBackdropTexture.Unload();
   gameState.DeinitRtAudio();
+#ifdef MARLUNE_AUDIO_PROBES
+  callback_timer::Print(stderr);
+#endif
   TTF_Quit();
   SDL_Quit();
   return 0;

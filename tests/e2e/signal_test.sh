@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# signal_test.sh - no recording is lost to a signal.
+#   1. SIGINT while recording in the game: the program ends through its normal shutdown
+#      (status 0, after the one-second quit pause) and leaves one complete WAV: header sizes
+#      matching the data, 2 channels, 16 bit, 44100 Hz, as long as the recording ran, not silent.
+#   2. The same with SIGTERM.
+#   3. SIGTERM, then a second SIGTERM during the shutdown pause: the program ends at once
+#      (status 130), and the recording, closed before the pause, is complete all the same.
+#   4. SIGTERM while the loading image is shown (before the menu): the request is not lost
+#      with the input that start-up discards; the program ends normally (status 0).
+# Each run uses its own copy of the bundle, so its recordings land in a folder of their own.
+set -uo pipefail
+# shellcheck source=lib.sh
+source "$MARLUNE_E2E_LIB"
+# shellcheck source=robust_lib.sh
+source "$(dirname -- "$0")/robust_lib.sh"
+e2e_init
+
+# start_recording FOLDER - menu → game, a kick note, recording on; waits for the file to appear.
+start_recording() {
+  e2e_start "$ROBUST_PROGRAM"
+  e2e_wait_window "Marlune v1.03" 30
+  robust_wait_menu 30
+  e2e_key Return
+  robust_wait_game
+  robust_click 700 340  # a kick on the current step: the recording is not silent
+  local attempt i
+  for attempt in 1 2 3; do
+    robust_click 100 447
+    for i in $(seq 30); do
+      ls "$1"/*.wav >/dev/null 2>&1 && return 0
+      sleep 0.1
+    done
+    e2e_log "record click $attempt not seen; clicking again"
+  done
+  e2e_fail "no recording file appeared in $1 after three clicks on the record pad"
+}
+
+# check_recording FOLDER MIN_SECONDS - exactly one WAV, well formed, the stream's format, sound.
+check_recording() {
+  local files info seconds
+  files=("$1"/*.wav)
+  [ "${#files[@]}" = 1 ] && [ -f "${files[0]}" ] || e2e_fail "want one recording in $1, found: ${files[*]}"
+  info=$("$E2E_WAVTOOL" info "${files[0]}" 2>&1) || e2e_fail "recording ${files[0]} is not a complete WAV: $info"
+  grep -qx 'channels 2' <<<"$info" && grep -qx 'rate 44100' <<<"$info" && grep -qx 'bits 16' <<<"$info" \
+    || e2e_fail "recording ${files[0]} has the wrong format: $info"
+  seconds=$(awk '$1 == "seconds" { print $2 }' <<<"$info")
+  e2e_log "recording ${files[0]##*/}: $seconds s"
+  e2e_check "$seconds >= $2" "recording ${files[0]} lasts $seconds s, want at least $2 s"
+  e2e_assert_sound "${files[0]}" 0.002
+  cp -- "${files[0]}" "$E2E_OUT/"
+}
+
+for sig in INT TERM; do
+  e2e_log "--- SIG$sig while recording"
+  robust_copy_bundle "$RIG_DIR/signal-$sig"
+  start_recording "$RIG_DIR/signal-$sig"
+  sleep 3
+  t0=$(robust_now)
+  kill -"$sig" "$E2E_PID"
+  e2e_wait_exit 10
+  took=$(awk -v a="$t0" -v b="$(robust_now)" 'BEGIN { printf "%.2f", b - a }')
+  cp -- "$E2E_OUT/stderr.txt" "$E2E_OUT/stderr-$sig.txt"
+  robust_assert_clean_exit "SIG$sig while recording"
+  [ "$E2E_STATUS" = 0 ] || e2e_fail "SIG$sig while recording: status $E2E_STATUS, want 0 (normal shutdown)"
+  e2e_log "SIG$sig: status 0 after $took s"
+  e2e_check "$took >= 0.9" "SIG$sig ended the program after $took s: not through the one-second quit pause"
+  check_recording "$RIG_DIR/signal-$sig" 2.5
+done
+
+e2e_log "--- a second SIGTERM during the shutdown pause"
+robust_copy_bundle "$RIG_DIR/signal-twice"
+start_recording "$RIG_DIR/signal-twice"
+sleep 2
+kill -TERM "$E2E_PID"
+sleep 0.4
+t0=$(robust_now)
+kill -TERM "$E2E_PID"
+e2e_wait_exit 5
+took=$(awk -v a="$t0" -v b="$(robust_now)" 'BEGIN { printf "%.2f", b - a }')
+cp -- "$E2E_OUT/stderr.txt" "$E2E_OUT/stderr-twice.txt"
+robust_assert_clean_exit "second SIGTERM"
+[ "$E2E_STATUS" = 130 ] || e2e_fail "second SIGTERM: status $E2E_STATUS, want 130"
+e2e_log "second SIGTERM: status 130 after $took s"
+e2e_check "$took < 0.5" "the second SIGTERM took $took s to end the program"
+check_recording "$RIG_DIR/signal-twice" 1.5
+
+e2e_log "--- SIGTERM while loading"
+robust_copy_bundle "$RIG_DIR/signal-loading"
+e2e_start "$ROBUST_PROGRAM"
+e2e_wait_window "Marlune v1.03" 30
+kill -TERM "$E2E_PID"
+e2e_wait_exit 15
+cp -- "$E2E_OUT/stderr.txt" "$E2E_OUT/stderr-loading.txt"
+robust_assert_clean_exit "SIGTERM while loading"
+[ "$E2E_STATUS" = 0 ] || e2e_fail "SIGTERM while loading: status $E2E_STATUS, want 0"
+e2e_pass
