@@ -14,26 +14,29 @@
 #                                 MARLUNE_BUNDLE_DIR at the copy: the program's recordings
 #                                 then land in DIR (three folders above Contents/Resources)
 #   perf_recordings DIR           prints the recordings in DIR (YYYY-MM-DD_HH-MM[_N].wav)
-#   perf_press X Y [BUTTON] [HOLD_S]  press at program point X Y, hold (default 0.08 s),
-#                                 release, wait 0.08 s: the pads read the buttons once per
+#   perf_press X Y [BUTTON] [HOLD_S]  press at program point X Y, hold (default 0.15 s),
+#                                 release, wait 0.1 s: the pads read the buttons once per
 #                                 audio buffer, so an instant click could fall between two
-#   perf_play TIMELINE            the whole performance (below); writes TIMELINE
+#                                 (and on a busy machine buffers come late)
+#   perf_hold X Y BUTTON SECONDS  press and hold for SECONDS of recorded audio
+#   perf_play TIMELINE            the whole performance (below); writes TIMELINE; the
+#                                 folder beside the bundle must hold no recording yet
 #   perf_start_game / perf_quit   Return on "Start" / Escape to the menu, Escape, Escape
 #
 # The pads see the pointer on the audio clock, and a note lands on the step playing
-# when the press is seen, so where a note falls in the loop is not known from here;
-# on a busy machine the audio clock also runs unevenly against the wall clock. The
-# performance therefore gives every checked sound its own stretch, separated by
-# silence, so that it can be found in the recording itself. TIMELINE records when each
-# action happened: lines "NAME SECONDS", seconds counted from the press on the record
-# pad (the recording's first frame, give or take the audio clock's lag).
+# when the press is seen, so where a note falls in the loop is not known from here.
+# The performance therefore gives every checked sound its own stretch, separated by
+# silence, so that it can be found in the recording itself. On a busy machine the audio
+# clock falls behind the wall clock, so the performance keeps time by the recording:
+# the seconds of audio in the file being written. TIMELINE records when each action
+# began on that clock: lines "NAME SECONDS".
 #
 #   metronome   0 .. metronome_off          the metronome alone, six beats
 #   kick        kick .. kick_clear          one kick note (or two on adjacent steps) alone,
 #                                           repeating every loop; then the right button is
 #                                           held over the pad for more than a loop, which
 #                                           clears every step it passes
-#   lead        lead .. lead+1.1            "Lead 1" row 0 held over about nine steps; it
+#   lead        lead .. lead+1.0            "Lead 1" row 0 held over about eight steps; it
 #                                           repeats every 2 s. Row 0 is the chord's root: C
 #                                           (the major scale and the created Minor7 entries
 #                                           are both on key 60) until chord_first
@@ -61,9 +64,9 @@ readonly PERF_BASS1_X=25 PERF_BASS1_Y=50
 readonly PERF_LEAD2_X=425 PERF_LEAD2_Y=50
 readonly PERF_CHORD_X=400 PERF_CHORD_Y=400
 # The lead's note length and how long after its press the first loop's notes sound.
-readonly PERF_LEAD_HOLD=1.1
+readonly PERF_LEAD_HOLD=1.0
 
-PERF_T0=""
+PERF_WAV=""
 PERF_TIMELINE=""
 
 perf_private_bundle() {
@@ -90,16 +93,22 @@ perf_move() {
 }
 
 perf_press() {
-  local hold=${4:-0.08}
+  local hold=${4:-0.15}
   perf_move "$1" "$2"
   xdotool mousedown "${3:-1}" || e2e_fail "mouse down at $1 $2 failed"
   sleep "$hold"
   e2e_mouse_up "${3:-1}"
-  sleep 0.08
+  sleep 0.1
 }
 
-# Seconds since the record pad was pressed.
-perf_time() { awk -v a="$(date +%s.%N)" -v b="$PERF_T0" 'BEGIN { printf "%.3f\n", a - b }'; }
+# Seconds of audio in the recording so far: the program's own audio clock, read from
+# the size of the file it is writing (the library writes it in blocks of 1024 frames,
+# so this trails by up to about 50 ms). 0 before the recording exists.
+perf_time() {
+  local size=0
+  [ -n "$PERF_WAV" ] && size=$(stat -c %s -- "$PERF_WAV" 2>/dev/null || echo 0)
+  awk -v s="$size" 'BEGIN { d = (s - 44) / 176400; if (d < 0) d = 0; printf "%.3f\n", d }'
+}
 
 perf_mark() {
   local t
@@ -108,11 +117,32 @@ perf_mark() {
   e2e_log "$(printf '%6.2f s  %s' "$t" "$1")"
 }
 
-# Sleeps until SECONDS after the record press (at once if that has passed).
+# Waits until the recording holds SECONDS of audio; fails if it stops growing.
 perf_until() {
-  local left
-  left=$(awk -v t="$1" -v now="$(perf_time)" 'BEGIN { d = t - now; if (d < 0) d = 0; printf "%.3f\n", d }')
-  sleep "$left"
+  local now last="" still=0
+  while :; do
+    now=$(perf_time)
+    awk -v n="$now" -v t="$1" 'BEGIN { exit !(n >= t) }' && return 0
+    if [ "$now" = "$last" ]; then
+      still=$((still + 1))
+      [ "$still" -lt 250 ] || e2e_fail "the recording $PERF_WAV stopped growing at $now s"
+    else
+      still=0
+    fi
+    last=$now
+    sleep 0.02
+  done
+}
+
+# Holds BUTTON at program point X Y for SECONDS of audio.
+perf_hold() {
+  local until
+  perf_move "$1" "$2"
+  xdotool mousedown "$3" || e2e_fail "mouse down at $1 $2 failed"
+  until=$(awk -v t="$(perf_time)" -v d="$4" 'BEGIN { print t + d }')
+  perf_until "$until"
+  e2e_mouse_up "$3"
+  sleep 0.1
 }
 
 # Value of NAME in the timeline.
@@ -182,14 +212,20 @@ perf_play() {
   : >"$PERF_TIMELINE" || e2e_fail "cannot write $PERF_TIMELINE"
   perf_start_game
 
-  # Metronome on, then recording on: the recording's first frame is the record press.
+  # Metronome on, then recording on; from here on the recording is the clock.
   perf_press $PERF_METRONOME_X $PERF_METRONOME_Y
   sleep 0.3
-  perf_move $PERF_RECORD_X $PERF_RECORD_Y
-  xdotool mousedown 1 || e2e_fail "mouse down on the record pad failed"
-  PERF_T0=$(date +%s.%N)
-  sleep 0.08
-  e2e_mouse_up
+  local dir i
+  dir=$(dirname -- "$(dirname -- "$MARLUNE_BUNDLE_DIR")")
+  [ -z "$(perf_recordings "$dir")" ] || e2e_fail "$dir already holds a recording"
+  perf_press $PERF_RECORD_X $PERF_RECORD_Y
+  for i in $(seq 100); do
+    PERF_WAV=$(perf_recordings "$dir" | head -n 1)
+    [ -z "$PERF_WAV" ] || break
+    [ "$i" -lt 100 ] || e2e_fail "the record pad started no recording in $dir"
+    sleep 0.05
+  done
+  PERF_WAV="$dir/$PERF_WAV"
   perf_mark record_on
 
   # The metronome alone for six beats, then off.
@@ -205,12 +241,12 @@ perf_play() {
   # removes the note from every step it passes.
   perf_until 9.0
   perf_mark kick_clear
-  perf_press $((PERF_KICK_X + 75)) $((PERF_KICK_Y + 30)) 3 2.6
+  perf_hold $((PERF_KICK_X + 75)) $((PERF_KICK_Y + 30)) 3 2.3
 
-  # "Lead 1", row 0, held over about nine steps: a long steady tone every loop.
+  # "Lead 1", row 0, held over about eight steps: a long steady tone every loop.
   perf_until 12.1
   perf_mark lead
-  perf_press $((PERF_LEAD1_X + 140)) "$(perf_row_y $PERF_LEAD1_Y 120 8 0)" 1 $PERF_LEAD_HOLD
+  perf_hold $((PERF_LEAD1_X + 140)) "$(perf_row_y $PERF_LEAD1_Y 120 8 0)" 1 $PERF_LEAD_HOLD
   # After the second pass has sounded, root "G" in every segment.
   local lead k xy
   lead=$(perf_at lead)
@@ -223,8 +259,8 @@ perf_play() {
   done
   perf_mark chord_last
   # The first pass that starts half a second after the last click plays on G (the
-  # half second covers the audio clock running unevenly against the wall clock on a
-  # busy machine); let it sound before anything else joins in.
+  # half second covers the way from a click to the audio thread on a busy machine);
+  # let it sound before anything else joins in.
   local pass_g
   pass_g=$(awk -v l="$lead" -v c="$(perf_at chord_last)" \
     'BEGIN { k = 1; while (l + 2 * k - 0.5 <= c) k++; print k }')
@@ -256,7 +292,7 @@ perf_play() {
   perf_press $xy
   perf_melody 7 7 8 9 11 9 8 7
   perf_mark melody_done
-  sleep 4.0
+  perf_until "$(awk -v t="$(perf_time)" 'BEGIN { print t + 4 }')"
 
   perf_mark record_off
   perf_press $PERF_RECORD_X $PERF_RECORD_Y
