@@ -5,7 +5,8 @@
 # Usage: scripts/sanitize.sh [thread|address|realtime|all]   (default: all)
 #
 #   thread    ThreadSanitizer (gcc), in build-tsan
-#   address   AddressSanitizer + UndefinedBehaviorSanitizer + LeakSanitizer (gcc), in build-asan
+#   address   AddressSanitizer + UndefinedBehaviorSanitizer (gcc), in build-asan; LeakSanitizer
+#             on the unit tests (see tests/sanitizers/lsan.supp for why not end to end)
 #   realtime  RealtimeSanitizer (clang-22), in build-rtsan: the mixer callback is marked
 #             [[clang::nonblocking]], so any allocation, lock or system call under it outside
 #             the pad-list mutex and the recorder is a report
@@ -23,9 +24,12 @@ jobs=${JOBS:-2}
 
 export TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1 suppressions=$supp/tsan.supp"
 export ASAN_OPTIONS="halt_on_error=1 exitcode=66 abort_on_error=0 detect_leaks=1 detect_stack_use_after_return=1 strict_string_checks=1 check_initialization_order=1"
-export LSAN_OPTIONS="exitcode=66 suppressions=$supp/lsan.supp print_suppressions=0"
+export LSAN_OPTIONS="exitcode=66 print_suppressions=0"
 export UBSAN_OPTIONS="halt_on_error=1 exitcode=66 print_stacktrace=1"
 export RTSAN_OPTIONS="halt_on_error=1 exitcode=66 print_stats_on_exit=0"
+# End-to-end scripts may read this to allow for the sanitizer's slowdown (2x to 15x) in
+# wall-clock limits.
+export MARLUNE_SANITIZER
 
 # run_pass KIND - configures, builds and tests one sanitizer build; prints its duration.
 run_pass() {
@@ -42,12 +46,23 @@ run_pass() {
     *) echo "sanitize: unknown sanitizer '$kind' (thread, address, realtime or all)" >&2; return 2 ;;
   esac
   local start=$SECONDS
+  MARLUNE_SANITIZER=$kind
   echo "== $kind sanitizer: $dir"
   cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMARLUNE_SANITIZE="$kind" \
     -DMARLUNE_BENCHMARKS=OFF "${compilers[@]}" >/dev/null
   cmake --build "$dir" -j"$jobs"
   local built=$SECONDS
-  ctest --test-dir "$dir" -L 'unit|e2e' --output-on-failure --timeout 600
+  if [ "$kind" = address ]; then
+    ctest --test-dir "$dir" -L unit --output-on-failure --timeout 600
+    # The real program's leak check at exit cannot be used: the OpenGL driver (Mesa's
+    # swrast_dri.so) is unloaded by SDL_Quit before it, so its leaks have no module to match a
+    # suppression against. Our code's leaks are caught by the unit tests above; the end-to-end
+    # tests still check every memory access and undefined behaviour.
+    ASAN_OPTIONS="$ASAN_OPTIONS detect_leaks=0" \
+      ctest --test-dir "$dir" -L e2e --output-on-failure --timeout 600
+  else
+    ctest --test-dir "$dir" -L 'unit|e2e' --output-on-failure --timeout 600
+  fi
   echo "== $kind sanitizer passed: build $((built - start)) s, tests $((SECONDS - built)) s"
 }
 

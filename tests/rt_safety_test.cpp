@@ -332,4 +332,14 @@ TEST_F(RtSafetyTest, CountersSeeAPadThatAllocatesAndLocks) {
 #endif
 }
 
+#ifdef MARLUNE_RTSAN
+// The realtime sanitizer really watches the callback: a pad that allocates ends the process.
+using RtSafetyDeathTest = RtSafetyTest;
+
+TEST_F(RtSafetyDeathTest, RealtimeSanitizerStopsAPadThatAllocates) {
+  AddPad(new MisbehavingPad());
+  EXPECT_DEATH(Buffer(), "RealtimeSanitizer");
+}
+#endif
+
 }  // namespace
