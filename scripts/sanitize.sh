@@ -15,12 +15,14 @@
 # test binary, the program under an end-to-end test, or a tool), which fails its test; the
 # end-to-end helpers also fail a test whose program printed a report. Suppressions, for
 # third-party libraries only, live in tests/sanitizers/ with their reasons.
-# Environment: JOBS (default 2) parallel compile jobs.
+# Environment: JOBS (default 2) parallel compile jobs; E2E (a ctest -R regular expression,
+# default: all) picks the end-to-end tests to run, e.g. E2E='e2e_shell|e2e_record'.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 supp=$root/tests/sanitizers
 jobs=${JOBS:-2}
+e2e=${E2E:-.}
 
 export TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1 suppressions=$supp/tsan.supp"
 export ASAN_OPTIONS="halt_on_error=1 exitcode=66 abort_on_error=0 detect_leaks=1 detect_stack_use_after_return=1 strict_string_checks=1 check_initialization_order=1"
@@ -49,24 +51,29 @@ run_pass() {
   MARLUNE_SANITIZER=$kind
   echo "== $kind sanitizer: $dir"
   cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMARLUNE_SANITIZE="$kind" \
-    -DMARLUNE_BENCHMARKS=OFF "${compilers[@]}" >/dev/null
-  cmake --build "$dir" -j"$jobs"
-  local built=$SECONDS
-  if [ "$kind" = address ]; then
-    ctest --test-dir "$dir" -L unit --output-on-failure --timeout 600
-    # The real program's leak check at exit cannot be used: the OpenGL driver (Mesa's
-    # swrast_dri.so) is unloaded by SDL_Quit before it, so its leaks have no module to match a
-    # suppression against. Our code's leaks are caught by the unit tests above; the end-to-end
-    # tests still check every memory access and undefined behaviour.
-    ASAN_OPTIONS="$ASAN_OPTIONS detect_leaks=0" \
-      ctest --test-dir "$dir" -L e2e --output-on-failure --timeout 600
-  else
-    ctest --test-dir "$dir" -L 'unit|e2e' --output-on-failure --timeout 600
-  fi
-  echo "== $kind sanitizer passed: build $((built - start)) s, tests $((SECONDS - built)) s"
+    -DMARLUNE_BENCHMARKS=OFF "${compilers[@]}" >/dev/null || return 1
+  cmake --build "$dir" -j"$jobs" || { echo "== $kind sanitizer FAILED: build" >&2; return 1; }
+  local built=$SECONDS status=0 leaks=""
+  ctest --test-dir "$dir" -L unit --output-on-failure --timeout 600 || status=1
+  # The real program's leak check at exit cannot be used: the OpenGL driver (Mesa's
+  # swrast_dri.so) is unloaded by SDL_Quit before it, so its leaks have no module to match a
+  # suppression against. Our code's leaks are caught by the unit tests above; the end-to-end
+  # tests still check every memory access and undefined behaviour.
+  [ "$kind" != address ] || leaks=" detect_leaks=0"
+  ASAN_OPTIONS="$ASAN_OPTIONS$leaks" ctest --test-dir "$dir" -L e2e -R "$e2e" \
+    --output-on-failure --timeout 600 || status=1
+  local verdict=passed
+  [ "$status" = 0 ] || verdict=FAILED
+  echo "== $kind sanitizer $verdict: build $((built - start)) s, tests $((SECONDS - built)) s"
+  return "$status"
 }
 
 case "${1:-all}" in
-  all) for kind in thread address realtime; do run_pass "$kind"; done ;;
+  all)
+    # Every pass runs, so one failure does not hide the others' results.
+    failed=0
+    for kind in thread address realtime; do run_pass "$kind" || failed=1; done
+    exit "$failed"
+    ;;
   *) run_pass "$1" ;;
 esac
