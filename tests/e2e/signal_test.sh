@@ -23,7 +23,9 @@ start_recording() {
   robust_wait_menu 30
   e2e_key Return
   robust_wait_game
-  robust_click 700 340  # a kick on the current step: the recording is not silent
+  # Kick notes: held across a step boundary, the button writes at least one step even when a
+  # slow (sanitizer) build misses a short click, so the recording is not silent.
+  robust_click 700 340 1 0.4
   local attempt i
   for attempt in 1 2 3; do
     robust_click 100 447
@@ -82,7 +84,11 @@ cp -- "$E2E_OUT/stderr.txt" "$E2E_OUT/stderr-twice.txt"
 robust_assert_clean_exit "second SIGTERM"
 [ "$E2E_STATUS" = 130 ] || e2e_fail "second SIGTERM: status $E2E_STATUS, want 130"
 e2e_log "second SIGTERM: status 130 after $took s"
-e2e_check "$took < 0.5" "the second SIGTERM took $took s to end the program"
+# A sanitizer runtime delays signal delivery; the second signal must still end the program
+# well before the one-second pause would.
+limit=0.5
+[ -n "${MARLUNE_SANITIZER:-}" ] && limit=0.9
+e2e_check "$took < $limit" "the second SIGTERM took $took s to end the program"
 check_recording "$RIG_DIR/signal-twice" 1.5
 
 e2e_log "--- SIGTERM while loading"
