@@ -205,6 +205,13 @@ TEST(Assets, EverySoundOpensAsTheProgramOpensItWithinLengthAndLevelLimits) {
     EXPECT_LT(wave.Peak(), 0.9);
     EXPECT_GT(wave.Peak(), 0.3);
     for (unsigned int c = 0; c < wave.channels; ++c) EXPECT_LT(std::fabs(wave.Mean(c)), 0.005 * wave.Peak()) << c;
+
+    // Strict readers need the RIFF chunk size to be the file size less its 8-byte chunk head.
+    std::ifstream file(ContentPath(name), std::ios::binary);
+    const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    ASSERT_GE(bytes.size(), 44u);
+    const unsigned long riff = bytes[4] | bytes[5] << 8 | bytes[6] << 16 | static_cast<unsigned long>(bytes[7]) << 24;
+    EXPECT_EQ(riff, bytes.size() - 8);
   }
 }
 
