@@ -5,6 +5,9 @@
 #include <SDL_ttf.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -83,6 +86,43 @@ void SetWindowIcon() {
   SDL_FreeSurface(icon);
 }
 
+#ifdef MARLUNE_AUDIO_PROBES
+// The probe build reports the time from process start to the first frame and the frame
+// period's mean and spread at shutdown.
+class FrameStatistics {
+ public:
+  void Frame() {
+    const auto now = std::chrono::steady_clock::now();
+    if (frames_ == 0) {
+      firstFrameMs_ = std::chrono::duration<double, std::milli>(now - start_).count();
+    } else {
+      const double period = std::chrono::duration<double, std::milli>(now - last_).count();
+      sum_ += period;
+      sumSquares_ += period * period;
+    }
+    last_ = now;
+    ++frames_;
+  }
+  void Print() const {
+    const long periods = frames_ - 1;
+    if (periods < 1) return;
+    const double mean = sum_ / periods;
+    const double spread = std::sqrt(std::max(0.0, sumSquares_ / periods - mean * mean));
+    std::fprintf(stderr, "frame timing: first frame %.0f ms after start, %ld frames, period %.3f ms mean, %.3f ms standard deviation\n",
+                 firstFrameMs_, frames_, mean, spread);
+  }
+
+ private:
+  const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point last_;
+  double firstFrameMs_ = 0.0;
+  double sum_ = 0.0;
+  double sumSquares_ = 0.0;
+  long frames_ = 0;
+};
+FrameStatistics frameStatistics;
+#endif
+
 void MainLoop() {
   Uint32 deadline = SDL_GetTicks() + kFramePeriodMs;
   WaitUntil(deadline);
@@ -93,6 +133,9 @@ void MainLoop() {
     gameState.scene->Draw();  // InputLogic may have replaced the scene
     DrawVersionNumber();
     SDL_GL_SwapWindow(window);
+#ifdef MARLUNE_AUDIO_PROBES
+    frameStatistics.Frame();
+#endif
     deadline += kFramePeriodMs;
     WaitUntil(deadline);
   }
@@ -170,6 +213,7 @@ int main(int argc, char* argv[]) {
   gameState.DeinitRtAudio();
 #ifdef MARLUNE_AUDIO_PROBES
   callback_timer::Print(stderr);
+  frameStatistics.Print();
 #endif
   TTF_Quit();
   SDL_Quit();
