@@ -1,10 +1,17 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian 12 machine, builds Marlune and runs every test: the unit tests and
-# the end-to-end tests of the real program under a virtual display and a private sound server.
+# the end-to-end tests of the real program under a virtual display and a private sound server,
+# then both again in sanitizer builds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 ./scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j"$(nproc)"
-ctest --test-dir build --output-on-failure
+ctest --test-dir build -L unit --output-on-failure
+# The end-to-end tests play real-time audio on a virtual sound card and a shared machine; one
+# that fails on timing alone gets a second run.
+ctest --test-dir build -L e2e --output-on-failure --repeat until-pass:2
+# The same tests under ThreadSanitizer, AddressSanitizer with UndefinedBehaviorSanitizer, and
+# RealtimeSanitizer; any report fails.
+./scripts/sanitize.sh all
