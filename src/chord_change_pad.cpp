@@ -136,10 +136,7 @@ void ChordChangePad::HandleInput(double /*streamTime*/) {
 }
 
 void ChordChangePad::Draw() {
-  glColor3f(1.0f, 1.0f, 1.0f);
-  Quad(x, y, x + width, y + height);
-  glColor3f(0.0f, 0.0f, 0.0f);
-  Quad(x + 1, y + 1, x + width - 1, y + height - 1);
+  DrawFrame(x, y, width, height);
   for (int k = 0; k < count_; ++k) DrawSegment(k);
 }
 

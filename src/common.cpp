@@ -1,5 +1,6 @@
 #include "common.h"
 
+#include <SDL_opengl.h>
 #include <sys/stat.h>
 
 #include <cmath>
@@ -43,6 +44,21 @@ void DrawVersionNumber() {
   char label[32];
   std::snprintf(label, sizeof label, "Marlune v%s", MARLUNE_VERSION);
   RenderText(content.smallFont, SDL_Color{255, 255, 255, 0}, 0.0f, 0.0f, label);
+}
+
+void DrawFrame(float x, float y, float w, float h) {
+  glBegin(GL_QUADS);
+  glColor3f(1.0f, 1.0f, 1.0f);
+  glVertex2f(x, y);
+  glVertex2f(x, y + h);
+  glVertex2f(x + w, y + h);
+  glVertex2f(x + w, y);
+  glColor3f(0.0f, 0.0f, 0.0f);
+  glVertex2f(x + 1, y + 1);
+  glVertex2f(x + 1, y + h - 1);
+  glVertex2f(x + w - 1, y + h - 1);
+  glVertex2f(x + w - 1, y + 1);
+  glEnd();
 }
 
 // ---- Loop timing ----

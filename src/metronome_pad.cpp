@@ -61,12 +61,7 @@ float MetronomePad::OverlayAlpha(double t) const {
 }
 
 void MetronomePad::Draw() {
-  glBegin(GL_QUADS);
-  glColor3f(1.0f, 1.0f, 1.0f);
-  Quad(x, y, width, height);
-  glColor3f(0.0f, 0.0f, 0.0f);
-  Quad(x + 1.0f, y + 1.0f, width - 2.0f, height - 2.0f);
-  glEnd();
+  DrawFrame(x, y, width, height);
 
   RenderText(content.smallFont, SDL_Color{255, 255, 255, 0}, x - 27.0f + width * 0.5f,
              y + height - 20.0f, "Metronome");

@@ -1,9 +1,8 @@
 #include "nes_bass_pad.h"
 
-#include <SDL_opengl.h>
-
 #include "common.h"
 #include "game_state.h"
+#include "synth_pad_input.h"
 
 NesBassPad::NesBassPad(float x, float y, float w, float h, int keys, double minVelocity,
                        double pitchMultiplier, const std::string& sampleFile)
@@ -21,33 +20,12 @@ void NesBassPad::MonoAudioCallback(double* buffer, unsigned int nFrames, double 
   const NoteChord& chord = gameState.loopOptions.chord.Current();
   const bool stepChange = StepChange(streamTime);
 
-  if (MouseWithin(x, y, width, height)) {
-    // Keys across the width, velocity up the height. The right edge itself gives keys_: an
-    // offset past the last key wraps into the next octave of the chord.
-    const int key =
-        static_cast<int>(static_cast<float>(keys_) * ((static_cast<float>(MouseX()) - x) / width));
-    const double velocity =
-        (1.0 - minVelocity_) * static_cast<double>((static_cast<float>(MouseY()) - y) / height) +
-        minVelocity_;
-    const int step = gameState.loopOptions.TimeToStep(streamTime);
-    if (stepChange) {
-      // A button held across the boundary edits the step that has just begun.
-      if (MouseRightButton()) {
-        sequencer_.RemoveNote(step);
-      } else if (MouseLeftButton()) {
-        sequencer_.AddNote(step, key, velocity);
-      }
-    } else if (LateTimingWindow(streamTime)) {
-      // A fresh click shortly after the boundary still lands on this step and sounds at once.
-      if (MouseRightClick()) {
-        sequencer_.RemoveNote(step);
-      } else if (MouseLeftClick()) {
-        sequencer_.AddNote(step, key, velocity);
-        adsr_.keyOn();
-        adsr_.setAttackTarget(velocity);
-        loop_.setFrequency(chord.GetFrequency(key) * pitchMultiplier_);
-      }
-    }
+  SynthNote clicked;
+  if (HandleSynthPadInput(*this, keys_, minVelocity_, streamTime, stepChange, sequencer_,
+                          &clicked)) {
+    adsr_.keyOn();
+    adsr_.setAttackTarget(clicked.velocity);
+    loop_.setFrequency(chord.GetFrequency(clicked.key) * pitchMultiplier_);
   }
 
   Note note;
@@ -63,17 +41,6 @@ void NesBassPad::MonoAudioCallback(double* buffer, unsigned int nFrames, double 
 }
 
 void NesBassPad::Draw() {
-  glBegin(GL_QUADS);
-  glColor3f(1.0f, 1.0f, 1.0f);
-  glVertex2f(x, y);
-  glVertex2f(x, y + height);
-  glVertex2f(x + width, y + height);
-  glVertex2f(x + width, y);
-  glColor3f(0.0f, 0.0f, 0.0f);
-  glVertex2f(x + 1, y + 1);
-  glVertex2f(x + 1, y + height - 1);
-  glVertex2f(x + width - 1, y + height - 1);
-  glVertex2f(x + width - 1, y + 1);
-  glEnd();
+  DrawFrame(x, y, width, height);
   sequencer_.Draw(x, y, width, height * 0.5f, keys_);
 }

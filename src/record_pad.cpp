@@ -139,12 +139,7 @@ float RecordPad::OverlayAlpha() const {
 }
 
 void RecordPad::Draw() {
-  glBegin(GL_QUADS);
-  glColor3f(1.0f, 1.0f, 1.0f);
-  Quad(x, y, width, height);
-  glColor3f(0.0f, 0.0f, 0.0f);
-  Quad(x + 1.0f, y + 1.0f, width - 2.0f, height - 2.0f);
-  glEnd();
+  DrawFrame(x, y, width, height);
 
   RenderText(content.smallFont, SDL_Color{255, 255, 255, 0}, x + width * 0.5f - 27.0f,
              y + height - 20.0f, "Recording");

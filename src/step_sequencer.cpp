@@ -51,18 +51,7 @@ Note StepSequencer::NoteAt(unsigned int step) const {
 void StepSequencer::Draw(float x, float y, float w, float h, int rows) const {
   const int current = TimeToStep(gameState.clock->StreamTime());
 
-  glBegin(GL_QUADS);
-  glColor3f(1.0f, 1.0f, 1.0f);
-  glVertex2f(x, y);
-  glVertex2f(x, y + h);
-  glVertex2f(x + w, y + h);
-  glVertex2f(x + w, y);
-  glColor3f(0.0f, 0.0f, 0.0f);
-  glVertex2f(x + 1, y + 1);
-  glVertex2f(x + 1, y + h - 1);
-  glVertex2f(x + w - 1, y + h - 1);
-  glVertex2f(x + w - 1, y + 1);
-  glEnd();
+  DrawFrame(x, y, w, h);
 
   const LoopOptions& loop = gameState.loopOptions;
   const int steps = loop.stepsPerBeat * loop.beatsPerLoop;

@@ -123,12 +123,7 @@ void WaveLoopPad::MonoAudioCallback(double* buffer, unsigned int nFrames, double
 
 void WaveLoopPad::Draw() {
   glDisable(GL_BLEND);
-  glBegin(GL_QUADS);
-  glColor3f(1.0f, 1.0f, 1.0f);
-  Quad(x, y, x + width, y + height);
-  glColor3f(0.0f, 0.0f, 0.0f);
-  Quad(x + 1, y + 1, x + width - 1, y + height - 1);
-  glEnd();
+  DrawFrame(x, y, width, height);
 
   // A one-shot pad has a single row; the count is derived, never stored, so drawing writes
   // nothing the audio thread reads.
