@@ -23,14 +23,16 @@ start_recording() {
   robust_wait_menu 30
   e2e_key Return
   robust_wait_game
-  # Kick notes: held across a step boundary, the button writes at least one step even when a
-  # slow (sanitizer) build misses a short click, so the recording is not silent.
-  robust_click 700 340 1 0.4
   local attempt i
   for attempt in 1 2 3; do
     robust_click 100 447
     for i in $(seq 30); do
-      ls "$1"/*.wav >/dev/null 2>&1 && return 0
+      if ls "$1"/*.wav >/dev/null 2>&1; then
+        # Kick notes while recording: held across step boundaries, the button writes (and
+        # sounds) a step even where a slow build misses a short click.
+        robust_click 700 340 1 0.6
+        return 0
+      fi
       sleep 0.1
     done
     e2e_log "record click $attempt not seen; clicking again"
