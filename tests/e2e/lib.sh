@@ -316,6 +316,18 @@ e2e_screenshot() {
 e2e_pixel() { "$E2E_SHOT" pixel "$1" "$2" "$3" || e2e_fail "cannot read pixel $2 $3 of $1"; }
 e2e_region_mean() { "$E2E_SHOT" region-mean "$@" || e2e_fail "cannot read region $2 $3 $4 $5 of $1"; }
 
+# e2e_count_pixels FILE X Y W H AWK_COND - pixels of the program rectangle (y from the bottom)
+# whose r, g, b (0-255) satisfy AWK_COND, e.g. "$E2E_YELLOW".
+e2e_count_pixels() {
+  convert "$1" -crop "${4}x${5}+${2}+$((600 - $3 - $5))" +repage -depth 8 txt:- 2>/dev/null |
+    awk -F'[(),]+' 'NR > 1 { r = $3 + 0; g = $4 + 0; b = $5 + 0; if ('"$6"') n++ } END { print n + 0 }'
+}
+# Colour conditions for e2e_count_pixels: the menu's selected (yellow) and other (light grey)
+# entries, and white text and frames.
+E2E_YELLOW='r > 200 && g > 200 && b < 90'
+E2E_GREY='r > 150 && r < 225 && g > 150 && g < 225 && b > 150 && b < 225 && r - b < 25 && b - r < 25'
+E2E_WHITE='r > 200 && g > 200 && b > 200'
+
 e2e_assert_pixel() {
   local file=$1 x=$2 y=$3 tol=${7:-10} got
   got=$(e2e_pixel "$file" "$x" "$y") || exit 1

@@ -8,12 +8,6 @@ set -uo pipefail
 source "$MARLUNE_E2E_LIB"
 e2e_init
 
-count_pixels() {
-  convert "$1" -crop "${4}x${5}+${2}+$((600 - $3 - $5))" +repage -depth 8 txt:- 2>/dev/null |
-    awk -F'[(),]+' 'NR > 1 { r = $3 + 0; g = $4 + 0; b = $5 + 0; if ('"$6"') n++ } END { print n + 0 }'
-}
-yellow='r > 200 && g > 200 && b < 90'
-white='r > 200 && g > 200 && b > 200'
 # shot_until FILE WHAT AWK_TEST_CMD... - screenshots until the command succeeds
 shot_until() {
   local file=$1 what=$2 i; shift 2
@@ -25,9 +19,9 @@ shot_until() {
   done
   e2e_fail "no $what within 40 screenshots"
 }
-start_selected() { [ "$(count_pixels "$1" 100 150 60 20 "$yellow")" -ge 20 ]; }
+start_selected() { [ "$(e2e_count_pixels "$1" 100 150 60 20 "$E2E_YELLOW")" -ge 20 ]; }
 # The game backdrop has no yellow menu text and shows the chord pad's frame.
-in_game() { [ "$(count_pixels "$1" 100 150 60 20 "$yellow")" -lt 5 ] && [ "$(count_pixels "$1" 396 450 8 100 "$white")" -ge 50 ]; }
+in_game() { [ "$(e2e_count_pixels "$1" 100 150 60 20 "$E2E_YELLOW")" -lt 5 ] && [ "$(e2e_count_pixels "$1" 396 450 8 100 "$E2E_WHITE")" -ge 50 ]; }
 
 # close_window WID - sends WM_DELETE_WINDOW as a window manager does (the rig has none).
 close_window() {
@@ -75,8 +69,8 @@ e2e_screenshot "$game"
 # (625, 310, 150 x 60), "Blip 1" (25, 250, 150 x 120), the metronome (50, 500, 100 x 75).
 frame() {  # frame NAME X Y W H - white pixels along the left and bottom edges
   local n m
-  n=$(count_pixels "$game" $(($2 - 2)) $(($3 + 5)) 5 $(($5 - 10)) "$white")
-  m=$(count_pixels "$game" $(($2 + 5)) $(($3 - 2)) $(($4 - 10)) 5 "$white")
+  n=$(e2e_count_pixels "$game" $(($2 - 2)) $(($3 + 5)) 5 $(($5 - 10)) "$E2E_WHITE")
+  m=$(e2e_count_pixels "$game" $(($2 + 5)) $(($3 - 2)) $(($4 - 10)) 5 "$E2E_WHITE")
   e2e_log "$1 frame: $n white pixels on the left edge, $m on the bottom edge"
   [ "$n" -ge $(($5 / 2)) ] && [ "$m" -ge $(($4 / 2)) ] || e2e_fail "no white frame of $1 at ($2, $3, $4 x $5)"
 }
@@ -84,14 +78,14 @@ frame "the chord pad" 400 400 400 200
 frame "Kick" 625 310 150 60
 frame "Blip 1" 25 250 150 120
 frame "the metronome" 50 500 100 75
-n=$(count_pixels "$game" 0 0 100 12 "$white")
+n=$(e2e_count_pixels "$game" 0 0 100 12 "$E2E_WHITE")
 [ "$n" -ge 15 ] || e2e_fail "no version label in the game ($n white pixels)"
 
 # Escape: back to the menu with "Start" highlighted.
 sleep 1
 e2e_key Escape
 shot_until "$E2E_OUT/menu_again.png" "menu after Escape" start_selected "$E2E_OUT/menu_again.png"
-n=$(count_pixels "$E2E_OUT/menu_again.png" 100 90 210 50 "$yellow")
+n=$(e2e_count_pixels "$E2E_OUT/menu_again.png" 100 90 210 50 "$E2E_YELLOW")
 [ "$n" -le 2 ] || e2e_fail "another entry is highlighted after returning ($n yellow pixels)"
 sleep 1.5
 

@@ -7,17 +7,11 @@ set -uo pipefail
 source "$MARLUNE_E2E_LIB"
 e2e_init
 
-count_pixels() {
-  convert "$1" -crop "${4}x${5}+${2}+$((600 - $3 - $5))" +repage -depth 8 txt:- 2>/dev/null |
-    awk -F'[(),]+' 'NR > 1 { r = $3 + 0; g = $4 + 0; b = $5 + 0; if ('"$6"') n++ } END { print n + 0 }'
-}
-yellow='r > 200 && g > 200 && b < 90'
-grey='r > 150 && r < 225 && g > 150 && g < 225 && b > 150 && b < 225 && r - b < 25 && b - r < 25'
 wait_menu() {  # wait_menu FILE - screenshot until the menu text is drawn
   local i
   for i in $(seq 40); do
     e2e_screenshot "$1"
-    [ "$(count_pixels "$1" 100 90 200 80 "$yellow")" -ge 20 ] && return 0
+    [ "$(e2e_count_pixels "$1" 100 90 200 80 "$E2E_YELLOW")" -ge 20 ] && return 0
     _e2e_alive "$E2E_PID" || e2e_fail "the program ended before showing the menu"
     sleep 0.2
   done
@@ -42,9 +36,9 @@ wait_menu "$before"
 sleep 0.5
 e2e_screenshot "$before"
 _e2e_alive "$E2E_PID" || e2e_fail "keys pressed during loading ended the program"
-n=$(count_pixels "$before" 100 150 60 20 "$yellow")
+n=$(e2e_count_pixels "$before" 100 150 60 20 "$E2E_YELLOW")
 [ "$n" -ge 20 ] || e2e_fail "\"Start\" is not selected after keys during loading ($n yellow pixels)"
-n=$(count_pixels "$before" 100 90 210 50 "$yellow")
+n=$(e2e_count_pixels "$before" 100 90 210 50 "$E2E_YELLOW")
 [ "$n" -le 2 ] || e2e_fail "another entry is selected after keys during loading ($n yellow pixels)"
 
 # Down, Return: the buffer size entry becomes 1024 (the digits change, the label stays).
@@ -55,7 +49,7 @@ sleep 1.5
 _e2e_alive "$E2E_PID" || e2e_fail "the program ended after reopening the stream"
 after="$E2E_OUT/menu_after.png"
 e2e_screenshot "$after"
-n=$(count_pixels "$after" 100 120 220 20 "$yellow")
+n=$(e2e_count_pixels "$after" 100 120 220 20 "$E2E_YELLOW")
 [ "$n" -ge 60 ] || e2e_fail "\"Buffer Size\" is not highlighted after Down ($n yellow pixels)"
 # Compare the text shapes of the digits: they must differ.
 shape() {  # shape FILE X W - text pixel mask signature of the entry at (X, 120) of width W
@@ -64,9 +58,9 @@ shape() {  # shape FILE X W - text pixel mask signature of the entry at (X, 120)
 }
 [ "$(shape "$before" 250 60)" != "$(shape "$after" 250 60)" ] || e2e_fail "the buffer size shown did not change after Return"
 e2e_log "the digits changed"
-n=$(count_pixels "$after" 250 120 60 20 "$yellow")
+n=$(e2e_count_pixels "$after" 250 120 60 20 "$E2E_YELLOW")
 e2e_log "digits: $n yellow pixels (\"1024\" is four digits, \"512\" three)"
-[ "$n" -gt "$(count_pixels "$before" 250 120 60 20 "$grey")" ] || e2e_fail "the new size has no more digit pixels than 512"
+[ "$n" -gt "$(e2e_count_pixels "$before" 250 120 60 20 "$E2E_GREY")" ] || e2e_fail "the new size has no more digit pixels than 512"
 
 sleep 1.5
 e2e_key Escape Escape

@@ -12,16 +12,6 @@ set -uo pipefail
 source "$MARLUNE_E2E_LIB"
 e2e_init
 
-# count_pixels FILE X Y W H AWK_COND - pixels of the program rectangle (y from the bottom)
-# whose r, g, b satisfy AWK_COND.
-count_pixels() {
-  convert "$1" -crop "${4}x${5}+${2}+$((600 - $3 - $5))" +repage -depth 8 txt:- 2>/dev/null |
-    awk -F'[(),]+' 'NR > 1 { r = $3 + 0; g = $4 + 0; b = $5 + 0; if ('"$6"') n++ } END { print n + 0 }'
-}
-yellow='r > 200 && g > 200 && b < 90'
-grey='r > 150 && r < 225 && g > 150 && g < 225 && b > 150 && b < 225 && r - b < 25 && b - r < 25'
-white='r > 200 && g > 200 && b > 200'
-
 e2e_capture_start "$E2E_OUT/capture.wav"
 started=$(date +%s.%N)
 e2e_start_marlune
@@ -32,21 +22,21 @@ title=$(xdotool getwindowname "$E2E_WID")
 menu="$E2E_OUT/menu.png"
 for i in $(seq 40); do
   e2e_screenshot "$menu"
-  [ "$(count_pixels "$menu" 100 150 60 20 "$yellow")" -ge 20 ] && break
+  [ "$(e2e_count_pixels "$menu" 100 150 60 20 "$E2E_YELLOW")" -ge 20 ] && break
   _e2e_alive "$E2E_PID" || e2e_fail "the program ended before showing the menu"
   [ "$i" = 40 ] && e2e_fail "no yellow \"Start\" at (100, 150) within 40 screenshots"
   sleep 0.2
 done
 e2e_log "menu seen $(awk -v a="$started" -v b="$(date +%s.%N)" 'BEGIN { printf "%.2f", b - a }') s after launch (screenshot resolution)"
 
-n=$(count_pixels "$menu" 100 150 60 20 "$yellow"); e2e_log "Start: $n yellow pixels"
-n=$(count_pixels "$menu" 100 120 200 20 "$grey")
+n=$(e2e_count_pixels "$menu" 100 150 60 20 "$E2E_YELLOW"); e2e_log "Start: $n yellow pixels"
+n=$(e2e_count_pixels "$menu" 100 120 200 20 "$E2E_GREY")
 [ "$n" -ge 40 ] || e2e_fail "\"Buffer Size: 512\" at (100, 120) is not grey ($n grey pixels)"
-n=$(count_pixels "$menu" 100 120 200 20 "$yellow")
+n=$(e2e_count_pixels "$menu" 100 120 200 20 "$E2E_YELLOW")
 [ "$n" -le 2 ] || e2e_fail "\"Buffer Size\" has $n yellow pixels: selected?"
-n=$(count_pixels "$menu" 100 90 60 20 "$grey")
+n=$(e2e_count_pixels "$menu" 100 90 60 20 "$E2E_GREY")
 [ "$n" -ge 15 ] || e2e_fail "\"Quit\" at (100, 90) is not grey ($n grey pixels)"
-n=$(count_pixels "$menu" 0 0 100 12 "$white")
+n=$(e2e_count_pixels "$menu" 0 0 100 12 "$E2E_WHITE")
 [ "$n" -ge 15 ] || e2e_fail "no white version label in the bottom-left corner ($n white pixels)"
 
 # Let the fade and a stretch at full level reach the sink, then quit.
