@@ -52,10 +52,13 @@ int AudioMixerCallback(void* outputBuffer, void* /*inputBuffer*/, unsigned int n
   audio_probe::CallbackScope inCallback;
   GameState& state = gameState;
   double* out = static_cast<double*>(outputBuffer);
-  uint8_t buttons = static_cast<uint8_t>(Input().MouseState(nullptr, nullptr) & 0xFF);
+  const uint8_t buttons = SampleButtonsForBuffer();
 
   for (unsigned int i = 0; i < 2 * nFrames; ++i) out[i] = 0.0;
-  if (nFrames > GameState::kMaxBufferFrames) return 0;  // never granted; stay silent
+  if (nFrames > GameState::kMaxBufferFrames) {  // never granted; stay silent
+    EndBufferSample();
+    return 0;
+  }
 
   state.ApplyRequests();
 
@@ -85,8 +88,7 @@ int AudioMixerCallback(void* outputBuffer, void* /*inputBuffer*/, unsigned int n
 
   for (unsigned int f = 0; f < nFrames; ++f) LimitFrame(out[2 * f], out[2 * f + 1]);
 
-  // Shift + left is the one-button way to right-click.
-  if ((buttons & SDL_BUTTON_LMASK) && Input().ShiftHeld()) buttons |= SDL_BUTTON_RMASK;
+  EndBufferSample();
   state.lastStreamTime.store(streamTime, std::memory_order_relaxed);
   state.lastMouseButtons.store(buttons, std::memory_order_relaxed);
 

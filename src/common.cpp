@@ -103,7 +103,17 @@ namespace {
 constexpr uint32_t kLeft = SDL_BUTTON_LMASK;
 constexpr uint32_t kRight = SDL_BUTTON_RMASK;
 
-uint32_t Buttons() { return Input().MouseState(nullptr, nullptr); }
+// The buttons and Shift as the audio callback sampled them for its buffer: every pad of one
+// buffer sees the same state, and the mask stored for the next buffer is exactly that state,
+// so a press that arrives while a buffer is being rendered is reported once, in the next.
+thread_local bool buttonsSampled = false;
+thread_local uint32_t sampledButtons = 0;
+thread_local bool sampledShift = false;
+
+uint32_t Buttons() {
+  return buttonsSampled ? sampledButtons : Input().MouseState(nullptr, nullptr);
+}
+bool ShiftHeld() { return buttonsSampled ? sampledShift : Input().ShiftHeld(); }
 uint8_t LastButtons() { return gameState.lastMouseButtons.load(std::memory_order_relaxed); }
 }  // namespace
 
@@ -132,11 +142,11 @@ bool MouseWithin(float x, float y, float w, float h) {
   return true;
 }
 
-bool MouseLeftButton() { return (Buttons() & kLeft) && !Input().ShiftHeld(); }
+bool MouseLeftButton() { return (Buttons() & kLeft) && !ShiftHeld(); }
 
 bool MouseRightButton() {
   const uint32_t buttons = Buttons();
-  return (buttons & kRight) || ((buttons & kLeft) && Input().ShiftHeld());
+  return (buttons & kRight) || ((buttons & kLeft) && ShiftHeld());
 }
 
 bool MouseLeftClick() { return MouseLeftButton() && !(LastButtons() & kLeft); }
@@ -144,6 +154,17 @@ bool MouseLeftClick() { return MouseLeftButton() && !(LastButtons() & kLeft); }
 bool MouseLeftUnclick() { return (LastButtons() & kLeft) && !(Buttons() & kLeft); }
 
 bool MouseRightClick() { return MouseRightButton() && !(LastButtons() & kRight); }
+
+uint8_t SampleButtonsForBuffer() {
+  sampledButtons = Input().MouseState(nullptr, nullptr);
+  sampledShift = Input().ShiftHeld();
+  buttonsSampled = true;
+  uint8_t mask = static_cast<uint8_t>(sampledButtons & 0xFF);
+  if ((mask & kLeft) && sampledShift) mask |= kRight;
+  return mask;
+}
+
+void EndBufferSample() { buttonsSampled = false; }
 
 // ---- Numeric helpers ----
 

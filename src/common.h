@@ -66,6 +66,13 @@ bool MouseRightClick();
 
 // ---- Numeric helpers ----
 
+// Samples the buttons and Shift once for the buffer the calling thread renders; until
+// EndBufferSample the click helpers on this thread use that sample. Returns the mask to store
+// for the next buffer (Shift + left adds right). Audio thread, at the start of each buffer.
+uint8_t SampleButtonsForBuffer();
+// Returns the calling thread's click helpers to the live state. Audio thread, end of a buffer.
+void EndBufferSample();
+
 int clamp(int value, int low, int high);
 float clampf(float value, float low, float high);
 // Blend of two colours, t limited to 0..1; alpha 0.

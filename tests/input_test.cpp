@@ -83,6 +83,37 @@ TEST_F(InputTest, APressReachesEveryPadOnceInTheBufferWhereItFirstShows) {
   EXPECT_EQ(first->leftUnclicks, 1) << "a release is reported once";
 }
 
+// Presses the left button while the buffer is being rendered, as a player may.
+class PressDuringBuffer : public SoundlessSoundPad {
+ public:
+  explicit PressDuringBuffer(FakeInput& input) : SoundlessSoundPad(0, 0, 800, 600), input_(input) {}
+  void Draw() override {}
+  bool armed = false;
+
+ protected:
+  void UpdateCallback(double) override {
+    if (armed) input_.buttons = SDL_BUTTON_LMASK;
+    armed = false;
+  }
+
+ private:
+  FakeInput& input_;
+};
+
+TEST_F(InputTest, APressArrivingDuringABufferIsReportedOnceInTheNext) {
+  auto* presser = new PressDuringBuffer(input);
+  AddPad(presser);
+  ClickProbe* probe = AddProbe();
+  Buffer();
+  presser->armed = true;
+  Buffer();
+  EXPECT_EQ(probe->leftClicks, 0) << "the buffer's pads all see the state sampled at its start";
+  Buffer();
+  EXPECT_EQ(probe->leftClicks, 1);
+  Buffer();
+  EXPECT_EQ(probe->leftClicks, 1) << "never a second time while the button stays down";
+}
+
 TEST_F(InputTest, ShiftWithLeftIsOneRightClickAndNoLeftClick) {
   ClickProbe* probe = AddProbe();
   Buffer();
