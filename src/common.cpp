@@ -61,6 +61,18 @@ void DrawFrame(float x, float y, float w, float h) {
   glEnd();
 }
 
+void DrawHighlight(float x, float y, float w, float h, float alpha) {
+  glEnable(GL_BLEND);
+  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+  glBegin(GL_QUADS);
+  glColor4f(1.0f, 1.0f, 1.0f, alpha);
+  glVertex2f(x, y);
+  glVertex2f(x, y + h);
+  glVertex2f(x + w, y + h);
+  glVertex2f(x + w, y);
+  glEnd();
+}
+
 // ---- Loop timing ----
 
 int TimeToStep(double t) { return gameState.loopOptions.TimeToStep(t); }

@@ -15,13 +15,6 @@ constexpr float kHighlightStep = 0.15f;
 
 // Moves the reader past its end: finished, silent until the next reset.
 void Stop(stk::FileWvIn& reader) { reader.addTime(std::numeric_limits<double>::infinity()); }
-
-void Quad(float x, float y, float w, float h) {
-  glVertex2f(x, y);
-  glVertex2f(x, y + h);
-  glVertex2f(x + w, y + h);
-  glVertex2f(x + w, y);
-}
 }  // namespace
 
 MetronomePad::MetronomePad(float x, float y, float width, float height,
@@ -73,11 +66,5 @@ void MetronomePad::Draw() {
                y + height * 0.5f - 5.0f, "OFF");
   }
 
-  const float alpha = OverlayAlpha(gameState.clock->StreamTime());
-  glEnable(GL_BLEND);
-  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-  glBegin(GL_QUADS);
-  glColor4f(1.0f, 1.0f, 1.0f, alpha);
-  Quad(x, y, width, height);
-  glEnd();
+  DrawHighlight(x, y, width, height, OverlayAlpha(gameState.clock->StreamTime()));
 }

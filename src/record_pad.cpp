@@ -48,13 +48,6 @@ std::string DirectoryOf(const std::string& prefix) {
   if (slash == 0) return "/";
   return prefix.substr(0, slash);
 }
-
-void Quad(float x, float y, float w, float h) {
-  glVertex2f(x, y);
-  glVertex2f(x, y + h);
-  glVertex2f(x + w, y + h);
-  glVertex2f(x + w, y);
-}
 }  // namespace
 
 RecordPad::RecordPad(float x, float y, float w, float h) : SoundlessSoundPad(x, y, w, h) {}
@@ -154,10 +147,5 @@ void RecordPad::Draw() {
                y + height * 0.5f - 5.0f, "OFF");
   }
 
-  glEnable(GL_BLEND);
-  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-  glBegin(GL_QUADS);
-  glColor4f(1.0f, 1.0f, 1.0f, OverlayAlpha());
-  Quad(x, y, width, height);
-  glEnd();
+  DrawHighlight(x, y, width, height, OverlayAlpha());
 }
