@@ -11,9 +11,10 @@
 namespace {
 constexpr float kHighlightStep = 0.15f;
 
+// Never destroyed: the recorder's writer thread may still name a file while the process exits.
 std::string& Folder() {
-  static std::string folder = "../../../";
-  return folder;
+  static std::string* folder = new std::string("../../../");
+  return *folder;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "record_pad.h"
@@ -14,6 +15,17 @@ constexpr auto kWriterPeriod = std::chrono::milliseconds(10);
 constexpr auto kSyncPeriod = std::chrono::seconds(1);
 // Names tried before giving up when other writers keep taking them.
 constexpr int kNameAttempts = 1000;
+
+// The path as the player would look for it: the folder made absolute where it exists.
+std::string Shown(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  char* absolute = realpath(folder.c_str(), nullptr);
+  if (absolute == nullptr) return path;
+  std::string shown = std::string(absolute) + "/" + path.substr(slash == std::string::npos ? 0 : slash + 1);
+  std::free(absolute);
+  return shown;
+}
 
 int16_t ToSample(double value) {
   const double scaled = value * 32767.0;
@@ -232,7 +244,7 @@ void Recorder::OpenFile() {
     path = RecordPad::RecordFilename();
     error = file_.Create(path, kChannels, kRate);
   }
-  path_ = path;
+  path_ = Shown(path);
   if (error != 0) {
     Fail("Couldn't create recording", error);
     return;
