@@ -35,7 +35,16 @@ int16_t ToSample(double value) {
 }
 }  // namespace
 
-Recorder::Recorder(size_t ringFrames) : ring_(ringFrames) {}
+Recorder::Recorder(size_t ringFrames) : ring_(ringFrames) {
+  // Touch every page of the ring once now, so the audio thread never takes a page fault (and
+  // the kernel's allocation behind it) on its first pass through the ring.
+  std::fill(std::begin(chunk_), std::end(chunk_), Frame{0, 0});
+  for (size_t done = 0; done < ringFrames;) {
+    const size_t count = ring_.push(chunk_, std::min(ringFrames - done, kChunkFrames));
+    ring_.pop(chunk_, count);
+    done += count;
+  }
+}
 
 Recorder::~Recorder() { StopWriter(); }
 
