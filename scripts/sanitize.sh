@@ -9,7 +9,7 @@
 #             on the unit tests (see tests/sanitizers/lsan.supp for why not end to end)
 #   realtime  RealtimeSanitizer (clang-22), in build-rtsan: the mixer callback is marked
 #             [[clang::nonblocking]], so any allocation, lock or system call under it outside
-#             the pad-list mutex and the recorder is a report
+#             the pad-list mutex is a report
 #
 # The options below make every report end the reporting process with status 66 (the unit
 # test binary, the program under an end-to-end test, or a tool), which fails its test; the

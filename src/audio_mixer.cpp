@@ -17,7 +17,7 @@ unsigned int RightChannel(const Reader& reader) {
 }
 
 // The pad-list mutex is the one lock the callback takes: the main thread holds it only
-// for short edits of the pad list and for closing a recording, never while it waits for
+// to insert or swap out the pad pointers, never while it builds, deletes or waits for
 // anything else.
 void LockPadList(GameState& state) {
   audio_probe::Exemption exempt(audio_probe::Allowed::kPadListMutex);
@@ -29,21 +29,6 @@ void UnlockPadList(GameState& state) {
   SDL_UnlockMutex(state.mutex);
 }
 
-// Appends the limited mix to the open recording. The mutex keeps the main thread from
-// closing the file in the middle of a write.
-void Record(GameState& state, const double* out, unsigned int nFrames) {
-  LockPadList(state);
-  if (state.recording.load(std::memory_order_acquire)) {
-    // Fits the frames allocated for the largest buffer: no allocation.
-    state.recordFrames.resize(nFrames, 2);
-    for (unsigned int i = 0; i < 2 * nFrames; ++i) state.recordFrames[i] = out[i];
-    // The recorder's writes are the file I/O the design accepts on this thread (the stdio
-    // buffer is allocated by the first one).
-    audio_probe::Exemption exempt(audio_probe::Allowed::kRecorderWrite);
-    state.recorder.tick(state.recordFrames);
-  }
-  UnlockPadList(state);
-}
 }  // namespace
 
 int AudioMixerCallback(void* outputBuffer, void* /*inputBuffer*/, unsigned int nFrames,
@@ -92,7 +77,9 @@ int AudioMixerCallback(void* outputBuffer, void* /*inputBuffer*/, unsigned int n
   state.lastStreamTime.store(streamTime, std::memory_order_relaxed);
   state.lastMouseButtons.store(buttons, std::memory_order_relaxed);
 
-  if (state.recording.load(std::memory_order_acquire)) Record(state, out, nFrames);
+  // A running recording gets the limited mix: copied into the recorder's lock-free ring, which
+  // its writer thread empties into the file.
+  state.recorder.Capture(out, nFrames);
 
   const double rate = state.clock->SampleRate();
   state.loopOptions.lateWindow.store(

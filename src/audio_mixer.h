@@ -1,7 +1,7 @@
 #pragma once
 // The one function the audio back end calls, on its own thread, for every output buffer: it
 // runs every pad, mixes them with the menu theme and the interface sounds, limits the sum,
-// feeds the recorder and publishes the buffer's stream time, mouse buttons and late window.
+// copies it into the recorder's ring while recording and publishes the buffer's stream time, mouse buttons and late window.
 
 #include "RtAudio.h"
 

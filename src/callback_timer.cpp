@@ -1,5 +1,7 @@
 #include "callback_timer.h"
 
+#include <time.h>
+
 #include <atomic>
 #include <chrono>
 
@@ -17,6 +19,7 @@ struct Slot {
   std::atomic<unsigned int> frames{0};
   std::atomic<long long> calls{0};
   std::atomic<long long> worstNanoseconds{0};
+  std::atomic<long long> worstCpuNanoseconds{0};
   std::atomic<long long> overruns{0};
 };
 Slot slots[kSlots];
@@ -32,13 +35,28 @@ long long PeriodNanoseconds(unsigned int nFrames) {
   return static_cast<long long>(1e9 * nFrames / stk::Stk::sampleRate());
 }
 
+// CPU time the calling thread has used, nanoseconds: unlike the wall clock it does not count
+// the time the thread was preempted.
+long long ThreadCpuNanoseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+}
+
+void KeepWorst(std::atomic<long long>& worst, long long value) {
+  // Only the audio thread writes the worst values, so a plain compare and store suffices.
+  if (value > worst.load(std::memory_order_relaxed)) worst.store(value, std::memory_order_relaxed);
+}
+
 }  // namespace
 
 int TimedAudioMixerCallback(void* outputBuffer, void* inputBuffer, unsigned int nFrames,
                             double streamTime, RtAudioStreamStatus status, void* userData) {
   const auto start = std::chrono::steady_clock::now();
+  const long long cpuStart = ThreadCpuNanoseconds();
   const int result =
       AudioMixerCallback(outputBuffer, inputBuffer, nFrames, streamTime, status, userData);
+  const long long cpu = ThreadCpuNanoseconds() - cpuStart;
   const long long took = std::chrono::duration_cast<std::chrono::nanoseconds>(
                              std::chrono::steady_clock::now() - start)
                              .count();
@@ -46,10 +64,8 @@ int TimedAudioMixerCallback(void* outputBuffer, void* inputBuffer, unsigned int 
   slot.frames.store(nFrames, std::memory_order_relaxed);
   slot.calls.fetch_add(1, std::memory_order_relaxed);
   if (took > PeriodNanoseconds(nFrames)) slot.overruns.fetch_add(1, std::memory_order_relaxed);
-  // Only the audio thread writes the worst value, so a plain compare and store suffices.
-  if (took > slot.worstNanoseconds.load(std::memory_order_relaxed)) {
-    slot.worstNanoseconds.store(took, std::memory_order_relaxed);
-  }
+  KeepWorst(slot.worstNanoseconds, took);
+  KeepWorst(slot.worstCpuNanoseconds, cpu);
   return result;
 }
 
@@ -59,12 +75,14 @@ void Print(std::FILE* out) {
     if (calls == 0) continue;
     const unsigned int frames = slot.frames.load(std::memory_order_relaxed);
     const double worstMs = slot.worstNanoseconds.load(std::memory_order_relaxed) * 1e-6;
+    const double worstCpuMs = slot.worstCpuNanoseconds.load(std::memory_order_relaxed) * 1e-6;
     const double periodMs = PeriodNanoseconds(frames) * 1e-6;
     std::fprintf(out,
                  "callback timing: %u frames, %lld calls, worst %.3f ms of a %.3f ms buffer "
-                 "(%.1f %%), %lld overruns\n",
+                 "(%.1f %%), %lld overruns; worst thread CPU %.3f ms (%.1f %%)\n",
                  frames, calls, worstMs, periodMs, 100.0 * worstMs / periodMs,
-                 slot.overruns.load(std::memory_order_relaxed));
+                 slot.overruns.load(std::memory_order_relaxed), worstCpuMs,
+                 100.0 * worstCpuMs / periodMs);
   }
 }
 

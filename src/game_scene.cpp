@@ -2,19 +2,22 @@
 
 #include <SDL_opengl.h>
 
+#include <vector>
+
 #include "content_fonts.h"
 #include "game_state.h"
 #include "main_menu_scene.h"
-#include "record_pad.h"
 #include "sound_pad.h"
 
 void GameScene::TearDownGame() {
+  // The callback waits on the mutex only for the swap; the pads (their files and echo
+  // buffers) are freed after it is released, when the callback no longer sees them.
+  std::vector<SoundPad*> gone;
   SDL_LockMutex(gameState.mutex);
-  for (size_t i = 0; i < gameState.pads.size(); ++i) delete gameState.pads[i];
-  gameState.pads.clear();
-  // Closing under the mutex keeps the callback from writing into a file being closed.
-  RecordPad::CloseRecording();
+  gone.swap(gameState.pads);
   SDL_UnlockMutex(gameState.mutex);
+  for (SoundPad* pad : gone) delete pad;
+  gameState.StopRecording();
 }
 
 bool GameScene::InputLogic() {

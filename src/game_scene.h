@@ -6,7 +6,8 @@
 
 class GameScene : public Scene {
  public:
-  // Deletes every pad (under the pad-list mutex) and closes a running recording.
+  // Takes every pad out of the list (holding the pad-list mutex only for the swap), deletes
+  // them, and stops a running recording (the recorder completes the file on its own thread).
   static void TearDownGame();
 
   bool InputLogic() override;

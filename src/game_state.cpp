@@ -37,9 +37,7 @@ GameState::GameState()
       mutex(nullptr),
       scene(nullptr),
       audio(RtAudio::UNSPECIFIED),
-      recorder(1024),
       scratch(2 * kMaxBufferFrames, 0.0),
-      recordFrames(kMaxBufferFrames, 2),
       rtAudioClock_(audio) {
   clock = &rtAudioClock_;
   scene = new MainMenuScene();
@@ -50,12 +48,13 @@ GameState::~GameState() {
   // A fatal error can end the process while the stream still runs; stop the callback before
   // the pads it walks are deleted.
   if (audio.isStreamOpen()) audio.closeStream();
+  std::vector<SoundPad*> gone;
   SDL_LockMutex(mutex);
+  gone.swap(pads);
+  SDL_UnlockMutex(mutex);
   delete scene;
   scene = nullptr;
-  for (size_t i = 0; i < pads.size(); ++i) delete pads[i];
-  pads.clear();
-  SDL_UnlockMutex(mutex);
+  for (SoundPad* pad : gone) delete pad;
   SDL_DestroyMutex(mutex);
 }
 

@@ -9,9 +9,12 @@
 // - menuTheme, menuThemeEnvelope and the five effects: ticked by the audio callback only. The
 //   main thread asks for changes through RestartSound and FadeMenuTheme, which the callback
 //   applies at the start of its next buffer.
-// - recorder: opened and closed by the record pad on the audio thread and by the game scene on
-//   the main thread, always under mutex; the callback writes to it under mutex.
-// - lastStreamTime, lastMouseButtons, recording, bufferFrames: atomics, safe from any thread.
+// - recorder: the callback captures into it and the record pad starts and stops it, on the
+//   audio thread; its own writer thread does the file work; StopRecording from any thread
+//   (recorder.h has the details).
+// - lastStreamTime, lastMouseButtons, bufferFrames: atomics, safe from any thread.
+// - The pad-list mutex is held only to insert or swap out pointers, never around building or
+//   deleting a pad.
 
 #include <SDL.h>
 
@@ -22,9 +25,9 @@
 #include "Envelope.h"
 #include "FileLoop.h"
 #include "FileWvIn.h"
-#include "FileWvOut.h"
 #include "RtAudio.h"
 #include "loop_options.h"
+#include "recorder.h"
 #include "scene.h"
 #include "stream_clock.h"
 
@@ -40,7 +43,8 @@ struct GameState {
 
   // Builds every member and the first scene (a main menu). Runs before main.
   GameState();
-  // Stops the stream if it still runs, then deletes the scene and every pad.
+  // Stops the stream if it still runs, then deletes the scene and every pad; the recorder then
+  // completes an open recording.
   ~GameState();
 
   // Deletes the current scene and installs next (owned from now on). Main thread only.
@@ -60,6 +64,10 @@ struct GameState {
   void FadeMenuTheme(double target);
   // Applies the restarts and fade asked for since the previous buffer. Audio thread only.
   void ApplyRequests();
+  // Ends a running recording and completes its file with the audio captured so far; only
+  // posts the request, the recorder's writer thread completes the file. Safe from any thread,
+  // never blocks.
+  void StopRecording() { recorder.RequestStop(); }
   // The sound effect reader for an effect. Audio thread (or before the stream runs).
   stk::FileWvIn& Effect(SoundEffect effect);
 
@@ -80,9 +88,8 @@ struct GameState {
   // Buttons sampled at the start of the most recent callback (1 left, 4 right; Shift + left
   // adds right).
   std::atomic<uint8_t> lastMouseButtons{0};
-  stk::FileWvOut recorder;
-  // True while recorder has a file open and receives every mixed buffer.
-  std::atomic<bool> recording{false};
+  // The mix recorder; recorder.Recording() is true while a recording runs.
+  Recorder recorder;
   // Audio buffer size, frames: 0 until the stream opens.
   std::atomic<unsigned int> bufferFrames{0};
 
@@ -90,8 +97,6 @@ struct GameState {
   StreamClock* clock;
   // Scratch for the pads' output: 2 * kMaxBufferFrames interleaved doubles. Audio thread.
   std::vector<double> scratch;
-  // Frames handed to the recorder, sized once for the largest buffer. Audio thread.
-  stk::StkFrames recordFrames;
 
  private:
   void OpenStream(unsigned int frames);

@@ -3,9 +3,11 @@
 #include <SDL.h>
 #include <SDL_opengl.h>
 #include <SDL_ttf.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -43,22 +45,38 @@ void WaitUntil(Uint32 deadline) {
   }
 }
 
-// A first SIGINT or SIGTERM asks the program to quit through its normal shutdown, so an open
-// recording is completed; a second one ends the process at once. The handler only notes the
-// signal: the frame loop turns it into a quit event on the main thread, because pushing the
-// event from the handler would take SDL's event-queue lock inside a signal, and a signal that
-// arrives during start-up would be thrown away with the input that start-up discards.
-volatile std::sig_atomic_t signalReceived = 0;
+// A first SIGINT, SIGTERM or SIGHUP (terminal closed, session ended) asks the program to quit
+// through its normal shutdown, so an open recording is completed. A second one ends the
+// process at once, but only once the recorder has completed an open recording (its writer
+// thread closes the file and ends the process; without a recording that is at once). A third
+// ends it unconditionally, in case the disk holds the writer up.
+// The handler only notes the first signal: the frame loop turns it into a quit event on the
+// main thread, because pushing the event from the handler would take SDL's event-queue lock
+// inside a signal, and a signal that arrives during start-up would be thrown away with the
+// input that start-up discards. The handlers are installed before SDL starts, so SDL keeps
+// them rather than installing its own.
+constexpr int kSignalExitStatus = 130;
+std::atomic<int> signalsReceived{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free counter");
 
 void OnSignal(int) {
-  if (signalReceived != 0) _exit(130);
-  signalReceived = 1;
+  const int count = signalsReceived.fetch_add(1) + 1;
+  if (count == 2) gameState.recorder.ExitWhenComplete(kSignalExitStatus);
+  if (count >= 3) _exit(kSignalExitStatus);
+}
+
+void InstallSignalHandlers() {
+  struct sigaction action {};
+  action.sa_handler = OnSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
 }
 
 // Posts one quit event once a signal has arrived. Main thread.
 void PostQuitOnSignal() {
   static bool posted = false;
-  if (signalReceived == 0 || posted) return;
+  if (signalsReceived.load() == 0 || posted) return;
   posted = true;
   SDL_Event quit;
   SDL_zero(quit);
@@ -144,11 +162,13 @@ void MainLoop() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  // The recorder's writer runs for the whole program, so a signal can always complete a
+  // recording.
+  gameState.recorder.StartWriter();
+  InstallSignalHandlers();
   ChangeToResourceFolder(argc > 0 ? argv[0] : nullptr);
 
   if (SDL_Init(SDL_INIT_EVERYTHING) != 0) FatalError("Couldn't initialize SDL");
-  std::signal(SIGINT, OnSignal);
-  std::signal(SIGTERM, OnSignal);
 
   char title[32];
   std::snprintf(title, sizeof title, "Marlune v%s", MARLUNE_VERSION);
@@ -176,8 +196,8 @@ int main(int argc, char* argv[]) {
   std::srand(static_cast<unsigned int>(std::time(nullptr)));
   if (TTF_Init() != 0) FatalError("Couldn't initialize SDL_ttf");
   stk::Stk::setRawwavePath("MarluneContent/sfx/rawwaves/");
-  // The synthesis library's status lines ("creating WAV file ...") would be printed from the
-  // audio thread when a recording starts; its error messages still reach standard error.
+  // The synthesis library's status lines stay off; its error messages still reach standard
+  // error.
   stk::Stk::showWarnings(false);
 
   try {

@@ -91,13 +91,23 @@ bool BuildPads(std::vector<SoundPad*>& pads, std::string* failedSample) {
 }  // namespace
 
 bool TryPresetInit(std::string* failedSample) {
+  // Built (files opened, echo buffers allocated) before the lock, so the callback never waits
+  // for it; appended under the lock in one step, so it sees either none of the pads or all.
   std::vector<SoundPad*> built;
   built.reserve(13);
-  PadListLock lock;
   bool complete = false;
   try {
     complete = BuildPads(built, failedSample);
-    if (complete) gameState.pads.insert(gameState.pads.end(), built.begin(), built.end());
+    if (complete) {
+      // The list is only changed on this thread, so it can be read here without the lock.
+      std::vector<SoundPad*> next(gameState.pads);
+      next.insert(next.end(), built.begin(), built.end());
+      {
+        PadListLock lock;
+        gameState.pads.swap(next);
+      }
+      built.clear();  // owned by the list now
+    }
   } catch (...) {
     for (SoundPad* pad : built) delete pad;
     throw;

@@ -5,10 +5,11 @@
 
 #include <string>
 
-// Creates the pads and appends them to gameState.pads in their fixed order, holding the
-// pad-list mutex, so the audio callback sees either none or all of them. Expects an empty
-// list. A sample that cannot be loaded ends the program through FatalError ("Couldn't load
-// sound file: <path>"), after the mutex has been released. Main thread only.
+// Creates the pads, then appends them to gameState.pads in their fixed order holding the
+// pad-list mutex only for the insertion, so the audio callback sees either none or all of them
+// and never waits while samples load. Expects an empty list. A sample that cannot be loaded
+// ends the program through FatalError ("Couldn't load sound file: <path>"), with the mutex
+// free. Main thread only.
 void PresetInit();
 
 // As PresetInit, but a sample that cannot be loaded returns false with its path in

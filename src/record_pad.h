@@ -1,16 +1,17 @@
 #pragma once
 // The on-screen switch that records the mix to a WAV file (2 channels, 16-bit, at the stream's
-// rate). A left click on the pad opens a new file named after the local date and time and
-// starts the recording; the next click stops it and completes the file. The buffer in which
-// the starting click is seen is recorded; the one in which the stopping click is seen is not.
-// The recording itself lives in gameState (recorder, recording), so there is one for the whole
-// program.
+// rate). A left click on the pad starts a recording into a new file named after the local date
+// and time; the next click stops it. The buffer in which the starting click is seen is
+// recorded; the one in which the stopping click is seen is not. The recording itself is
+// gameState.recorder's (see recorder.h), so there is one for the whole program: the pad only
+// posts the start and the stop, and the recorder's writer thread creates, writes and completes
+// the file.
 //
-// A file that cannot be created leaves the program not recording; the pad then shows a red
-// "ERR" in place of "OFF" until its next click, which tries again.
+// A recording whose file cannot be created, written or completed stops; the pad then shows a
+// red "ERR" in place of "OFF" until its next click, which tries again.
 //
-// UpdateCallback: audio thread only, with the pad-list mutex held by the mixer; it opens and
-// closes gameState.recorder there. Draw: main thread only. The pad's flags are atomics.
+// UpdateCallback: audio thread only, inside the mixer's pad loop. Draw: main thread only. The
+// pad's flag is an atomic.
 
 #include <atomic>
 #include <ctime>
@@ -29,28 +30,22 @@ class RecordPad : public SoundlessSoundPad {
   void Draw() override;
 
   // Path for a new recording in the recording folder, named after the local time now. Any
-  // thread (reads the file system).
+  // thread (reads the file system); the recorder's writer thread calls it.
   static std::string RecordFilename();
   // Path for a new recording: folder + the local time `now` as "%Y-%m-%d_%H-%M", then "_2",
   // "_3"... until no file or folder of that name + ".wav" exists; ".wav" appended. Any thread.
   static std::string RecordFilename(const std::string& folder, std::time_t now);
   // Folder (ending in "/") that recordings go to; "../../../" by default, three levels above
   // the working directory, beside the application bundle. For tests: set it only while no
-  // audio callback runs.
+  // recording is being started.
   static void SetRecordingFolder(const std::string& folder);
   static const std::string& RecordingFolder();
 
-  // Stops a running recording: clears gameState.recording, closes gameState.recorder and
-  // corrects the file's RIFF size (the audio library writes it 8 bytes too large). Does nothing
-  // when not recording. Call with gameState.mutex held (the record pad's callback, the game
-  // scene's teardown); allocation-free.
-  static void CloseRecording();
-
   // True from a click on the pad until the left button is released. Safe from any thread.
   bool Pressed() const { return pressed_.load(std::memory_order_relaxed); }
-  // True when the last attempt to start a recording could not create its file. Safe from
-  // any thread.
-  bool Failed() const { return failed_.load(std::memory_order_relaxed); }
+  // True when the last recording could not be created, written or completed, until the next
+  // start. Safe from any thread.
+  static bool Failed();
   // Alpha (0 to 0.3) of the white highlight: 0.15 under the pointer, 0.15 while pressed.
   // Main thread.
   float OverlayAlpha() const;
@@ -61,9 +56,5 @@ class RecordPad : public SoundlessSoundPad {
   void UpdateCallback(double streamTime) override;
 
  private:
-  // Opens a new file and sets gameState.recording, or sets failed_. Audio thread only.
-  void StartRecording();
-
   std::atomic<bool> pressed_{false};
-  std::atomic<bool> failed_{false};
 };

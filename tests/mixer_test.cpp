@@ -2,12 +2,14 @@
 // restarts asked for from another thread, recording, and chunk-size independence.
 
 #include <cmath>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "FileWvIn.h"
 #include "audio_mixer.h"
 #include "mono_sound_pad.h"
+#include "record_pad.h"
 #include "test_support.h"
 
 namespace {
@@ -131,17 +133,20 @@ TEST_F(MixerTest, RestartedEffectPlaysOnceFromTheNextBuffer) {
 TEST_F(MixerTest, RecordingHoldsExactlyTheLimitedBuffersWhileOn) {
   auto* pad = new ConstantPad(1.4);  // mix 0.7, limits nothing; then louder
   AddPad(pad);
-  const std::string path = MakeTempDir() + "/mix.wav";
-  gameState.recorder.openFile(path, 2, stk::FileWrite::FILE_WAV, stk::Stk::STK_SINT16);
-  gameState.recording.store(true);
+  const std::string dir = MakeTempDir();
+  RecordPad::SetRecordingFolder(dir + "/");
+  gameState.recorder.StartCapture();  // as the record pad does, on this (audio) thread
   RunBuffer(0.0, 256);
   pad->level = 2.4;  // mix 1.2, limited to about 0.8667
   RunBuffer(256 / 44100.0, 256);
-  gameState.recording.store(false);
+  gameState.recorder.StopCapture();
   RunBuffer(512 / 44100.0, 256);
-  gameState.recorder.closeFile();
+  gameState.recorder.Drain();
 
-  stk::FileWvIn file(path, false, false);
+  std::vector<std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) files.push_back(entry.path());
+  ASSERT_EQ(files.size(), 1u);
+  stk::FileWvIn file(files[0], false, false);
   ASSERT_EQ(file.getSize(), 512u) << "two buffers while on, none after";
   ASSERT_EQ(file.channelsOut(), 2u);
   stk::StkFrames frames(512, 2);

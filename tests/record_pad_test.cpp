@@ -1,7 +1,12 @@
-// Record pad: file names, opening and closing the recording from the audio callback, which
-// buffers land in the file, a folder that cannot be written, and the pressed highlight.
+// Record pad and recorder: file names, which buffers land in the file (written by the
+// recorder's writer thread from the ring the real callback feeds), a header kept complete
+// while recording, folders that cannot be written, writes that fail part way, a full ring, a
+// signal's exit, and the pressed highlight.
 
 #include <dirent.h>
+#include <sys/resource.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <cstdint>
@@ -18,6 +23,7 @@
 #include "game_state.h"
 #include "mono_sound_pad.h"
 #include "record_pad.h"
+#include "recorder.h"
 #include "test_support.h"
 
 namespace {
@@ -181,16 +187,23 @@ TEST(RecordFilenameTest, RecordingsGoThreeLevelsUpByDefault) {
 TEST_F(RecordPadTest, RecordsFromTheStartingClickUpToTheStoppingOne) {
   AudioBuffer(0);
   AudioBuffer(1);  // buffer 1 starts the recording
-  ASSERT_TRUE(gameState.recording.load()) << "opened inside the audio callback";
-  ASSERT_EQ(Files(dir_).size(), 1u);
-  const std::string first = dir_ + "/" + Files(dir_)[0];
+  ASSERT_TRUE(gameState.recorder.Recording());
   AudioBuffer(0);
+  gameState.recorder.Drain();
+  ASSERT_EQ(Files(dir_).size(), 1u) << "created by the writer thread";
+  const std::string first = dir_ + "/" + Files(dir_)[0];
+  {
+    // While recording, the header always declares what has been written.
+    const Wav partial(first);
+    EXPECT_TRUE(partial.riffMatches && partial.dataMatches);
+    EXPECT_EQ(partial.Frames(), 2u * kFrames);
+  }
   AudioBuffer(0);
   AudioBuffer(1);  // buffer 4 stops it
-  EXPECT_FALSE(gameState.recording.load());
+  EXPECT_FALSE(gameState.recorder.Recording());
   EXPECT_TRUE(pad_->Pressed());
+  gameState.recorder.Drain();
 
-  // Closed inside the callback too: the header is complete without any other call.
   const Wav wav(first);
   EXPECT_TRUE(wav.riffMatches);
   EXPECT_TRUE(wav.dataMatches);
@@ -207,27 +220,35 @@ TEST_F(RecordPadTest, RecordsFromTheStartingClickUpToTheStoppingOne) {
   const std::string before = Contents(first);
   AudioBuffer(0);
   AudioBuffer(0);
+  gameState.recorder.Drain();
   EXPECT_EQ(Contents(first), before) << "nothing is written once stopped";
 
   Click();  // a further click opens a new file under a new name
-  EXPECT_TRUE(gameState.recording.load());
-  ASSERT_EQ(Files(dir_).size(), 2u);
+  EXPECT_TRUE(gameState.recorder.Recording());
   Click();
-  EXPECT_FALSE(gameState.recording.load());
+  EXPECT_FALSE(gameState.recorder.Recording());
+  gameState.recorder.Drain();
+  ASSERT_EQ(Files(dir_).size(), 2u);
   EXPECT_EQ(Contents(first), before);
+  EXPECT_FALSE(pad_->Failed());
 }
 
 TEST_F(RecordPadTest, LeavingTheGameCompletesTheRecording) {
   AudioBuffer(1);
   AudioBuffer(1);
-  ASSERT_TRUE(gameState.recording.load());
+  ASSERT_TRUE(gameState.recorder.Recording());
   GameScene::TearDownGame();
-  EXPECT_FALSE(gameState.recording.load());
   EXPECT_TRUE(gameState.pads.empty());
+  // The writer completes the file even if no buffer follows (a stream that has stopped).
+  gameState.recorder.Drain();
   const Wav wav(dir_ + "/" + Files(dir_).at(0));
   EXPECT_TRUE(wav.riffMatches);
   EXPECT_TRUE(wav.dataMatches);
   EXPECT_EQ(wav.Frames(), 2u * kFrames);
+  AudioBuffer(0);
+  EXPECT_FALSE(gameState.recorder.Recording()) << "the audio thread stops at its next buffer";
+  gameState.recorder.Drain();
+  EXPECT_EQ(Wav(dir_ + "/" + Files(dir_).at(0)).Frames(), 2u * kFrames);
 }
 
 TEST_F(RecordPadTest, NeverOverwritesAnExistingRecording) {
@@ -239,36 +260,144 @@ TEST_F(RecordPadTest, NeverOverwritesAnExistingRecording) {
   Touch(nextMinute, "keep");
   Click();
   Click();
+  gameState.recorder.Drain();
   EXPECT_EQ(Contents(thisMinute), "keep");
   EXPECT_EQ(Contents(nextMinute), "keep");
   EXPECT_EQ(Files(dir_).size(), 3u);
 }
 
 TEST_F(RecordPadTest, FolderThatCannotBeWrittenShowsAnErrorUntilTheNextClick) {
-  RecordPad::SetRecordingFolder(dir_ + "/missing/");
-  Click();
-  EXPECT_FALSE(gameState.recording.load()) << "no recording without an open file";
-  EXPECT_TRUE(pad_->Failed());
-  AudioBuffer(0);
-  AudioBuffer(0);
-  EXPECT_TRUE(pad_->Failed()) << "the error stays shown";
-
-  // A folder that passes the permission check but cannot hold files: the library's error is
-  // caught on the audio thread.
   Touch(dir_ + "/plain_file");
-  RecordPad::SetRecordingFolder(dir_ + "/plain_file/");
-  Click();
-  EXPECT_FALSE(gameState.recording.load());
-  EXPECT_TRUE(pad_->Failed());
+  for (const char* folder : {"/missing/", "/plain_file/"}) {
+    RecordPad::SetRecordingFolder(dir_ + folder);
+    testing::internal::CaptureStderr();
+    AudioBuffer(1);
+    gameState.recorder.Drain();
+    AudioBuffer(0);
+    const std::string messages = testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(gameState.recorder.Recording()) << folder << ": no recording without a file";
+    EXPECT_TRUE(pad_->Failed()) << folder;
+    EXPECT_NE(messages.find("Couldn't create recording"), std::string::npos) << messages;
+    AudioBuffer(0);
+    EXPECT_TRUE(pad_->Failed()) << "the error stays shown";
+  }
 
   RecordPad::SetRecordingFolder(dir_ + "/");
   AudioBuffer(1);
-  EXPECT_TRUE(gameState.recording.load()) << "the next click tries again";
+  EXPECT_TRUE(gameState.recorder.Recording()) << "the next click tries again";
   EXPECT_FALSE(pad_->Failed());
   AudioBuffer(0);
   Click();
-  EXPECT_FALSE(gameState.recording.load());
+  gameState.recorder.Drain();
+  EXPECT_FALSE(gameState.recorder.Recording());
   EXPECT_EQ(Files(dir_).size(), 2u) << "the recording and plain_file";
+}
+
+// A write that fails part way (a full disk, a file size limit, the largest WAV size) stops the
+// recording: the file keeps the whole frames written, its header declares exactly them, the
+// pad shows the error, one message is printed, and the game plays on.
+TEST_F(RecordPadTest, FailedWriteKeepsACompleteFileAndShowsTheError) {
+  struct Case {
+    const char* name;
+    bool processLimit;  // a file size limit on the process, else the recorder's own limit
+    uint64_t limit;     // bytes
+  };
+  // 44 header bytes + 3.5 buffers of frames + a partial frame.
+  const uint64_t limit = 44 + 7 * kFrames * 2 + 3;
+  for (const Case& c : {Case{"file size limit", true, limit},
+                        Case{"largest WAV size", false, limit - 44}}) {
+    SCOPED_TRACE(c.name);
+    const std::string dir = MakeTempDir();
+    RecordPad::SetRecordingFolder(dir + "/");
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    void (*oldHandler)(int) = signal(SIGXFSZ, SIG_IGN);
+    if (c.processLimit) {
+      rlimit lowered = saved;
+      lowered.rlim_cur = c.limit;
+      ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &lowered), 0);
+    } else {
+      gameState.recorder.SetDataLimit(c.limit);
+    }
+    testing::internal::CaptureStderr();
+    Click();
+    for (int b = 0; b < 6; ++b) {
+      AudioBuffer(0);
+      gameState.recorder.Drain();
+    }
+    const std::string messages = testing::internal::GetCapturedStderr();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, oldHandler);
+    gameState.recorder.SetDataLimit(WavFile::kMaxDataBytes);
+
+    EXPECT_FALSE(gameState.recorder.Recording());
+    EXPECT_TRUE(pad_->Failed());
+    size_t count = 0;
+    for (size_t at = messages.find("Couldn't write recording"); at != std::string::npos;
+         at = messages.find("Couldn't write recording", at + 1)) {
+      ++count;
+    }
+    EXPECT_EQ(count, 1u) << messages;
+    const std::vector<std::string> files = Files(dir);
+    ASSERT_EQ(files.size(), 1u);
+    const Wav wav(dir + "/" + files[0]);
+    EXPECT_TRUE(wav.riffMatches && wav.dataMatches) << "header completed for what was written";
+    EXPECT_GT(wav.Frames(), 0u);
+    EXPECT_LE(4 * wav.Frames(), limit - 44);
+    if (c.processLimit) {
+      EXPECT_EQ(wav.Frames(), (limit - 44) / 4) << "every whole frame kept";
+    }
+    const int first = next_ - 8;  // the buffer of the starting click
+    for (size_t f = 0; f < wav.Frames(); f += kFrames / 2) {
+      EXPECT_NEAR(wav.samples[2 * f], 0.01 * (first + 1 + static_cast<int>(f / kFrames)), 1e-4)
+          << f;
+    }
+    EXPECT_GT(Peak(RunBuffer(BufferTime(next_++, kFrames), kFrames)), 0.0) << "plays on";
+  }
+}
+
+TEST(RecorderTest, FramesThatDoNotFitTheRingAreDroppedAndReported) {
+  const std::string dir = MakeTempDir();
+  RecordPad::SetRecordingFolder(dir + "/");
+  Recorder recorder(1000);
+  std::vector<double> buffer(2 * 512, 0.25);
+  recorder.StartCapture();
+  for (int b = 0; b < 3; ++b) recorder.Capture(buffer.data(), 512);  // no writer yet
+  EXPECT_EQ(recorder.DroppedFrames(), 3 * 512 - 1000);
+  testing::internal::CaptureStderr();
+  recorder.StartWriter();
+  recorder.StopCapture();
+  recorder.Drain();
+  recorder.StopWriter();
+  const std::string messages = testing::internal::GetCapturedStderr();
+  RecordPad::SetRecordingFolder("../../../");
+  EXPECT_NE(messages.find("missing 536 frames"), std::string::npos) << messages;
+  const Wav wav(dir + "/" + Files(dir).at(0));
+  EXPECT_TRUE(wav.riffMatches && wav.dataMatches);
+  EXPECT_EQ(wav.Frames(), 1000u);
+}
+
+// A second signal: the writer completes the open recording, then ends the process.
+TEST(RecorderDeathTest, ExitWhenCompleteFinishesTheRecordingFirst) {
+  const std::string dir = MakeTempDir();
+  RecordPad::SetRecordingFolder(dir + "/");
+  GTEST_FLAG_SET(death_test_style, "fast");
+  EXPECT_EXIT(
+      {
+        Recorder recorder;
+        recorder.StartWriter();
+        std::vector<double> buffer(2 * 512, -0.5);
+        recorder.StartCapture();
+        for (int b = 0; b < 40; ++b) recorder.Capture(buffer.data(), 512);
+        recorder.ExitWhenComplete(130);
+        for (;;) recorder.Capture(buffer.data(), 512);  // the audio thread goes on
+      },
+      testing::ExitedWithCode(130), "");
+  RecordPad::SetRecordingFolder("../../../");
+  const Wav wav(dir + "/" + Files(dir).at(0));
+  EXPECT_TRUE(wav.riffMatches && wav.dataMatches);
+  EXPECT_GE(wav.Frames(), 40u * 512);
+  EXPECT_NEAR(wav.samples.at(0), -0.5, 1e-4);
 }
 
 TEST_F(RecordPadTest, PressHighlightLastsUntilTheRelease) {
@@ -286,7 +415,7 @@ TEST_F(RecordPadTest, PressHighlightLastsUntilTheRelease) {
   AudioBuffer(1);  // a click outside the pad changes nothing
   EXPECT_FALSE(pad_->Pressed());
   AudioBuffer(0);
-  EXPECT_TRUE(gameState.recording.load()) << "still the recording the first press started";
+  EXPECT_TRUE(gameState.recorder.Recording()) << "still the recording the first press started";
 }
 
 }  // namespace

@@ -33,16 +33,18 @@ void EngineTest::SetUp() {
   gameState.lastStreamTime.store(0.0);
   gameState.lastMouseButtons.store(0);
   gameState.bufferFrames.store(512);
-  gameState.recording.store(false);
   // Recordings a test starts land in a folder of its own, never beside the build's bundle.
   recordingFolder_ = MakeTempDir();
   RecordPad::SetRecordingFolder(recordingFolder_ + "/");
+  gameState.recorder.StartWriter();
 }
 
 void EngineTest::TearDown() {
   for (SoundPad* pad : gameState.pads) delete pad;
   gameState.pads.clear();
-  RecordPad::CloseRecording();
+  // No callback runs now: stop as the audio thread would, and complete the file.
+  gameState.recorder.StopCapture();
+  gameState.recorder.StopWriter();
   RecordPad::SetRecordingFolder("../../../");
   std::filesystem::remove_all(recordingFolder_);
   SetInputSource(nullptr);

@@ -3,10 +3,15 @@
 #   1. SIGINT while recording in the game: the program ends through its normal shutdown
 #      (status 0, after the one-second quit pause) and leaves one complete WAV: header sizes
 #      matching the data, 2 channels, 16 bit, 44100 Hz, as long as the recording ran, not silent.
-#   2. The same with SIGTERM.
+#   2. The same with SIGTERM, and with SIGHUP (terminal closed, session ended).
 #   3. SIGTERM, then a second SIGTERM during the shutdown pause: the program ends at once
 #      (status 130), and the recording, closed before the pause, is complete all the same.
-#   4. SIGTERM while the loading image is shown (before the menu): the request is not lost
+#   4. Two SIGTERMs 1 ms apart while recording: the program ends at once (status 130), but
+#      only after the recording is complete, with everything recorded up to the signals (or,
+#      when the kernel merges the two into one, through the normal shutdown, status 0).
+#   5. SIGKILL after 3 s of recording: nothing can run, yet the header, kept up to date while
+#      recording, declares at least 2 s.
+#   6. SIGTERM while the loading image is shown (before the menu): the request is not lost
 #      with the input that start-up discards; the program ends normally (status 0).
 # Each run uses its own copy of the bundle, so its recordings land in a folder of their own.
 set -uo pipefail
@@ -55,7 +60,7 @@ check_recording() {
   cp -- "${files[0]}" "$E2E_OUT/"
 }
 
-for sig in INT TERM; do
+for sig in INT TERM HUP; do
   e2e_log "--- SIG$sig while recording"
   robust_copy_bundle "$RIG_DIR/signal-$sig"
   start_recording "$RIG_DIR/signal-$sig"
@@ -94,6 +99,41 @@ limit=0.5
 [ "${MARLUNE_SANITIZER:-}" = thread ] && limit=1.5
 e2e_check "$took < $limit" "the second SIGTERM took $took s to end the program"
 check_recording "$RIG_DIR/signal-twice" 1.5
+
+e2e_log "--- two SIGTERMs 1 ms apart while recording"
+robust_copy_bundle "$RIG_DIR/signal-burst"
+start_recording "$RIG_DIR/signal-burst"
+sleep 3
+t0=$(robust_now)
+kill -TERM "$E2E_PID"; sleep 0.001; kill -TERM "$E2E_PID"
+e2e_wait_exit 5
+took=$(awk -v a="$t0" -v b="$(robust_now)" 'BEGIN { printf "%.2f", b - a }')
+cp -- "$E2E_OUT/stderr.txt" "$E2E_OUT/stderr-burst.txt"
+robust_assert_clean_exit "two SIGTERMs 1 ms apart"
+# The kernel merges a second signal that arrives before the first is delivered: then the
+# program saw one and quit normally.
+case "$E2E_STATUS" in
+  130) e2e_check "$took < $limit" "two SIGTERMs took $took s to end the program" ;;
+  0) e2e_log "the two signals arrived as one" ;;
+  *) e2e_fail "two SIGTERMs 1 ms apart: status $E2E_STATUS, want 130 (or 0 for signals merged)" ;;
+esac
+e2e_log "two SIGTERMs 1 ms apart: status $E2E_STATUS after $took s"
+check_recording "$RIG_DIR/signal-burst" 2.5
+
+e2e_log "--- SIGKILL after 3 s of recording"
+robust_copy_bundle "$RIG_DIR/signal-kill"
+start_recording "$RIG_DIR/signal-kill"
+sleep 3
+kill -KILL "$E2E_PID"
+e2e_wait_exit 5
+[ "$E2E_STATUS" = 137 ] || e2e_fail "SIGKILL: status $E2E_STATUS, want 137"
+files=("$RIG_DIR/signal-kill"/*.wav)
+[ "${#files[@]}" = 1 ] && [ -f "${files[0]}" ] || e2e_fail "want one recording after SIGKILL, found: ${files[*]}"
+declared=$("$E2E_WAVTOOL" declared "${files[0]}") || e2e_fail "the recording left by SIGKILL has no readable header"
+e2e_log "after SIGKILL: $(tr '\n' ' ' <<<"$declared")"
+seconds=$(awk '$1 == "declared_seconds" { print $2 }' <<<"$declared")
+e2e_check "$seconds >= 2" "after 3 s of recording and SIGKILL the header declares only $seconds s"
+cp -- "${files[0]}" "$E2E_OUT/killed.wav"
 
 e2e_log "--- SIGTERM while loading"
 robust_copy_bundle "$RIG_DIR/signal-loading"

@@ -26,6 +26,10 @@
 //       interpolation, which brings a clean tone to within a small fraction of
 //       a cent.
 //       Exits 3 when the range holds no periodic signal.
+//   marlune_wavtool declared FILE
+//       Prints "declared_seconds S" and "file_seconds S" of a canonical 44-byte-header PCM
+//       WAV whose sizes need not match the file (a recording cut short by SIGKILL): the data
+//       size its header declares, and the data the file really holds, in seconds.
 //   marlune_wavtool envelope FILE WINDOW_MS
 //       One line "SECONDS RMS" per consecutive window (all channels); SECONDS is
 //       the window's start.
@@ -358,13 +362,29 @@ int Envelope(const Wav& wav, int argc, char** argv) {
   return 0;
 }
 
+// The header's own account of a file that may have been cut short: no size needs to agree.
+int Declared(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) Fail(1, "cannot open " + path);
+  std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (bytes.size() < 44 || std::memcmp(bytes.data(), "RIFF", 4) != 0 ||
+      std::memcmp(&bytes[8], "WAVEfmt ", 8) != 0 || std::memcmp(&bytes[36], "data", 4) != 0)
+    Fail(1, path + ": not a canonical 44-byte-header WAV file");
+  const double bytesPerSecond = Le32(&bytes[28]);
+  if (bytesPerSecond <= 0) Fail(1, path + ": no byte rate");
+  std::printf("declared_seconds %.6f\nfile_seconds %.6f\n", Le32(&bytes[40]) / bytesPerSecond,
+              (bytes.size() - 44) / bytesPerSecond);
+  return 0;
+}
+
 void Usage() {
   std::fprintf(stderr,
                "usage: marlune_wavtool info FILE\n"
                "       marlune_wavtool rms|peak FILE [FROM_S TO_S] [CHANNEL|all]\n"
                "       marlune_wavtool onsets FILE [THRESHOLD] [MIN_GAP_MS]\n"
                "       marlune_wavtool pitch FILE FROM_S TO_S [CHANNEL|all]\n"
-               "       marlune_wavtool envelope FILE WINDOW_MS\n");
+               "       marlune_wavtool envelope FILE WINDOW_MS\n"
+               "       marlune_wavtool declared FILE\n");
   std::exit(2);
 }
 
@@ -373,6 +393,7 @@ void Usage() {
 int main(int argc, char** argv) {
   if (argc < 3) Usage();
   const std::string command = argv[1];
+  if (command == "declared" && argc == 3) return Declared(argv[2]);
   const Wav wav = ReadWav(argv[2]);
   const int rest = argc - 3;
   char** args = argv + 3;

@@ -1,0 +1,296 @@
+#include "recorder.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "record_pad.h"
+
+namespace {
+constexpr auto kWriterPeriod = std::chrono::milliseconds(10);
+constexpr auto kSyncPeriod = std::chrono::seconds(1);
+// Names tried before giving up when other writers keep taking them.
+constexpr int kNameAttempts = 1000;
+
+// The path as the player would look for it: the folder made absolute where it exists.
+std::string Shown(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  char* absolute = realpath(folder.c_str(), nullptr);
+  if (absolute == nullptr) return path;
+  std::string shown = std::string(absolute) + "/" + path.substr(slash == std::string::npos ? 0 : slash + 1);
+  std::free(absolute);
+  return shown;
+}
+
+int16_t ToSample(double value) {
+  const double scaled = value * 32767.0;
+  if (scaled >= 32767.0) return 32767;
+  if (scaled <= -32767.0) return -32767;
+  return static_cast<int16_t>(scaled < 0.0 ? scaled - 0.5 : scaled + 0.5);
+}
+}  // namespace
+
+Recorder::Recorder(size_t ringFrames) : ring_(ringFrames) {
+  // Touch every page of the ring once now, so the audio thread never takes a page fault (and
+  // the kernel's allocation behind it) on its first pass through the ring.
+  std::fill(std::begin(chunk_), std::end(chunk_), Frame{0, 0});
+  for (size_t done = 0; done < ringFrames;) {
+    const size_t count = ring_.push(chunk_, std::min(ringFrames - done, kChunkFrames));
+    ring_.pop(chunk_, count);
+    done += count;
+  }
+}
+
+Recorder::~Recorder() { StopWriter(); }
+
+void Recorder::StartWriter() {
+  if (writer_.joinable()) return;
+  quit_.store(false, std::memory_order_release);
+  writerRunning_.store(true);
+  writer_ = std::thread([this] { WriterLoop(); });
+}
+
+void Recorder::StopWriter() {
+  if (!writer_.joinable()) return;
+  quit_.store(true, std::memory_order_release);
+  writer_.join();
+  writerRunning_.store(false);
+  // A signal that arrived while the writer was finishing still ends the process.
+  const int status = exitStatus_.load();
+  if (status >= 0) _exit(status);
+}
+
+void Recorder::Drain() {
+  if (!writer_.joinable()) return;
+  const uint64_t position = capturedPosition_.load(std::memory_order_acquire);
+  const uint64_t events = postedEvents_.load(std::memory_order_acquire);
+  const uint32_t stops = stopRequests_.load(std::memory_order_acquire);
+  while (handledPosition_.load(std::memory_order_acquire) < position ||
+         handledEvents_.load(std::memory_order_acquire) < events ||
+         handledStops_.load(std::memory_order_acquire) != stops) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+// --- audio thread ---
+
+void Recorder::ApplyStopRequests() {
+  const uint32_t stops = stopRequests_.load(std::memory_order_acquire);
+  const uint32_t failures = writerFailures_.load(std::memory_order_acquire);
+  if (stops == stopsSeen_ && failures == failuresSeen_) return;
+  stopsSeen_ = stops;
+  failuresSeen_ = failures;
+  if (capturing_) EndCapture();
+}
+
+bool Recorder::Capturing() {
+  ApplyStopRequests();
+  return capturing_;
+}
+
+void Recorder::StartCapture() {
+  if (Capturing()) return;
+  // Room for this start and the stop that will follow it; a writer that has not taken the
+  // marks of eight recordings is not there to write this one either.
+  if (events_.write_available() < 2) {
+    failed_.store(true, std::memory_order_release);
+    return;
+  }
+  failed_.store(false, std::memory_order_release);
+  events_.push(Event{Mark::kStart, captured_, droppedTotal_});
+  postedEvents_.fetch_add(1, std::memory_order_release);
+  capturing_ = true;
+  recording_.store(true, std::memory_order_release);
+}
+
+void Recorder::StopCapture() {
+  if (Capturing()) EndCapture();
+}
+
+void Recorder::EndCapture() {
+  events_.push(Event{Mark::kStop, captured_, droppedTotal_});  // room kept by StartCapture
+  postedEvents_.fetch_add(1, std::memory_order_release);
+  capturing_ = false;
+  recording_.store(false, std::memory_order_release);
+}
+
+void Recorder::Capture(const double* interleaved, unsigned int nFrames) {
+  if (!Capturing()) return;
+  const size_t room = ring_.write_available();
+  const size_t frames = std::min<size_t>(nFrames, room);
+  Frame block[256];
+  for (size_t done = 0; done < frames;) {
+    const size_t count = std::min<size_t>(frames - done, 256);
+    for (size_t i = 0; i < count; ++i) {
+      block[i].left = ToSample(interleaved[2 * (done + i)]);
+      block[i].right = ToSample(interleaved[2 * (done + i) + 1]);
+    }
+    ring_.push(block, count);
+    done += count;
+  }
+  if (frames < nFrames) {
+    droppedTotal_ += static_cast<long long>(nFrames - frames);
+    dropped_.store(droppedTotal_, std::memory_order_relaxed);
+  }
+  captured_ += frames;
+  capturedPosition_.store(captured_, std::memory_order_release);
+}
+
+// --- any thread ---
+
+void Recorder::RequestStop() { stopRequests_.fetch_add(1, std::memory_order_acq_rel); }
+
+void Recorder::ExitWhenComplete(int status) {
+  int none = -1;
+  exitStatus_.compare_exchange_strong(none, status);
+  if (!writerRunning_.load()) _exit(exitStatus_.load());
+}
+
+// --- writer thread ---
+
+void Recorder::WriterLoop() {
+  lastSync_ = std::chrono::steady_clock::now();
+  for (;;) {
+    const bool quitting = quit_.load(std::memory_order_acquire);
+    const int status = exitStatus_.load();
+    WriterPass(quitting || status >= 0);
+    if (status >= 0) {
+      CloseFile();
+      _exit(status);
+    }
+    if (quitting) {
+      CloseFile();
+      return;
+    }
+    std::this_thread::sleep_for(kWriterPeriod);
+  }
+}
+
+void Recorder::WriterPass(bool finishing) {
+  // A stop asked for from outside the audio thread ends the recording after the frames
+  // captured up to now; read before the ring, so all of them are there.
+  const uint32_t stops = stopRequests_.load(std::memory_order_acquire);
+  if (stops != writerStops_ || finishing) {
+    writerStops_ = stops;
+    cutPending_ = true;
+    cut_ = capturedPosition_.load(std::memory_order_acquire);
+  }
+  // The frames first, then the marks: every mark posted before these frames is then queued.
+  size_t available = ring_.read_available();
+  Event event;
+  while (events_.pop(event)) {
+    pending_.push_back(event);
+    ++eventsTaken_;
+  }
+
+  bool wrote = false;
+  for (;;) {
+    // Everything due at the current position: first the outside stop, then the marks.
+    for (;;) {
+      if (cutPending_ && cut_ <= written_) {
+        cutPending_ = false;
+        CloseFile();
+      } else if (!pending_.empty() && pending_.front().position <= written_) {
+        const Event due = pending_.front();
+        pending_.pop_front();
+        Apply(due);
+      } else {
+        break;
+      }
+    }
+    if (available == 0) break;
+    size_t count = std::min(available, kChunkFrames);
+    if (cutPending_) count = std::min<uint64_t>(count, cut_ - written_);
+    if (!pending_.empty()) count = std::min<uint64_t>(count, pending_.front().position - written_);
+    count = ring_.pop(chunk_, count);
+    if (count == 0) break;
+    available -= count;
+    written_ += count;
+    if (file_.IsOpen()) {
+      const int error = file_.Append(&chunk_[0].left, count);
+      if (error != 0) {
+        Fail("Couldn't write recording", error);
+      } else {
+        wrote = true;
+      }
+    }
+  }
+
+  if (wrote && file_.IsOpen()) {
+    int error = file_.UpdateHeader();
+    const auto now = std::chrono::steady_clock::now();
+    if (error == 0 && now - lastSync_ >= kSyncPeriod) {
+      lastSync_ = now;
+      error = file_.Sync();
+    }
+    if (error != 0) Fail("Couldn't write recording", error);
+  }
+  handledStops_.store(stops, std::memory_order_release);
+  handledEvents_.store(eventsTaken_ - pending_.size(), std::memory_order_release);
+  handledPosition_.store(written_, std::memory_order_release);
+}
+
+void Recorder::Apply(const Event& event) {
+  CloseFile(event.dropped);  // a start always follows a stop, so only a stop closes a file
+  if (event.mark == Mark::kStart) {
+    droppedAtOpen_ = event.dropped;
+    OpenFile();
+  }
+}
+
+void Recorder::OpenFile() {
+  file_.SetDataLimit(dataLimit_.load(std::memory_order_relaxed));
+  int error = EEXIST;
+  std::string path;
+  for (int attempt = 0; attempt < kNameAttempts && error == EEXIST; ++attempt) {
+    // Another program may take the free name between the look-up and the create: the
+    // exclusive create then fails and the next free name is tried.
+    path = RecordPad::RecordFilename();
+    error = file_.Create(path, kChannels, kRate);
+  }
+  path_ = Shown(path);
+  if (error != 0) {
+    Fail("Couldn't create recording", error);
+    return;
+  }
+  lastSync_ = std::chrono::steady_clock::now();
+}
+
+void Recorder::CloseFile(long long droppedAtEnd) {
+  if (!file_.IsOpen()) return;
+  const uint64_t frames = file_.Frames();
+  const int error = file_.Close();
+  if (error != 0) {
+    std::fprintf(stderr, "Error: Couldn't complete recording %s: %s\n", path_.c_str(),
+                 std::strerror(error));
+    failed_.store(true, std::memory_order_release);
+  }
+  const long long dropped = droppedAtEnd - droppedAtOpen_;
+  if (dropped > 0) {
+    std::fprintf(stderr,
+                 "Error: recording %s is missing %lld frames (%.2f s): the disk did not keep "
+                 "up; %.2f s were saved\n",
+                 path_.c_str(), dropped, static_cast<double>(dropped) / kRate,
+                 static_cast<double>(frames) / kRate);
+  }
+}
+
+void Recorder::Fail(const char* doing, int error) {
+  if (error == EFBIG) {
+    std::fprintf(stderr, "Error: %s %s: the file reached the largest size a WAV file can have; "
+                 "recording stopped\n", doing, path_.c_str());
+  } else {
+    std::fprintf(stderr, "Error: %s %s: %s; recording stopped\n", doing, path_.c_str(),
+                 std::strerror(error));
+  }
+  CloseFile();
+  failed_.store(true, std::memory_order_release);
+  // The audio thread stops capturing at its next buffer; until then its frames are dropped
+  // here, as no file is open.
+  writerFailures_.fetch_add(1, std::memory_order_acq_rel);
+}

@@ -1,0 +1,166 @@
+#pragma once
+// Records the final mix to WAV files without ever making the audio thread wait.
+//
+// The audio callback hands every mixed buffer of a running recording to Capture, which only
+// converts it to 16-bit frames and copies them into a preallocated lock-free ring (eight
+// seconds by default). A writer thread of its own, started once with StartWriter, takes the
+// frames out about every 10 ms and does all the file work: it creates the file (named by
+// RecordPad::RecordFilename, reserved with an exclusive create), appends, keeps the header's
+// sizes up to date after every append and flushes the file to the device once a second, and
+// completes and closes it. Starts and stops are marked in a second small lock-free queue at
+// their exact position in the stream of frames, so a recording holds exactly the buffers from
+// the one in which it started up to the one in which it stopped, whenever the writer gets to
+// them. If the ring is ever full the frames that do not fit are dropped, counted, and reported
+// when the file is closed; the callback never blocks.
+//
+// A file that cannot be created, written or closed (a folder that cannot be written, a full
+// disk, a file reaching 4 GiB) ends that recording: the file is cut back to its last whole
+// frame and its header completed, Failed() turns true (the record pad shows "ERR"), one
+// message goes to standard error, and the capture stops at the audio thread's next buffer.
+// Nothing here throws.
+//
+// Threads:
+// - StartWriter, StopWriter, Drain, SetDataLimit: main thread (or a test's).
+// - StartCapture, StopCapture, Capturing, Capture: the audio thread only (the one producer).
+// - RequestStop, Recording, Failed, DroppedFrames: any thread; never block.
+// - ExitWhenComplete: async-signal-safe.
+// - Everything else runs on the writer thread.
+
+#include <boost/lockfree/spsc_queue.hpp>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <thread>
+
+#include "wav_file.h"
+
+class Recorder {
+ public:
+  static constexpr unsigned int kChannels = 2;
+  // Frames per second of the stream and of the files.
+  static constexpr unsigned int kRate = 44100;
+  // Ring capacity, frames: eight seconds of a disk that does not answer.
+  static constexpr size_t kDefaultRingFrames = 8 * kRate;
+
+  // ringFrames: ring capacity, frames. Allocates the ring; starts no thread.
+  explicit Recorder(size_t ringFrames = kDefaultRingFrames);
+  // Stops the writer, completing an open recording.
+  ~Recorder();
+  Recorder(const Recorder&) = delete;
+  Recorder& operator=(const Recorder&) = delete;
+
+  // Starts the writer thread; does nothing if it runs. Main thread.
+  void StartWriter();
+  // Completes an open recording with every frame captured so far, then ends and joins the
+  // writer thread. Main thread.
+  void StopWriter();
+  // Waits until the writer has handled every frame, start and stop posted so far (returns at
+  // once when the writer does not run). Main thread.
+  void Drain();
+  // Lowers the largest data size of later files, bytes (tests). Main thread, before a start.
+  void SetDataLimit(uint64_t bytes) { dataLimit_.store(bytes, std::memory_order_relaxed); }
+
+  // Starts a recording with the current buffer (the one Capture is called for next). Does
+  // nothing while capturing. Audio thread only.
+  void StartCapture();
+  // Stops the recording: the current buffer is no longer part of it. Audio thread only.
+  void StopCapture();
+  // True while the audio thread captures for a recording. Audio thread only.
+  bool Capturing();
+  // Copies nFrames interleaved stereo samples (full scale +-1) of a running recording into the
+  // ring. Never allocates, locks or waits. Audio thread only.
+  void Capture(const double* interleaved, unsigned int nFrames);
+
+  // Asks for the running recording to stop and be completed: the audio thread stops
+  // capturing at its next buffer, and the writer closes the file after the frames captured
+  // up to now, even if no buffer follows. Safe from any thread.
+  void RequestStop();
+  // True while a recording runs (from its start to its stop, as the audio thread sees them).
+  // Any thread.
+  bool Recording() const { return recording_.load(std::memory_order_acquire); }
+  // True when the last recording failed to be created, written or closed, until the next
+  // start. Any thread.
+  bool Failed() const { return failed_.load(std::memory_order_acquire); }
+  // Frames dropped because the ring was full, since the program started. Any thread.
+  long long DroppedFrames() const { return dropped_.load(std::memory_order_relaxed); }
+
+  // Ends the process with status as soon as an open recording is complete: the writer closes
+  // it after the frames captured up to now and calls _exit(status); with no writer running
+  // the process ends at once. Async-signal-safe.
+  void ExitWhenComplete(int status);
+
+ private:
+  struct Frame {
+    int16_t left;
+    int16_t right;
+  };
+  enum class Mark : uint8_t { kStart, kStop };
+  struct Event {
+    Mark mark;
+    uint64_t position;  // frames captured before it
+    long long dropped;  // frames dropped before it, since the program started
+  };
+  static constexpr size_t kEventCapacity = 64;
+  static constexpr size_t kChunkFrames = 4096;
+
+  // Turns stop requests posted since the last call into a stop. Audio thread.
+  void ApplyStopRequests();
+  // Posts the stop mark and clears the flags. Audio thread.
+  void EndCapture();
+
+  void WriterLoop();
+  // Writes out what the ring holds; finishing also ends an open recording after the frames
+  // captured up to now.
+  void WriterPass(bool finishing);
+  void Apply(const Event& event);
+  void OpenFile();
+  // Completes and closes the open file, if any; reports the frames dropped during it, given
+  // the dropped count at its end.
+  void CloseFile(long long droppedAtEnd);
+  void CloseFile() { CloseFile(dropped_.load(std::memory_order_relaxed)); }
+  // Ends the open recording after an error: one message, file completed, Failed() set.
+  void Fail(const char* doing, int error);
+
+  boost::lockfree::spsc_queue<Frame> ring_;
+  boost::lockfree::spsc_queue<Event, boost::lockfree::capacity<kEventCapacity>> events_;
+
+  // Audio thread.
+  bool capturing_ = false;
+  uint64_t captured_ = 0;
+  long long droppedTotal_ = 0;
+  uint32_t stopsSeen_ = 0;
+  uint32_t failuresSeen_ = 0;
+
+  // Shared.
+  std::atomic<bool> recording_{false};
+  std::atomic<bool> failed_{false};
+  std::atomic<uint64_t> capturedPosition_{0};
+  std::atomic<uint64_t> postedEvents_{0};
+  std::atomic<long long> dropped_{0};
+  std::atomic<uint32_t> stopRequests_{0};
+  std::atomic<uint32_t> writerFailures_{0};
+  std::atomic<uint64_t> dataLimit_{WavFile::kMaxDataBytes};
+  std::atomic<int> exitStatus_{-1};
+  std::atomic<bool> writerRunning_{false};
+  std::atomic<bool> quit_{false};
+  std::atomic<uint64_t> handledPosition_{0};
+  std::atomic<uint64_t> handledEvents_{0};
+  std::atomic<uint32_t> handledStops_{0};
+
+  // Writer thread.
+  std::thread writer_;
+  WavFile file_;
+  std::string path_;
+  uint64_t written_ = 0;  // frames popped from the ring
+  uint64_t eventsTaken_ = 0;
+  uint32_t writerStops_ = 0;
+  bool cutPending_ = false;
+  uint64_t cut_ = 0;
+  long long droppedAtOpen_ = 0;
+  std::deque<Event> pending_;
+  std::chrono::steady_clock::time_point lastSync_;
+  Frame chunk_[kChunkFrames];
+};
