@@ -55,6 +55,13 @@ int AudioMixerCallback(void* outputBuffer, void* /*inputBuffer*/, unsigned int n
   const uint8_t buttons = SampleButtonsForBuffer();
 
   for (unsigned int i = 0; i < 2 * nFrames; ++i) out[i] = 0.0;
+  const StreamSupervisor::Buffer fate = state.streamSupervisor.BeginBuffer();
+  if (fate == StreamSupervisor::Buffer::kStop) {
+    // The sound server or device is gone: the back end would call again at once, for ever.
+    // Stopping here parks its thread; the main thread closes the stream and retries.
+    EndBufferSample();
+    return 2;
+  }
   if (nFrames > GameState::kMaxBufferFrames) {  // never granted; stay silent
     EndBufferSample();
     return 0;
@@ -92,7 +99,10 @@ int AudioMixerCallback(void* outputBuffer, void* /*inputBuffer*/, unsigned int n
   state.lastStreamTime.store(streamTime, std::memory_order_relaxed);
   state.lastMouseButtons.store(buttons, std::memory_order_relaxed);
 
-  if (state.recording.load(std::memory_order_acquire)) Record(state, out, nFrames);
+  // A buffer after a failed write may never be heard: the recording keeps only what played.
+  if (fate == StreamSupervisor::Buffer::kPlay && state.recording.load(std::memory_order_acquire)) {
+    Record(state, out, nFrames);
+  }
 
   const double rate = state.clock->SampleRate();
   state.loopOptions.lateWindow.store(
