@@ -134,7 +134,11 @@ info=$("$E2E_WAVTOOL" info "$recorded" 2>&1) || e2e_fail "the recording is not a
 recording_s=$(awk '$1 == "seconds" { print $2 }' <<<"$info")
 played_s=$(awk -v a="$t_recording" -v b="$t_lost" 'BEGIN { printf "%.2f", b - a }')
 e2e_log "recording ${recorded##*/}: $recording_s s, played for $played_s s"
-e2e_check "$recording_s - $played_s <= 0.5 && $played_s - $recording_s <= 0.5" \
+# A sanitizer slows the program several-fold: on a busy machine its stream then falls behind
+# and really plays less than the wall time. Never may the recording hold more than played.
+short=0.5
+[ -n "${MARLUNE_SANITIZER:-}" ] && short=1.5
+e2e_check "$recording_s - $played_s <= 0.5 && $played_s - $recording_s <= $short" \
   "the recording lasts $recording_s s but sound played for $played_s s"
 cp -- "$recorded" "$E2E_OUT/"
 sleep "$(awk -v a="$t_lost" -v b="$(robust_now)" 'BEGIN { d = 5 - (b - a); print (d > 0 ? d : 0) }')"
