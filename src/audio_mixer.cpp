@@ -40,6 +40,13 @@ int AudioMixerCallback(void* outputBuffer, void* /*inputBuffer*/, unsigned int n
   const uint8_t buttons = SampleButtonsForBuffer();
 
   for (unsigned int i = 0; i < 2 * nFrames; ++i) out[i] = 0.0;
+  const StreamSupervisor::Buffer fate = state.streamSupervisor.BeginBuffer();
+  if (fate == StreamSupervisor::Buffer::kStop) {
+    // The sound server or device is gone: the back end would call again at once, for ever.
+    // Stopping here parks its thread; the main thread closes the stream and retries.
+    EndBufferSample();
+    return 2;
+  }
   if (nFrames > GameState::kMaxBufferFrames) {  // never granted; stay silent
     EndBufferSample();
     return 0;
@@ -78,8 +85,9 @@ int AudioMixerCallback(void* outputBuffer, void* /*inputBuffer*/, unsigned int n
   state.lastMouseButtons.store(buttons, std::memory_order_relaxed);
 
   // A running recording gets the limited mix: copied into the recorder's lock-free ring, which
-  // its writer thread empties into the file.
-  state.recorder.Capture(out, nFrames);
+  // its writer thread empties into the file. A buffer after a failed write may never be heard:
+  // the recording keeps only what played.
+  if (fate == StreamSupervisor::Buffer::kPlay) state.recorder.Capture(out, nFrames);
 
   const double rate = state.clock->SampleRate();
   state.loopOptions.lateWindow.store(

@@ -14,7 +14,8 @@
 #endif
 
 // Fills 2 * nFrames interleaved stereo doubles for the buffer that starts at streamTime
-// (seconds). Audio thread only; always returns 0.
+// (seconds). Audio thread only. Returns 0, or 2 (stop the stream at once, silent) once the
+// stream has failed (gameState.streamSupervisor).
 int AudioMixerCallback(void* outputBuffer, void* inputBuffer, unsigned int nFrames,
                        double streamTime, RtAudioStreamStatus status,
                        void* userData) MARLUNE_NONBLOCKING;

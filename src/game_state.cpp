@@ -25,6 +25,13 @@ constexpr RtAudioCallback kStreamCallback = &callback_timer::TimedAudioMixerCall
 #else
 constexpr RtAudioCallback kStreamCallback = &AudioMixerCallback;
 #endif
+
+// The audio library reports its errors here instead of printing them: from its audio thread
+// (a failed write each buffer once the server is gone) and from the thread that called it.
+void OnStreamError(RtAudioError::Type type, const std::string& text) {
+  const bool fatal = type != RtAudioError::WARNING && type != RtAudioError::DEBUG_WARNING;
+  gameState.streamSupervisor.ReportError(fatal, text);
+}
 }  // namespace
 
 GameState::GameState()
@@ -47,6 +54,7 @@ GameState::GameState()
 GameState::~GameState() {
   // A fatal error can end the process while the stream still runs; stop the callback before
   // the pads it walks are deleted.
+  streamSupervisor.Stopped();
   if (audio.isStreamOpen()) audio.closeStream();
   std::vector<SoundPad*> gone;
   SDL_LockMutex(mutex);
@@ -64,7 +72,9 @@ void GameState::ReplaceScene(Scene* next) {
 }
 
 void GameState::InitRtAudio() {
-  audio.showWarnings(true);
+  // The library's warnings would be printed once per buffer while a sound server is gone;
+  // the stream's errors reach OnStreamError instead, and the program says what matters.
+  audio.showWarnings(false);
   menuTheme.openFile("MarluneContent/sfx/menu_theme.wav", false, true, true);
   // The synthesis library's setTime scales the rate by the distance still to go, which is 0
   // before the first fade; set the rate of a full-scale ramp in kMenuThemeFadeTime directly.
@@ -87,38 +97,89 @@ void GameState::InitRtAudio() {
 }
 
 void GameState::ReinitRtAudio(unsigned int frames) {
+  if (streamSupervisor.Lost()) {
+    // No sound server to ask: the next attempt to reopen uses the new size.
+    bufferFrames.store(frames);
+    return;
+  }
+  streamSupervisor.Stopped();
   audio.closeStream();
   OpenStream(frames);
 }
 
-void GameState::DeinitRtAudio() { audio.closeStream(); }
+void GameState::DeinitRtAudio() {
+  streamSupervisor.Stopped();
+  if (audio.isStreamOpen()) audio.closeStream();
+}
 
-void GameState::OpenStream(unsigned int frames) {
-  if (audio.getDeviceCount() == 0) {
+void GameState::SuperviseStream() {
+  switch (streamSupervisor.Poll(SDL_GetTicks())) {
+    case StreamSupervisor::Action::kNone:
+      return;
+    case StreamSupervisor::Action::kClose:
+      // The mixer has stopped the stream's thread; closing joins it and frees the stream.
+      try {
+        audio.closeStream();
+      } catch (RtAudioError&) {
+        // Closing a broken stream frees it all the same.
+      }
+      StopRecording();
+      std::fprintf(stderr, "Audio: lost the sound device (%s), retrying\n",
+                   streamSupervisor.LossReason());
+      return;
+    case StreamSupervisor::Action::kRetry:
+      if (OpenStream(bufferFrames.load(), true)) std::fprintf(stderr, "Audio: sound resumed\n");
+      return;
+  }
+}
+
+bool GameState::OpenStream(unsigned int frames, bool retrying) {
+  unsigned int devices = 0;
+  try {
+    devices = audio.getDeviceCount();
+  } catch (RtAudioError&) {
+  }
+  if (devices == 0) {
+    if (retrying) return false;
     std::fprintf(stderr, "Error: No audio devices found!\n");
     std::exit(1);
   }
-  RtAudio::StreamParameters output;
-  output.deviceId = audio.getDefaultOutputDevice();
-  output.nChannels = 2;
-  output.firstChannel = 0;
-  RtAudio::StreamOptions options;
-  options.numberOfBuffers = kStreamBuffers;
   unsigned int granted = frames;
   try {
+    RtAudio::StreamParameters output;
+    output.deviceId = audio.getDefaultOutputDevice();
+    output.nChannels = 2;
+    output.firstChannel = 0;
+    RtAudio::StreamOptions options;
+    options.numberOfBuffers = kStreamBuffers;
     audio.openStream(&output, nullptr, RTAUDIO_FLOAT64,
                      static_cast<unsigned int>(stk::Stk::sampleRate()), &granted,
-                     kStreamCallback, nullptr, &options, nullptr);
+                     kStreamCallback, nullptr, &options, &OnStreamError);
+    if (!audio.isStreamOpen()) throw RtAudioError("the audio stream did not open");
     bufferFrames.store(granted);
     if (granted > kMaxBufferFrames) {
       std::fprintf(stderr, "Error: audio buffer of %u frames is larger than %u\n", granted,
                    kMaxBufferFrames);
     }
+    // A reopened stream carries on from the buffer after the last one played, so the loop
+    // resumes at the step where it stopped.
+    if (retrying) audio.setStreamTime(lastStreamTime.load() + granted / stk::Stk::sampleRate());
+    streamSupervisor.Starting();
     audio.startStream();
+    if (!audio.isStreamRunning()) throw RtAudioError("the audio stream did not start");
   } catch (RtAudioError& error) {
-    error.printMessage();
-    std::exit(1);
+    if (!retrying) {
+      error.printMessage();
+      std::exit(1);
+    }
+    streamSupervisor.StartFailed();
+    try {
+      if (audio.isStreamOpen()) audio.closeStream();
+    } catch (RtAudioError&) {
+    }
+    return false;
   }
+  return true;
 }
 
 void GameState::RestartSound(SoundEffect effect) {

@@ -15,6 +15,9 @@
 // - lastStreamTime, lastMouseButtons, bufferFrames: atomics, safe from any thread.
 // - The pad-list mutex is held only to insert or swap out pointers, never around building or
 //   deleting a pad.
+// - audio (the stream): opened, closed and reopened on the main thread only (InitRtAudio,
+//   ReinitRtAudio, SuperviseStream, DeinitRtAudio); streamSupervisor says which thread may
+//   call what.
 
 #include <SDL.h>
 
@@ -30,6 +33,7 @@
 #include "recorder.h"
 #include "scene.h"
 #include "stream_clock.h"
+#include "stream_supervisor.h"
 
 class SoundPad;
 
@@ -56,6 +60,10 @@ struct GameState {
   void ReinitRtAudio(unsigned int frames);
   // Closes the stream; no callback runs afterwards. Main thread.
   void DeinitRtAudio();
+  // Once per frame: when the stream has failed (sound server or device gone) closes it,
+  // completes an open recording and says so on standard error; then tries to open it again
+  // about once a second with the same buffer size, and says when sound is back. Main thread.
+  void SuperviseStream();
 
   // Asks the callback to restart a sound effect from its first frame. Safe from any thread.
   void RestartSound(SoundEffect effect);
@@ -92,6 +100,8 @@ struct GameState {
   Recorder recorder;
   // Audio buffer size, frames: 0 until the stream opens.
   std::atomic<unsigned int> bufferFrames{0};
+  // Tells a failed stream from a running one and paces the attempts to reopen it.
+  StreamSupervisor streamSupervisor;
 
   // The stream's clock and rate; tests install their own before any callback runs.
   StreamClock* clock;
@@ -99,7 +109,9 @@ struct GameState {
   std::vector<double> scratch;
 
  private:
-  void OpenStream(unsigned int frames);
+  // Opens and starts the stream with a buffer of frames. On failure it ends the program
+  // (start-up, a new buffer size) or, when retrying, closes what it opened and returns false.
+  bool OpenStream(unsigned int frames, bool retrying = false);
 
   RtAudioStreamClock rtAudioClock_;
   std::atomic<uint32_t> pendingRestarts_{0};

@@ -146,6 +146,7 @@ void MainLoop() {
   WaitUntil(deadline);
   for (;;) {
     PostQuitOnSignal();
+    gameState.SuperviseStream();
     if (!gameState.scene->InputLogic()) return;
     glClear(GL_COLOR_BUFFER_BIT);
     gameState.scene->Draw();  // InputLogic may have replaced the scene

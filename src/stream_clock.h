@@ -7,10 +7,11 @@ class RtAudio;
 class StreamClock {
  public:
   virtual ~StreamClock() = default;
-  // Stream time now, in seconds. Main thread only (drawing), while a stream is open.
+  // Stream time now, in seconds; while no stream is open (the sound device is lost), the time
+  // it last read. Main thread only (drawing).
   virtual double StreamTime() = 0;
-  // Sample rate of the open stream, in frames per second. Safe from any thread while a
-  // stream is open.
+  // Sample rate of the open stream, in frames per second; the rate the program asks for while
+  // no stream is open. Safe from any thread.
   virtual double SampleRate() = 0;
 };
 
@@ -23,4 +24,5 @@ class RtAudioStreamClock : public StreamClock {
 
  private:
   RtAudio& audio_;
+  double lastTime_ = 0.0;  // main thread only
 };

@@ -1,0 +1,60 @@
+#include "stream_supervisor.h"
+
+void StreamSupervisor::ReportError(bool fatal, const std::string& text) {
+  if (!armed_.load(std::memory_order_acquire)) return;
+  errorSinceBuffer_.store(true, std::memory_order_relaxed);
+  const uint32_t errors = errorsInARow_.fetch_add(1, std::memory_order_relaxed) + 1;
+  if (!fatal && errors < kErrorsForLoss) return;
+  if (claimed_.exchange(true, std::memory_order_acq_rel)) return;
+  // Only the error that claimed the loss writes the reason; the main thread reads it after
+  // seeing lost_, and it is not written again before the next Starting.
+  size_t n = text.size() < sizeof reason_ - 1 ? text.size() : sizeof reason_ - 1;
+  for (size_t i = 0; i < n; ++i) reason_[i] = text[i];
+  reason_[n] = '\0';
+  lost_.store(true, std::memory_order_release);
+}
+
+StreamSupervisor::Buffer StreamSupervisor::BeginBuffer() {
+  if (claimed_.load(std::memory_order_acquire)) return Buffer::kStop;
+  if (errorSinceBuffer_.exchange(false, std::memory_order_relaxed)) return Buffer::kUnrecorded;
+  errorsInARow_.store(0, std::memory_order_relaxed);
+  return Buffer::kPlay;
+}
+
+void StreamSupervisor::Starting() {
+  errorsInARow_.store(0, std::memory_order_relaxed);
+  errorSinceBuffer_.store(false, std::memory_order_relaxed);
+  lost_.store(false, std::memory_order_relaxed);
+  claimed_.store(false, std::memory_order_relaxed);
+  reason_[0] = '\0';
+  state_ = State::kRunning;
+  armed_.store(true, std::memory_order_release);
+}
+
+void StreamSupervisor::StartFailed() {
+  armed_.store(false, std::memory_order_release);
+  state_ = State::kLost;
+}
+
+void StreamSupervisor::Stopped() {
+  armed_.store(false, std::memory_order_release);
+  state_ = State::kStopped;
+}
+
+StreamSupervisor::Action StreamSupervisor::Poll(uint32_t nowMs) {
+  switch (state_) {
+    case State::kStopped:
+      return Action::kNone;
+    case State::kRunning:
+      if (!lost_.load(std::memory_order_acquire)) return Action::kNone;
+      armed_.store(false, std::memory_order_release);
+      state_ = State::kLost;
+      nextRetryMs_ = nowMs + kRetryIntervalMs;
+      return Action::kClose;
+    case State::kLost:
+      if (static_cast<int32_t>(nowMs - nextRetryMs_) < 0) return Action::kNone;
+      nextRetryMs_ = nowMs + kRetryIntervalMs;
+      return Action::kRetry;
+  }
+  return Action::kNone;
+}

@@ -1,0 +1,81 @@
+#pragma once
+// Watches the audio stream for failure (the sound server went away, the device was unplugged)
+// and paces the attempts to open it again. It holds no audio library object: the game state
+// reports the library's errors to it, asks it each buffer whether to play, and each frame
+// what to do with the stream.
+//
+// How a failure is told from a hiccup: the library reports a failed write as a warning. A
+// device that underran reports one and then plays on; a lost connection fails every buffer at
+// once, so the audio thread would spin through buffers that nobody hears. The stream counts as
+// lost after kErrorsForLoss errors with no clean buffer between them, or at once on an error
+// the library treats as fatal. From then on the mixer stops the stream (no spinning), and the
+// main thread closes it and retries about once a second.
+//
+// A buffer that follows an error may never be heard, so it is not recorded: a recording holds
+// only what was really played.
+//
+// Threads: ReportError from any thread (the library reports from its audio thread and from the
+// thread that called it), lock- and allocation-free. BeginBuffer: audio thread only. Poll,
+// Starting, StartFailed, Stopped, Lost, LossReason: main thread only.
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+class StreamSupervisor {
+ public:
+  // Errors in a row, with no clean buffer between them, that mean the stream is lost.
+  static constexpr uint32_t kErrorsForLoss = 4;
+  // Time between two attempts to open the stream again, milliseconds.
+  static constexpr uint32_t kRetryIntervalMs = 1000;
+
+  // What the mixer does with the buffer it is about to render.
+  enum class Buffer {
+    kPlay,        // render and record it
+    kUnrecorded,  // render it but do not record it: the previous write failed
+    kStop,        // the stream is lost: render silence and stop the stream
+  };
+  // What the main thread does with the stream this frame.
+  enum class Action {
+    kNone,
+    kClose,  // the stream was lost: close it, complete the recording, say so once
+    kRetry,  // time for another attempt to open it
+  };
+
+  // Notes an error of the audio library; fatal for the kinds it does not play on after.
+  // Counted only while the stream runs (from Starting to the next loss or Stopped). Any
+  // thread; lock- and allocation-free.
+  void ReportError(bool fatal, const std::string& text);
+  // Fate of the buffer that starts now. Audio thread only.
+  Buffer BeginBuffer();
+
+  // The stream is about to start (first opening, a new buffer size, a retry that opened it):
+  // errors count from zero. Main thread, after the stream is opened and before it starts, so
+  // the first buffer never sees the previous loss.
+  void Starting();
+  // The stream could not be started after Starting: it stays lost and is retried. Main thread.
+  void StartFailed();
+  // The stream is closed on purpose (shutdown, a new buffer size): no errors count, no retry.
+  // Main thread.
+  void Stopped();
+  // What to do now, at nowMs on a millisecond clock (wrapping 32-bit). Main thread, once per
+  // frame.
+  Action Poll(uint32_t nowMs);
+  // True from a loss until Starting or Stopped. Main thread.
+  bool Lost() const { return state_ == State::kLost; }
+  // The library's message for the error that made the stream count as lost. Main thread,
+  // after Poll returned kClose.
+  const char* LossReason() const { return reason_; }
+
+ private:
+  enum class State { kStopped, kRunning, kLost };
+
+  State state_ = State::kStopped;
+  uint32_t nextRetryMs_ = 0;
+  std::atomic<bool> armed_{false};
+  std::atomic<uint32_t> errorsInARow_{0};
+  std::atomic<bool> errorSinceBuffer_{false};
+  std::atomic<bool> claimed_{false};  // one error has taken the loss (and writes reason_)
+  std::atomic<bool> lost_{false};     // reason_ is written
+  char reason_[256] = {};
+};
