@@ -72,8 +72,8 @@ marlune() {
   e2e_wait_exit 10
 }
 
-# A window titled by the regular expression $2; $1 is --onlyvisible or --all.
-peer_window() { xdotool search "$1" --name "$2" 2>/dev/null | head -n 1; }
+# A window titled by the regular expression $1.
+peer_window() { xdotool search --name "$1" 2>/dev/null | head -n 1; }
 
 peer() {
   local song=${PEER_SONG:-/usr/share/hydrogen/data/demo_songs/GM_kit_demo1.h2song}
@@ -82,25 +82,31 @@ peer() {
   HOME=$RIG_DIR/peer-home e2e_start "$PEER" -n -d pulseaudio -s "$song"
   local i main="" note=""
   for i in $(seq 300); do
-    main=$(peer_window --all '^Hydrogen [0-9]')
+    main=$(peer_window '^Hydrogen [0-9]')
     [ -n "$main" ] && break
     sleep 0.1
   done
   [ -n "$main" ] || e2e_fail "no main window of $PEER"
-  sleep 8  # loading the kit and the song
-  # The development-version note some starts show: its "Ok" button.
-  note=$(peer_window --onlyvisible '^Hydrogen$')
-  if [ -n "$note" ]; then
-    xdotool mousemove --window "$note" 208 101 click 1
+  # Loading the kit and the song; a development-version note may pop up in the middle of the
+  # screen meanwhile: its "Ok" button closes it.
+  for i in $(seq 10); do
     sleep 1
-  fi
+    note=$(xwininfo -root -children | awk '/"Hydrogen": \("hydrogen" "Hydrogen"\)  500x126\+240\+267/ { print $1 }')
+    if [ -n "$note" ] && xwininfo -id "$note" | grep -q 'IsViewable'; then
+      sleep 1
+      xdotool mousemove 448 368 click 1
+      break
+    fi
+  done
+  sleep 2
   # hydrogen runs as a child of a crash-reporting parent: measure the child, which plays.
   local parent=$E2E_PID
   E2E_PID=$(pgrep -P "$parent" | head -n 1)
   [ -n "$E2E_PID" ] || E2E_PID=$parent
   measure "$PEER idle"
   # The transport's play button (the window has no focus without a window manager).
-  xdotool mousemove --window "$main" 233 49 click 1
+  xdotool mousemove 233 69 click 1
+  xdotool mousemove 1010 750  # the pointer rests off its windows
   sleep 1
   e2e_capture_start "$RIG_DIR/peer.wav"
   sleep 1

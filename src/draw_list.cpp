@@ -26,6 +26,7 @@ enum Op : uint32_t {
   kShadeModel,
   kPolygonMode,
   kBindTexture,
+  kTextureFilter,
   kFogi,
   kFogf,
   kFogColor,
@@ -141,6 +142,10 @@ void DrawList::Execute(const Command& c, const char* text) {
     case kShadeModel: glShadeModel(c.u[0]); break;
     case kPolygonMode: glPolygonMode(c.u[0], c.u[1]); break;
     case kBindTexture: glBindTexture(GL_TEXTURE_2D, c.u[0]); break;
+    case kTextureFilter:
+      glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, static_cast<GLint>(c.u[0]));
+      glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, static_cast<GLint>(c.u[0]));
+      break;
     case kFogi: glFogi(c.u[0], static_cast<GLint>(c.u[1])); break;
     case kFogf: glFogf(c.u[0], c.f[0]); break;
     case kFogColor: glFogfv(GL_FOG_COLOR, c.f); break;
@@ -170,6 +175,7 @@ void LineWidth(float width) { DrawList::Add(Make(kLineWidth, 0, 0, width)); }
 void ShadeModel(GLenum mode) { DrawList::Add(Make(kShadeModel, mode)); }
 void PolygonMode(GLenum face, GLenum mode) { DrawList::Add(Make(kPolygonMode, face, mode)); }
 void BindTexture(GLuint texture) { DrawList::Add(Make(kBindTexture, texture)); }
+void TextureFilter(GLenum filter) { DrawList::Add(Make(kTextureFilter, filter)); }
 void Fogi(GLenum name, GLint value) {
   DrawList::Add(Make(kFogi, name, static_cast<uint32_t>(value)));
 }

@@ -81,6 +81,8 @@ void LineWidth(float width);
 void ShadeModel(GLenum mode);
 void PolygonMode(GLenum face, GLenum mode);
 void BindTexture(GLuint texture);  // GL_TEXTURE_2D
+// Minification and magnification filter (GL_NEAREST, GL_LINEAR) of the bound 2D texture.
+void TextureFilter(GLenum filter);
 void Fogi(GLenum name, GLint value);
 void Fogf(GLenum name, float value);
 void FogColor(const float rgba[4]);

@@ -37,6 +37,11 @@ void Sprite::Quad(float x, float y, float alpha, float angle, bool fog,
   const float ax = std::floor(x + 0.5f);
   const float ay = std::floor(y + 0.5f);
   draw::BindTexture(texture->id);
+  // Unrotated, the quad lies on whole pixels and is exactly as large as its source, so every
+  // pixel centre meets a texel centre, where linear filtering returns that texel alone:
+  // nearest filtering gives the same pixels for a fraction of the software rasteriser's work.
+  const bool rotated = angle != 0.0f || std::isnan(angle);
+  draw::TextureFilter(rotated ? GL_LINEAR : GL_NEAREST);
   draw::Enable(GL_TEXTURE_2D);
   draw::Enable(GL_BLEND);
   draw::BlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
@@ -53,7 +58,7 @@ void Sprite::Quad(float x, float y, float alpha, float angle, bool fog,
   const float bottom = ay - originY;
   const float top = bottom + height;
   float corners[4][2] = {{left, bottom}, {right, bottom}, {right, top}, {left, top}};
-  if (angle != 0.0f || std::isnan(angle)) {
+  if (rotated) {
     const float theta = angle * 3.14159274f / 180.0f;
     const float s = std::sin(theta);
     const float c = std::cos(theta);
