@@ -14,6 +14,7 @@
 #   APP=DIR        measure the bundle DIR (…/Marlune.app) instead of BUILD_DIR's
 # Build the default target in BUILD_DIR first. Prints one line per measurement, e.g.
 #   marlune menu: whole process 4.0 % of one core, main thread 3.1 % (load 1.20)
+# and, for a probe build (-DMARLUNE_AUDIO_PROBES=ON), the frames drawn per screen.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build-bench}" && pwd) || { echo "cpu_share: no build folder" >&2; exit 1; }
@@ -70,6 +71,8 @@ marlune() {
   sleep 0.5
   e2e_key Escape Escape
   e2e_wait_exit 10
+  # A probe build (-DMARLUNE_AUDIO_PROBES=ON) reports the frames it drew per screen.
+  sed -n 's/^frames drawn: /marlune frames drawn: /p' "$E2E_OUT/stderr.txt"
 }
 
 # A window titled by the regular expression $1.
