@@ -1,21 +1,31 @@
 #!/usr/bin/env bash
-# cpu_share.sh - the real program's CPU share on its main thread (events, drawing, frame
-# pacing) and over all its threads, in the main menu and on the game screen, each measured
-# over 10 s under the headless rig (virtual display, private sound server).
+# cpu_share.sh - the real program's CPU use as a player feels it: whole process (all threads)
+# and main thread, over 10 s each, on the idle main menu and in a playing game (metronome on,
+# Kick, Snare, Closed Hat and Lead 1 holding notes, the pointer resting off the pads), under
+# the headless rig (virtual display with software OpenGL, private sound server). With a peer
+# program given, it is measured in the same rig, alternating with Marlune: idle after loading
+# a song, then playing it.
 #
-# Usage: bench/cpu_share.sh [BUILD_DIR] [SECONDS]   (defaults: build-bench, 10)
-# Build the default target in BUILD_DIR first. Prints one line per scene:
-#   menu: main thread 3.1 % of one core, whole process 4.0 %
+# Usage: bench/cpu_share.sh [BUILD_DIR] [SECONDS] [ROUNDS]   (defaults: build-bench, 10, 2)
+#   PEER=hydrogen  also measure Debian's hydrogen drum machine (not installed by
+#                  scripts/install-deps.sh: apt-get install hydrogen), playing
+#                  PEER_SONG (default: its GM_kit_demo1 demo song), started with its
+#                  play button
+#   APP=DIR        measure the bundle DIR (…/Marlune.app) instead of BUILD_DIR's
+# Build the default target in BUILD_DIR first. Prints one line per measurement, e.g.
+#   marlune menu: whole process 4.0 % of one core, main thread 3.1 % (load 1.20)
+# and, for a probe build (-DMARLUNE_AUDIO_PROBES=ON), the frames drawn per screen.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build-bench}" && pwd) || { echo "cpu_share: no build folder" >&2; exit 1; }
 seconds=${2:-10}
+rounds=${3:-2}
 
 if [ -z "${RIG_DIR:-}" ]; then
-  exec bash "$root/scripts/rig.sh" -- bash "$0" "$build" "$seconds"
+  exec bash "$root/scripts/rig.sh" -- bash "$0" "$build" "$seconds" "$rounds"
 fi
 
-export MARLUNE_BUNDLE_DIR=$build/Marlune.app/Contents
+export MARLUNE_BUNDLE_DIR=${APP:-$build/Marlune.app}/Contents
 export MARLUNE_WAVTOOL=$build/tests/e2e/marlune_wavtool MARLUNE_SHOT=$build/tests/e2e/marlune_shot
 # shellcheck source=../tests/e2e/lib.sh
 source "$root/tests/e2e/lib.sh"
@@ -25,20 +35,92 @@ ticks=$(getconf CLK_TCK)
 # Prints utime + stime, in clock ticks, of a /proc stat file (fields after the command name).
 cpu_ticks() { sed 's/^.*) //' "$1" | awk '{ print $12 + $13 }'; }
 
-# measure NAME - samples the main thread and the process over `seconds`.
+# measure NAME - samples the process E2E_PID and its main thread over `seconds`.
 measure() {
-  local main0 all0 main1 all1
+  local main0 all0 main1 all1 load
   main0=$(cpu_ticks "/proc/$E2E_PID/task/$E2E_PID/stat") all0=$(cpu_ticks "/proc/$E2E_PID/stat")
   sleep "$seconds"
   main1=$(cpu_ticks "/proc/$E2E_PID/task/$E2E_PID/stat") all1=$(cpu_ticks "/proc/$E2E_PID/stat")
-  awk -v n="$1" -v m=$((main1 - main0)) -v a=$((all1 - all0)) -v t="$ticks" -v s="$seconds" \
-    'BEGIN { printf "%s: main thread %.1f %% of one core, whole process %.1f %%\n", n, 100 * m / t / s, 100 * a / t / s }'
+  load=$(cut -d' ' -f1 /proc/loadavg)
+  awk -v n="$1" -v m=$((main1 - main0)) -v a=$((all1 - all0)) -v t="$ticks" -v s="$seconds" -v l="$load" \
+    'BEGIN { printf "%s: whole process %.1f %% of one core, main thread %.1f %% (load %s)\n", n, 100 * a / t / s, 100 * m / t / s, l }'
 }
 
-e2e_start_marlune
-sleep 2  # past the start-up and the first fade
-measure menu
-e2e_key Return  # "Start"
-sleep 2
-measure game
-e2e_stop
+press() {  # press X Y SECONDS - hold the left button over program point X Y
+  e2e_move "$1" "$2"
+  xdotool mousedown 1 && sleep "$3" && xdotool mouseup 1
+  sleep 0.1
+}
+
+marlune() {
+  e2e_start_marlune
+  e2e_move 250 590  # off every pad, in the menu and in the game
+  sleep 3           # past the start-up and the theme's fade-in
+  measure "marlune menu"
+  e2e_key Return    # "Start"
+  sleep 1
+  press 100 537 0.15  # the metronome
+  press 650 330 0.5   # Kick
+  press 650 240 0.5   # Snare
+  press 650 150 0.5   # Closed Hat
+  press 450 280 0.5   # Lead 1
+  e2e_move 250 590
+  sleep 1
+  measure "marlune game"
+  e2e_key Escape
+  sleep 0.5
+  e2e_key Escape Escape
+  e2e_wait_exit 10
+  # A probe build (-DMARLUNE_AUDIO_PROBES=ON) reports the frames it drew per screen.
+  sed -n 's/^frames drawn: /marlune frames drawn: /p' "$E2E_OUT/stderr.txt"
+}
+
+# A window titled by the regular expression $1.
+peer_window() { xdotool search --name "$1" 2>/dev/null | head -n 1; }
+
+peer() {
+  local song=${PEER_SONG:-/usr/share/hydrogen/data/demo_songs/GM_kit_demo1.h2song}
+  # Its settings go to a private home inside the rig's folder.
+  mkdir -p "$RIG_DIR/peer-home"
+  HOME=$RIG_DIR/peer-home e2e_start "$PEER" -n -d pulseaudio -s "$song"
+  local i main="" note=""
+  for i in $(seq 300); do
+    main=$(peer_window '^Hydrogen [0-9]')
+    [ -n "$main" ] && break
+    sleep 0.1
+  done
+  [ -n "$main" ] || e2e_fail "no main window of $PEER"
+  # Loading the kit and the song; a development-version note may pop up in the middle of the
+  # screen meanwhile: its "Ok" button closes it.
+  for i in $(seq 10); do
+    sleep 1
+    note=$(xwininfo -root -children | awk '/"Hydrogen": \("hydrogen" "Hydrogen"\)  500x126\+240\+267/ { print $1 }')
+    if [ -n "$note" ] && xwininfo -id "$note" | grep -q 'IsViewable'; then
+      sleep 1
+      xdotool mousemove 448 368 click 1
+      break
+    fi
+  done
+  sleep 2
+  # hydrogen runs as a child of a crash-reporting parent: measure the child, which plays.
+  local parent=$E2E_PID
+  E2E_PID=$(pgrep -P "$parent" | head -n 1)
+  [ -n "$E2E_PID" ] || E2E_PID=$parent
+  measure "$PEER idle"
+  # The transport's play button (the window has no focus without a window manager).
+  xdotool mousemove 233 69 click 1
+  xdotool mousemove 1010 750  # the pointer rests off its windows
+  sleep 1
+  e2e_capture_start "$RIG_DIR/peer.wav"
+  sleep 1
+  e2e_capture_stop
+  e2e_log "$PEER's output RMS over a second: $(e2e_wav_rms "$RIG_DIR/peer.wav")"
+  measure "$PEER playing"
+  E2E_PID=$parent
+  e2e_stop
+}
+
+for r in $(seq "$rounds"); do
+  marlune
+  [ -z "${PEER:-}" ] || peer
+done

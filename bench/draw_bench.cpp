@@ -1,7 +1,10 @@
-// Cost of one frame's drawing on the main thread: the game screen (backdrop, all thirteen pads
-// with every step holding a note, the version label) and the main menu, drawn with legacy
-// OpenGL into an 800 x 600 window and finished (glFinish), as the frame loop does before its
-// buffer swap. Needs a display: run it under scripts/rig.sh; without DISPLAY it skips.
+// Cost of one frame on the main thread, as the frame loop makes it: the game screen (backdrop,
+// all thirteen pads with every step holding a note, the version label) and the main menu.
+//   *_Drawn      the picture changed: the frame is recorded, compared, replayed with legacy
+//                OpenGL into an 800 x 600 window and finished (glFinish), as before the swap
+//   *_Unchanged  the picture is the one on screen: the frame is recorded and compared only
+// "CPU" is the main thread's time; "Time" includes waiting for the driver's render threads.
+// Needs a display: run it under scripts/rig.sh; without DISPLAY it skips.
 
 #include <SDL.h>
 #include <SDL_opengl.h>
@@ -10,10 +13,12 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <ctime>
 
 #include "bench_support.h"
 #include "common.h"
 #include "content_fonts.h"
+#include "frame_recorder.h"
 #include "game_scene.h"
 #include "game_state.h"
 #include "main_menu_scene.h"
@@ -65,43 +70,70 @@ bool Ready(benchmark::State& state) {
   return open;
 }
 
-// One frame of `scene`, finished on the GPU side as the buffer swap would.
-void DrawFrame(Scene& scene) {
-  glClear(GL_COLOR_BUFFER_BIT);
+FrameRecorder frames;
+
+// One pass of the frame loop over `scene`; a changed picture is replayed and finished on the
+// GPU side as the buffer swap would.
+void Frame(Scene& scene, bool changed) {
+  if (changed) frames.Invalidate();
+  frames.BeginFrame();
   scene.Draw();
   DrawVersionNumber();
-  glFinish();
+  if (frames.EndFrame()) {
+    frames.Show();
+    glFinish();
+  }
 }
 
-// Draws frames for the benchmark; frame_pct is the share of the 16 ms frame period.
-void DrawFrames(benchmark::State& state, Scene& scene) {
+double ProcessCpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
+
+// Runs frames for the benchmark: us_per_frame is wall time, process_us the CPU time of all
+// threads (the driver's render threads included), frame_pct the wall time's share of the
+// 16 ms frame period.
+void Frames(benchmark::State& state, Scene& scene, bool changed) {
+  Frame(scene, true);  // the texts are rendered and uploaded on the first frame only
   const auto start = std::chrono::steady_clock::now();
-  for (auto _ : state) DrawFrame(scene);
+  const double cpuStart = ProcessCpuSeconds();
+  for (auto _ : state) Frame(scene, changed);
+  const double cpu = ProcessCpuSeconds() - cpuStart;
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-  const double perFrame = elapsed.count() / static_cast<double>(state.iterations());
+  const double iterations = static_cast<double>(state.iterations());
+  const double perFrame = elapsed.count() / iterations;
   state.counters["us_per_frame"] = 1e6 * perFrame;
+  state.counters["process_us"] = 1e6 * cpu / iterations;
   state.counters["frame_pct"] = 100.0 * perFrame / 0.016;
 }
 
-void BM_GameFrame(benchmark::State& state) {
+void GameFrame(benchmark::State& state, bool changed) {
   if (!Ready(state)) return;
   static const double streamTime = PrepareFullGame(input, benchClock);
   benchClock.time = streamTime;
   input.MoveTo(300, 300);  // over a pad: its row highlight is drawn too
   GameScene scene;
-  DrawFrames(state, scene);
+  Frames(state, scene, changed);
 }
 
-void BM_MenuFrame(benchmark::State& state) {
+void MenuFrame(benchmark::State& state, bool changed) {
   if (!Ready(state)) return;
   SetInputSource(&input);
   MainMenuScene scene;
-  DrawFrames(state, scene);
+  Frames(state, scene, changed);
 }
+
+void BM_GameFrame_Drawn(benchmark::State& state) { GameFrame(state, true); }
+void BM_GameFrame_Unchanged(benchmark::State& state) { GameFrame(state, false); }
+void BM_MenuFrame_Drawn(benchmark::State& state) { MenuFrame(state, true); }
+void BM_MenuFrame_Unchanged(benchmark::State& state) { MenuFrame(state, false); }
 
 }  // namespace
 
-BENCHMARK(BM_GameFrame)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_MenuFrame)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_GameFrame_Drawn)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_GameFrame_Unchanged)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_MenuFrame_Drawn)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_MenuFrame_Unchanged)->Unit(benchmark::kMicrosecond);
 
 BENCHMARK_MAIN();

@@ -1,12 +1,11 @@
 #include "chord_change_pad.h"
 
-#include <SDL_opengl.h>
-
 #include <array>
 #include <cassert>
 
 #include "common.h"
 #include "content_fonts.h"
+#include "draw_list.h"
 #include "game_state.h"
 
 namespace {
@@ -40,20 +39,13 @@ constexpr std::array<const char*, kRows> kNoteNames{"C",  "C#", "D",  "D#", "E",
 
 bool ValidType(int type) { return type >= 0 && type < ChordChangePad::kChordTypes; }
 
-void Quad(float x0, float y0, float x1, float y1) {
-  glBegin(GL_QUADS);
-  glVertex2f(x0, y0);
-  glVertex2f(x0, y1);
-  glVertex2f(x1, y1);
-  glVertex2f(x1, y0);
-  glEnd();
-}
-
 void TranslucentQuad(float alpha, float x0, float y0, float x1, float y1) {
-  glEnable(GL_BLEND);
-  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-  glColor4f(1.0f, 1.0f, 1.0f, alpha);
-  Quad(x0, y0, x1, y1);
+  draw::Enable(GL_BLEND);
+  draw::BlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+  draw::Color(1.0f, 1.0f, 1.0f, alpha);
+  draw::Begin(GL_QUADS);
+  draw::QuadVertices(x0, y0, x1, y1);
+  draw::End();
 }
 }  // namespace
 

@@ -1,6 +1,5 @@
 #include "common.h"
 
-#include <SDL_opengl.h>
 #include <sys/stat.h>
 
 #include <cmath>
@@ -8,6 +7,7 @@
 #include <cstdlib>
 
 #include "content_fonts.h"
+#include "draw_list.h"
 #include "game_state.h"
 #include "input_source.h"
 
@@ -47,30 +47,21 @@ void DrawVersionNumber() {
 }
 
 void DrawFrame(float x, float y, float w, float h) {
-  glBegin(GL_QUADS);
-  glColor3f(1.0f, 1.0f, 1.0f);
-  glVertex2f(x, y);
-  glVertex2f(x, y + h);
-  glVertex2f(x + w, y + h);
-  glVertex2f(x + w, y);
-  glColor3f(0.0f, 0.0f, 0.0f);
-  glVertex2f(x + 1, y + 1);
-  glVertex2f(x + 1, y + h - 1);
-  glVertex2f(x + w - 1, y + h - 1);
-  glVertex2f(x + w - 1, y + 1);
-  glEnd();
+  draw::Begin(GL_QUADS);
+  draw::Color(1.0f, 1.0f, 1.0f);
+  draw::QuadVertices(x, y, x + w, y + h);
+  draw::Color(0.0f, 0.0f, 0.0f);
+  draw::QuadVertices(x + 1, y + 1, x + w - 1, y + h - 1);
+  draw::End();
 }
 
 void DrawHighlight(float x, float y, float w, float h, float alpha) {
-  glEnable(GL_BLEND);
-  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-  glBegin(GL_QUADS);
-  glColor4f(1.0f, 1.0f, 1.0f, alpha);
-  glVertex2f(x, y);
-  glVertex2f(x, y + h);
-  glVertex2f(x + w, y + h);
-  glVertex2f(x + w, y);
-  glEnd();
+  draw::Enable(GL_BLEND);
+  draw::BlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+  draw::Begin(GL_QUADS);
+  draw::Color(1.0f, 1.0f, 1.0f, alpha);
+  draw::QuadVertices(x, y, x + w, y + h);
+  draw::End();
 }
 
 // ---- Loop timing ----

@@ -25,6 +25,7 @@ struct ContentFonts {
 
 extern ContentFonts content;
 
-// Draws text with the lower-left corner of its rendered box at (x, y), window pixels.
+// Draws text with the lower-left corner of its rendered box at (x, y), window pixels, through
+// the frame's draw list (draw::Text): each (font, colour, text) is rendered and uploaded once.
 // An empty text draws nothing and changes no OpenGL state.
 void RenderText(TTF_Font* font, SDL_Color color, float x, float y, std::string text);

@@ -1,10 +1,9 @@
 #include "game_scene.h"
 
-#include <SDL_opengl.h>
-
 #include <vector>
 
 #include "content_fonts.h"
+#include "draw_list.h"
 #include "game_state.h"
 #include "main_menu_scene.h"
 #include "sound_pad.h"
@@ -39,9 +38,9 @@ bool GameScene::InputLogic() {
 void GameScene::Draw() {
   content.gameBackdrop.Draw(0.0f, 0.0f, 0.0f);
   for (size_t i = 0; i < gameState.pads.size(); ++i) {
-    glPushAttrib(GL_ALL_ATTRIB_BITS);
+    draw::PushAttrib(GL_ALL_ATTRIB_BITS);
     gameState.pads[i]->Draw();
-    glPopAttrib();
+    draw::PopAttrib();
   }
 }
 

@@ -1,9 +1,8 @@
 #include "sprite.h"
 
-#include <SDL_opengl.h>
-
 #include <cmath>
 
+#include "draw_list.h"
 #include "texture.h"
 
 void Sprite::Initialize(Texture* texture_, int sourceX_, int sourceY_, int width_, int height_,
@@ -21,7 +20,7 @@ void Sprite::Draw(float x, float y, float angle) const { DrawTranslucent(x, y, 1
 
 void Sprite::DrawTranslucent(float x, float y, float alpha, float angle) const {
   Quad(x, y, alpha, angle, false, nullptr);
-  glDisable(GL_TEXTURE_2D);
+  draw::Disable(GL_TEXTURE_2D);
 }
 
 void Sprite::DrawTinted(float x, float y, float angle, float red, float green, float blue,
@@ -29,20 +28,25 @@ void Sprite::DrawTinted(float x, float y, float angle, float red, float green, f
   DrawTranslucent(x, y, 1.0f, angle);
   const float fogColor[4] = {red, green, blue, amount};
   Quad(x, y, amount, angle, true, fogColor);
-  glDisable(GL_TEXTURE_2D);
-  glDisable(GL_FOG);
+  draw::Disable(GL_TEXTURE_2D);
+  draw::Disable(GL_FOG);
 }
 
 void Sprite::Quad(float x, float y, float alpha, float angle, bool fog,
                   const float* fogColor) const {
   const float ax = std::floor(x + 0.5f);
   const float ay = std::floor(y + 0.5f);
-  glBindTexture(GL_TEXTURE_2D, texture->id);
-  glEnable(GL_TEXTURE_2D);
-  glEnable(GL_BLEND);
-  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-  glColor4f(1.0f, 1.0f, 1.0f, alpha);
-  glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+  draw::BindTexture(texture->id);
+  // Unrotated, the quad lies on whole pixels and is exactly as large as its source, so every
+  // pixel centre meets a texel centre, where linear filtering returns that texel alone:
+  // nearest filtering gives the same pixels for a fraction of the software rasteriser's work.
+  const bool rotated = angle != 0.0f || std::isnan(angle);
+  draw::TextureFilter(rotated ? GL_LINEAR : GL_NEAREST);
+  draw::Enable(GL_TEXTURE_2D);
+  draw::Enable(GL_BLEND);
+  draw::BlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+  draw::Color(1.0f, 1.0f, 1.0f, alpha);
+  draw::PolygonMode(GL_FRONT_AND_BACK, GL_FILL);
 
   const float s0 = static_cast<float>(sourceX) / texture->paddedWidth;
   const float s1 = s0 + static_cast<float>(width) / texture->paddedWidth;
@@ -54,7 +58,7 @@ void Sprite::Quad(float x, float y, float alpha, float angle, bool fog,
   const float bottom = ay - originY;
   const float top = bottom + height;
   float corners[4][2] = {{left, bottom}, {right, bottom}, {right, top}, {left, top}};
-  if (angle != 0.0f || std::isnan(angle)) {
+  if (rotated) {
     const float theta = angle * 3.14159274f / 180.0f;
     const float s = std::sin(theta);
     const float c = std::cos(theta);
@@ -67,19 +71,19 @@ void Sprite::Quad(float x, float y, float alpha, float angle, bool fog,
   }
 
   if (fog) {
-    glFogi(GL_FOG_MODE, GL_LINEAR);
-    glFogfv(GL_FOG_COLOR, fogColor);
-    glFogf(GL_FOG_DENSITY, 1.0f);
-    glFogf(GL_FOG_START, -fogColor[3]);
-    glFogf(GL_FOG_END, 1.0f - fogColor[3]);
-    glHint(GL_FOG_HINT, GL_FASTEST);
-    glEnable(GL_FOG);
+    draw::Fogi(GL_FOG_MODE, GL_LINEAR);
+    draw::FogColor(fogColor);
+    draw::Fogf(GL_FOG_DENSITY, 1.0f);
+    draw::Fogf(GL_FOG_START, -fogColor[3]);
+    draw::Fogf(GL_FOG_END, 1.0f - fogColor[3]);
+    draw::Hint(GL_FOG_HINT, GL_FASTEST);
+    draw::Enable(GL_FOG);
   }
   const float texCoords[4][2] = {{s0, t0}, {s1, t0}, {s1, t1}, {s0, t1}};
-  glBegin(GL_QUADS);
+  draw::Begin(GL_QUADS);
   for (int i = 0; i < 4; ++i) {
-    glTexCoord2f(texCoords[i][0], texCoords[i][1]);
-    glVertex3f(corners[i][0], corners[i][1], 0.0f);
+    draw::TexCoord(texCoords[i][0], texCoords[i][1]);
+    draw::Vertex(corners[i][0], corners[i][1], 0.0f);
   }
-  glEnd();
+  draw::End();
 }

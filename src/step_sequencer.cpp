@@ -1,10 +1,9 @@
 #include "step_sequencer.h"
 
-#include <SDL_opengl.h>
-
 #include <cassert>
 
 #include "common.h"
+#include "draw_list.h"
 #include "game_state.h"
 
 namespace {
@@ -57,28 +56,28 @@ void StepSequencer::Draw(float x, float y, float w, float h, int rows) const {
   const int steps = loop.stepsPerBeat * loop.beatsPerLoop;
   const float cell = w / steps;
 
-  glLineWidth(1.0f);
-  glColor3f(0.2f, 0.2f, 0.2f);
-  glBegin(GL_LINES);
+  draw::LineWidth(1.0f);
+  draw::Color(0.2f, 0.2f, 0.2f);
+  draw::Begin(GL_LINES);
   for (int i = 1; i < steps; ++i) {
-    glVertex2f(x + i * cell, y + 1);
-    glVertex2f(x + i * cell, y + h - 1);
+    draw::Vertex(x + i * cell, y + 1);
+    draw::Vertex(x + i * cell, y + h - 1);
   }
-  glEnd();
+  draw::End();
 
-  glEnable(GL_BLEND);
-  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-  glColor4f(1.0f, 1.0f, 1.0f, 0.25f);
-  glBegin(GL_QUADS);
-  glVertex2f(x + current * cell, y);
-  glVertex2f(x + current * cell + cell, y);
-  glVertex2f(x + current * cell + cell, y + h);
-  glVertex2f(x + current * cell, y + h);
-  glEnd();
+  draw::Enable(GL_BLEND);
+  draw::BlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+  draw::Color(1.0f, 1.0f, 1.0f, 0.25f);
+  draw::Begin(GL_QUADS);
+  draw::Vertex(x + current * cell, y);
+  draw::Vertex(x + current * cell + cell, y);
+  draw::Vertex(x + current * cell + cell, y + h);
+  draw::Vertex(x + current * cell, y + h);
+  draw::End();
 
-  glLineWidth(3.0f);
-  glShadeModel(GL_SMOOTH);
-  glBegin(GL_LINES);
+  draw::LineWidth(3.0f);
+  draw::ShadeModel(GL_SMOOTH);
+  draw::Begin(GL_LINES);
   for (int i = 0; i < steps && i < static_cast<int>(kMaxSteps); ++i) {
     if (!IsActive(i)) continue;
     const Note note = NoteAt(i);
@@ -87,15 +86,15 @@ void StepSequencer::Draw(float x, float y, float w, float h, int rows) const {
     const float ny = rows == -1 ? y + h * 0.5f : y + 3 + (note.offset + 0.5f) * (h - 6) / rows;
     const float green = v;
     const float red = i == current ? 0.0f : v;
-    glColor3f(0.0f, 0.0f, 0.0f);
-    glVertex2f(sx, ny);
-    glColor3f(red, green, 0.0f);
-    glVertex2f(sx + cell / 3, ny);
-    glVertex2f(sx + cell / 3, ny);
-    glVertex2f(sx + (cell + cell) / 3, ny);
-    glVertex2f(sx + (cell + cell) / 3, ny);
-    glColor3f(0.0f, 0.0f, 0.0f);
-    glVertex2f(sx + cell, ny);
+    draw::Color(0.0f, 0.0f, 0.0f);
+    draw::Vertex(sx, ny);
+    draw::Color(red, green, 0.0f);
+    draw::Vertex(sx + cell / 3, ny);
+    draw::Vertex(sx + cell / 3, ny);
+    draw::Vertex(sx + (cell + cell) / 3, ny);
+    draw::Vertex(sx + (cell + cell) / 3, ny);
+    draw::Color(0.0f, 0.0f, 0.0f);
+    draw::Vertex(sx + cell, ny);
   }
-  glEnd();
+  draw::End();
 }

@@ -1,8 +1,7 @@
 #include "test_sine_pad.h"
 
-#include <SDL_opengl.h>
-
 #include "common.h"
+#include "draw_list.h"
 
 TestSinePad::TestSinePad(float x, float y, float w, float h) : MonoSoundPad(x, y, w, h) {
   sine_.setFrequency(kStartFrequency);
@@ -21,11 +20,11 @@ void TestSinePad::MonoAudioCallback(double* buffer, unsigned int nFrames, double
 }
 
 void TestSinePad::Draw() {
-  glColor3f(1.0f, 1.0f, 1.0f);
-  glBegin(GL_QUADS);
-  glVertex2f(x, y);
-  glVertex2f(x, y + height);
-  glVertex2f(x + width, y + height);
-  glVertex2f(x + width, y);
-  glEnd();
+  draw::Color(1.0f, 1.0f, 1.0f);
+  draw::Begin(GL_QUADS);
+  draw::Vertex(x, y);
+  draw::Vertex(x, y + height);
+  draw::Vertex(x + width, y + height);
+  draw::Vertex(x + width, y);
+  draw::End();
 }

@@ -1,23 +1,15 @@
 #include "wave_loop_pad.h"
 
-#include <SDL_opengl.h>
-
 #include <cassert>
 
 #include "common.h"
 #include "content_fonts.h"
+#include "draw_list.h"
 #include "game_state.h"
 
 namespace {
 constexpr unsigned long kChunkThreshold = 1000000;
 constexpr unsigned long kChunkSize = 1024;
-
-void Quad(float x0, float y0, float x1, float y1) {
-  glVertex2f(x0, y0);
-  glVertex2f(x0, y1);
-  glVertex2f(x1, y1);
-  glVertex2f(x1, y0);
-}
 }  // namespace
 
 WaveLoopPad::WaveLoopPad(float x, float y, float w, float h, int rows, double minVelocity,
@@ -122,17 +114,17 @@ void WaveLoopPad::MonoAudioCallback(double* buffer, unsigned int nFrames, double
 }
 
 void WaveLoopPad::Draw() {
-  glDisable(GL_BLEND);
+  draw::Disable(GL_BLEND);
   DrawFrame(x, y, width, height);
 
   // A one-shot pad has a single row; the count is derived, never stored, so drawing writes
   // nothing the audio thread reads.
   const int rows = Rows();
-  glEnable(GL_BLEND);
-  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+  draw::Enable(GL_BLEND);
+  draw::BlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
   const float rowHeight = height / rows;
   const bool leftHeld = MouseLeftButton();
-  glBegin(GL_QUADS);
+  draw::Begin(GL_QUADS);
   for (int i = 0; i < rows; ++i) {
     const float rowY = y + i * rowHeight;
     float alpha = 0.0f;
@@ -141,21 +133,21 @@ void WaveLoopPad::Draw() {
       if (leftHeld) alpha += 0.05f;
     }
     if (i % 2 == 0 && !oneShot_) alpha += 0.1f;
-    glColor4f(1.0f, 1.0f, 1.0f, alpha);
-    Quad(x, rowY, x + width, rowY + rowHeight);
+    draw::Color(1.0f, 1.0f, 1.0f, alpha);
+    draw::QuadVertices(x, rowY, x + width, rowY + rowHeight);
   }
-  glEnd();
+  draw::End();
 
   if (!oneShot_) {
     int notes = gameState.loopOptions.chord.Snapshot().NoteCount();
     if (notes < 1) notes = 1;
-    glColor4f(1.0f, 1.0f, 1.0f, 0.133f);
-    glBegin(GL_QUADS);
+    draw::Color(1.0f, 1.0f, 1.0f, 0.133f);
+    draw::Begin(GL_QUADS);
     for (int i = 0; i < rows; i += notes) {
       const float rowY = y + i * rowHeight;
-      Quad(x, rowY, x + width, rowY + rowHeight);
+      draw::QuadVertices(x, rowY, x + width, rowY + rowHeight);
     }
-    glEnd();
+    draw::End();
   }
 
   RenderText(content.smallFont, SDL_Color{255, 255, 255, 0},

@@ -34,7 +34,8 @@
 #   e2e_log MSG...                  progress line on stderr ("e2e: MSG")
 #   e2e_fail MSG...                 "FAIL: MSG" + program output tail, exit 1
 #   e2e_pass                        "PASS: <script>", exit 0 (fails instead if the program's
-#                                   stderr holds a sanitizer report)
+#                                   stderr holds a sanitizer report or, in a frame-check
+#                                   build, a frame check with differing frames)
 #   e2e_check COND MSG...           awk condition (e.g. "3.2 < 4"); e2e_fail MSG if false
 #   e2e_marlune_path                path of the built program; fails clearly if not built
 #   e2e_start CMD ARGS...           start in background (stdout/stderr to E2E_OUT); sets E2E_PID
@@ -85,6 +86,7 @@
 # at least 1.5 s past the sound a test checks.
 
 E2E_PID=""
+E2E_COMMAND=""
 E2E_STATUS=""
 E2E_WID=""
 E2E_CAPTURE_PID=""
@@ -118,7 +120,25 @@ _e2e_check_sanitizers() {
   fi
 }
 
-e2e_pass() { _e2e_check_sanitizers; echo "PASS: $(basename -- "$0")" >&2; exit 0; }
+# A frame-check build (MARLUNE_FRAME_CHECK=1, set by CMake for builds with the option) prints
+# at exit "frame check: N skipped frames compared, M differing; K shown frames replayed, L
+# differing": a skipped frame that differs from the frame on screen, or a replayed frame that
+# differs from the frame drawn directly, fails the test. REQUIRED set: the report must be there
+# (the program ended normally).
+_e2e_check_frames() {
+  [ "${MARLUNE_FRAME_CHECK:-0}" = 1 ] || return 0
+  local f="${E2E_OUT:-}/stderr.txt" line
+  line=$(grep -E '^frame check: ' "$f" 2>/dev/null | tail -n 1)
+  if [ -z "$line" ]; then
+    [ -z "${1:-}" ] || e2e_fail "no frame check report in the program's stderr"
+    return 0
+  fi
+  e2e_log "$line"
+  awk '{ for (i = 2; i <= NF; i++) if ($i ~ /^differing/ && $(i - 1) + 0 != 0) bad = 1 } END { exit bad }' <<<"$line" ||
+    e2e_fail "frames differ from the picture they stand for: $line"
+}
+
+e2e_pass() { _e2e_check_sanitizers; _e2e_check_frames; echo "PASS: $(basename -- "$0")" >&2; exit 0; }
 
 # e2e_check CONDITION MESSAGE... - CONDITION is an awk expression.
 e2e_check() {
@@ -178,8 +198,10 @@ e2e_marlune_path() {
 e2e_start() {
   [ -z "$E2E_PID" ] || ! _e2e_alive "$E2E_PID" || e2e_fail "a program is already running ($E2E_PID)"
   _e2e_check_sanitizers  # before the previous program's output is replaced
+  _e2e_check_frames
   "$@" >"$E2E_OUT/stdout.txt" 2>"$E2E_OUT/stderr.txt" </dev/null &
   E2E_PID=$!
+  E2E_COMMAND="$*"
   E2E_STATUS=""
   E2E_MARK_OUT=0 E2E_MARK_ERR=0
   e2e_log "started $* (pid $E2E_PID)"
@@ -298,6 +320,12 @@ e2e_wait_exit() {
   E2E_STATUS=$?
   E2E_PID=""
   e2e_log "program exited with status $E2E_STATUS"
+  # Only the program itself (not a tool or probe) makes the report.
+  if [ "$E2E_STATUS" = 0 ] && [[ "$E2E_COMMAND" == */MacOS/marlune* ]]; then
+    _e2e_check_frames required
+  else
+    _e2e_check_frames
+  fi
 }
 
 e2e_stop() {

@@ -1,0 +1,210 @@
+#include "draw_list.h"
+
+#include <cstring>
+#include <type_traits>
+
+#include "text_cache.h"
+
+// Commands are compared bytewise (floats by their bits): they must have no padding.
+static_assert(std::is_trivially_copyable_v<DrawList::Command> &&
+                  sizeof(DrawList::Command) == 4 * sizeof(uint32_t) + 4 * sizeof(float) +
+                                                   sizeof(uint64_t),
+              "draw commands must have no padding");
+
+namespace {
+
+enum Op : uint32_t {
+  kBegin,
+  kEnd,
+  kVertex,
+  kTexCoord,
+  kColor,
+  kEnable,
+  kDisable,
+  kBlendFunc,
+  kLineWidth,
+  kShadeModel,
+  kPolygonMode,
+  kBindTexture,
+  kTextureFilter,
+  kFogi,
+  kFogf,
+  kFogColor,
+  kHint,
+  kPushAttrib,
+  kPopAttrib,
+  kText,
+};
+
+DrawList* recording = nullptr;
+bool executeWhileRecording = false;
+TextCache textCache;
+
+DrawList::Command Make(Op op, uint32_t a = 0, uint32_t b = 0, float f0 = 0.0f, float f1 = 0.0f,
+                       float f2 = 0.0f, float f3 = 0.0f) {
+  DrawList::Command c;
+  c.op = op;
+  c.u[0] = a;
+  c.u[1] = b;
+  c.f[0] = f0;
+  c.f[1] = f1;
+  c.f[2] = f2;
+  c.f[3] = f3;
+  return c;
+}
+
+// The text quad: the whole padded texture drawn texel for texel, the glyphs in its lower-left
+// corner; x and y are not snapped to whole pixels. The texture stays cached, so it is unbound
+// afterwards: texturing stays enabled but finds no image, and later untextured drawing is
+// unaffected.
+void DrawText(const DrawList::Command& c, const char* text) {
+  TTF_Font* font = reinterpret_cast<TTF_Font*>(static_cast<uintptr_t>(c.p));
+  const SDL_Color color{static_cast<Uint8>(c.u[2] >> 16), static_cast<Uint8>(c.u[2] >> 8),
+                        static_cast<Uint8>(c.u[2]), 255};
+  const TextCache::Entry& entry = textCache.Get(font, color, text, c.u[1]);
+  if (entry.id == 0) return;
+  const float x = c.f[0];
+  const float y = c.f[1];
+  const float w = static_cast<float>(entry.width);
+  const float h = static_cast<float>(entry.height);
+  glEnable(GL_BLEND);
+  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+  glBindTexture(GL_TEXTURE_2D, entry.id);
+  glEnable(GL_TEXTURE_2D);
+  glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
+  glBegin(GL_QUADS);
+  glTexCoord2f(0.0f, 0.0f);
+  glVertex2f(x, y);
+  glTexCoord2f(1.0f, 0.0f);
+  glVertex2f(x + w, y);
+  glTexCoord2f(1.0f, 1.0f);
+  glVertex2f(x + w, y + h);
+  glTexCoord2f(0.0f, 1.0f);
+  glVertex2f(x, y + h);
+  glEnd();
+  glDisable(GL_BLEND);
+  glBindTexture(GL_TEXTURE_2D, 0);
+}
+
+}  // namespace
+
+void DrawList::Clear() {
+  commands_.clear();
+  text_.clear();
+}
+
+void DrawList::StartRecording(bool execute) {
+  recording = this;
+  executeWhileRecording = execute;
+}
+
+void DrawList::StopRecording() {
+  recording = nullptr;
+  executeWhileRecording = false;
+}
+
+bool DrawList::operator==(const DrawList& other) const {
+  return commands_.size() == other.commands_.size() && text_ == other.text_ &&
+         (commands_.empty() ||
+          std::memcmp(commands_.data(), other.commands_.data(),
+                      commands_.size() * sizeof(Command)) == 0);
+}
+
+void DrawList::Add(const Command& command, const char* text, size_t length) {
+  if (recording == nullptr) {
+    Execute(command, text);
+    return;
+  }
+  Command c = command;
+  if (c.op == kText) {
+    c.u[0] = static_cast<uint32_t>(recording->text_.size());
+    recording->text_.append(text, length);
+  }
+  recording->commands_.push_back(c);
+  if (executeWhileRecording) Execute(c, text);
+}
+
+void DrawList::Submit() const {
+  for (const Command& c : commands_) Execute(c, c.op == kText ? text_.data() + c.u[0] : nullptr);
+}
+
+void DrawList::Execute(const Command& c, const char* text) {
+  switch (c.op) {
+    case kBegin: glBegin(c.u[0]); break;
+    case kEnd: glEnd(); break;
+    case kVertex: glVertex3f(c.f[0], c.f[1], c.f[2]); break;
+    case kTexCoord: glTexCoord2f(c.f[0], c.f[1]); break;
+    case kColor: glColor4f(c.f[0], c.f[1], c.f[2], c.f[3]); break;
+    case kEnable: glEnable(c.u[0]); break;
+    case kDisable: glDisable(c.u[0]); break;
+    case kBlendFunc: glBlendFunc(c.u[0], c.u[1]); break;
+    case kLineWidth: glLineWidth(c.f[0]); break;
+    case kShadeModel: glShadeModel(c.u[0]); break;
+    case kPolygonMode: glPolygonMode(c.u[0], c.u[1]); break;
+    case kBindTexture: glBindTexture(GL_TEXTURE_2D, c.u[0]); break;
+    case kTextureFilter:
+      glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, static_cast<GLint>(c.u[0]));
+      glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, static_cast<GLint>(c.u[0]));
+      break;
+    case kFogi: glFogi(c.u[0], static_cast<GLint>(c.u[1])); break;
+    case kFogf: glFogf(c.u[0], c.f[0]); break;
+    case kFogColor: glFogfv(GL_FOG_COLOR, c.f); break;
+    case kHint: glHint(c.u[0], c.u[1]); break;
+    case kPushAttrib: glPushAttrib(c.u[0]); break;
+    case kPopAttrib: glPopAttrib(); break;
+    case kText: DrawText(c, text); break;
+    default: break;
+  }
+}
+
+namespace draw {
+
+void Begin(GLenum mode) { DrawList::Add(Make(kBegin, mode)); }
+void End() { DrawList::Add(Make(kEnd)); }
+void Vertex(float x, float y, float z) { DrawList::Add(Make(kVertex, 0, 0, x, y, z)); }
+void TexCoord(float s, float t) { DrawList::Add(Make(kTexCoord, 0, 0, s, t)); }
+void Color(float red, float green, float blue, float alpha) {
+  DrawList::Add(Make(kColor, 0, 0, red, green, blue, alpha));
+}
+void Enable(GLenum capability) { DrawList::Add(Make(kEnable, capability)); }
+void Disable(GLenum capability) { DrawList::Add(Make(kDisable, capability)); }
+void BlendFunc(GLenum source, GLenum destination) {
+  DrawList::Add(Make(kBlendFunc, source, destination));
+}
+void LineWidth(float width) { DrawList::Add(Make(kLineWidth, 0, 0, width)); }
+void ShadeModel(GLenum mode) { DrawList::Add(Make(kShadeModel, mode)); }
+void PolygonMode(GLenum face, GLenum mode) { DrawList::Add(Make(kPolygonMode, face, mode)); }
+void BindTexture(GLuint texture) { DrawList::Add(Make(kBindTexture, texture)); }
+void TextureFilter(GLenum filter) { DrawList::Add(Make(kTextureFilter, filter)); }
+void Fogi(GLenum name, GLint value) {
+  DrawList::Add(Make(kFogi, name, static_cast<uint32_t>(value)));
+}
+void Fogf(GLenum name, float value) { DrawList::Add(Make(kFogf, name, 0, value)); }
+void FogColor(const float rgba[4]) {
+  DrawList::Add(Make(kFogColor, 0, 0, rgba[0], rgba[1], rgba[2], rgba[3]));
+}
+void Hint(GLenum target, GLenum mode) { DrawList::Add(Make(kHint, target, mode)); }
+void PushAttrib(GLbitfield mask) { DrawList::Add(Make(kPushAttrib, mask)); }
+void PopAttrib() { DrawList::Add(Make(kPopAttrib)); }
+
+void QuadVertices(float x0, float y0, float x1, float y1) {
+  Vertex(x0, y0);
+  Vertex(x0, y1);
+  Vertex(x1, y1);
+  Vertex(x1, y0);
+}
+
+void Text(TTF_Font* font, SDL_Color color, float x, float y, const char* text, size_t length) {
+  if (font == nullptr || text == nullptr || length == 0) return;
+  DrawList::Command c = Make(kText, 0, static_cast<uint32_t>(length), x, y);
+  c.u[2] = (static_cast<uint32_t>(color.r) << 16) | (static_cast<uint32_t>(color.g) << 8) |
+           color.b;
+  c.p = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(font));
+  DrawList::Add(c, text, length);
+}
+
+void ReleaseTextCache() { textCache.Release(); }
+
+unsigned long TextUploads() { return textCache.Uploads(); }
+
+}  // namespace draw

@@ -1,0 +1,61 @@
+#pragma once
+// Draws a frame only when its picture differs from the one on screen.
+//
+// Each frame of the loop is recorded (draw_list.h) instead of drawn: between BeginFrame and
+// EndFrame the scene and the version label make their `draw` calls into a fresh list.
+// EndFrame compares that list with the list of the frame last shown; only when they differ,
+// or when the window has lost its picture (Invalidate, on exposure), is the frame cleared,
+// replayed onto OpenGL and swapped (Show, then the caller's buffer swap). Because the list
+// is the drawing itself, whatever a scene or pad draws differently (selection, pointer
+// highlight, step, beat flash, notes, chords, switches, labels) makes the lists differ; no
+// part of the program has to announce a change.
+//
+// Frame-check build (CMake option MARLUNE_FRAME_CHECK): every frame is also drawn the
+// direct way, as the calls are recorded, into the back buffer. On a frame EndFrame would skip
+// its pixels are read back and compared with those of the frame on screen (read back before
+// its swap); on a frame that is shown, the replayed picture is compared with the direct one.
+// PrintCheck reports both counts; any differing frame is a fault.
+//
+// Main thread only, with the OpenGL context current.
+
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+#include "draw_list.h"
+
+class FrameRecorder {
+ public:
+  // Starts recording the next frame.
+  void BeginFrame();
+  // Stops recording; true when the frame must be shown (its list differs from the one on
+  // screen, or Invalidate was called since the last shown frame).
+  bool EndFrame();
+  // Clears the back buffer, replays the recorded frame and keeps it as the frame on screen.
+  // The caller swaps the buffers next.
+  void Show();
+  // The window's picture was lost (exposed, shown, resized): the next frame is shown.
+  void Invalidate() { invalid_ = true; }
+  // Frames recorded and frames shown so far.
+  long Recorded() const { return recorded_; }
+  long Shown() const { return shown_; }
+  // The frame-check build's report, one line: "frame check: N skipped frames compared,
+  // M differing; K shown frames replayed, L differing". Nothing in other builds.
+  void PrintCheck(std::FILE* out) const;
+
+ private:
+  DrawList next_;
+  DrawList onScreen_;
+  bool invalid_ = true;
+  long recorded_ = 0;
+  long shown_ = 0;
+#ifdef MARLUNE_FRAME_CHECK
+  static void ReadBackBuffer(std::vector<uint8_t>* pixels);
+  std::vector<uint8_t> direct_;    // the current frame drawn directly
+  std::vector<uint8_t> screen_;    // the frame on screen, read back before its swap
+  long compared_ = 0;
+  long differing_ = 0;
+  long replayed_ = 0;
+  long replayDiffering_ = 0;
+#endif
+};
