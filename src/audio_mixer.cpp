@@ -8,7 +8,9 @@
 
 namespace {
 constexpr double kPadGain = 0.5;
-constexpr double kLateWindowSteps = 0.125;
+// How long after a step began, as heard, a press still counts for it: a quarter of a step
+// (31 ms at 120 beats per minute), a little more than a player's late tap.
+constexpr double kLateWindowSteps = 0.25;
 
 // Channel a reader's right output comes from: 1, or 0 for a one-channel file.
 template <typename Reader>
@@ -52,7 +54,8 @@ int AudioMixerCallback(void* outputBuffer, void* /*inputBuffer*/, unsigned int n
   audio_probe::CallbackScope inCallback;
   GameState& state = gameState;
   double* out = static_cast<double*>(outputBuffer);
-  const uint8_t buttons = SampleButtonsForBuffer();
+  const uint8_t buttons =
+      SamplePointerForBuffer(streamTime, state.outputLatency.load(std::memory_order_relaxed));
 
   for (unsigned int i = 0; i < 2 * nFrames; ++i) out[i] = 0.0;
   if (nFrames > GameState::kMaxBufferFrames) {  // never granted; stay silent
@@ -94,10 +97,10 @@ int AudioMixerCallback(void* outputBuffer, void* /*inputBuffer*/, unsigned int n
 
   if (state.recording.load(std::memory_order_acquire)) Record(state, out, nFrames);
 
+  // Presses are placed on the clock the player hears, so the window no longer stands in for
+  // the output delay with a buffer's length: it is the same at every buffer size.
   const double rate = state.clock->SampleRate();
-  state.loopOptions.lateWindow.store(
-      static_cast<double>(StepsToSamples(kLateWindowSteps)) / rate +
-          static_cast<double>(state.bufferFrames.load(std::memory_order_relaxed)) / rate,
-      std::memory_order_relaxed);
+  state.loopOptions.lateWindow.store(static_cast<double>(StepsToSamples(kLateWindowSteps)) / rate,
+                                     std::memory_order_relaxed);
   return 0;
 }

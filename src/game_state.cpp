@@ -15,10 +15,6 @@ namespace {
 constexpr unsigned int kChunkThreshold = 1000000;
 constexpr unsigned int kChunkSize = 1024;
 constexpr unsigned int kFirstBufferFrames = 512;
-// Buffers the sound server may queue ahead of the callback. The library's default lets a
-// PulseAudio server queue far more than a loop step, so a click in time with what the player
-// hears would land on a later step; four buffers match what the ALSA back end uses.
-constexpr unsigned int kStreamBuffers = 4;
 #ifdef MARLUNE_AUDIO_PROBES
 // The probe build times every buffer (reported at shutdown).
 constexpr RtAudioCallback kStreamCallback = &callback_timer::TimedAudioMixerCallback;
@@ -94,6 +90,11 @@ void GameState::ReinitRtAudio(unsigned int frames) {
 
 void GameState::DeinitRtAudio() { audio.closeStream(); }
 
+// Buffers the sound server may queue ahead of the callback. The library's default lets a
+// PulseAudio server queue far more than a loop step, so a click in time with what the player
+// hears would land on a later step; four buffers match what the ALSA back end uses.
+unsigned int GameState::StreamBuffers(unsigned int /*frames*/) { return 4; }
+
 void GameState::OpenStream(unsigned int frames) {
   if (audio.getDeviceCount() == 0) {
     std::fprintf(stderr, "Error: No audio devices found!\n");
@@ -104,13 +105,17 @@ void GameState::OpenStream(unsigned int frames) {
   output.nChannels = 2;
   output.firstChannel = 0;
   RtAudio::StreamOptions options;
-  options.numberOfBuffers = kStreamBuffers;
+  options.numberOfBuffers = StreamBuffers(frames);
   unsigned int granted = frames;
   try {
     audio.openStream(&output, nullptr, RTAUDIO_FLOAT64,
                      static_cast<unsigned int>(stk::Stk::sampleRate()), &granted,
                      kStreamCallback, nullptr, &options, nullptr);
     bufferFrames.store(granted);
+    const double rate = stk::Stk::sampleRate();
+    const long reported = audio.getStreamLatency();
+    outputLatency.store(reported > 0 ? reported / rate
+                                     : StreamBuffers(granted) * static_cast<double>(granted) / rate);
     if (granted > kMaxBufferFrames) {
       std::fprintf(stderr, "Error: audio buffer of %u frames is larger than %u\n", granted,
                    kMaxBufferFrames);

@@ -11,7 +11,8 @@
 //   applies at the start of its next buffer.
 // - recorder: opened and closed by the record pad on the audio thread and by the game scene on
 //   the main thread, always under mutex; the callback writes to it under mutex.
-// - lastStreamTime, lastMouseButtons, recording, bufferFrames: atomics, safe from any thread.
+// - lastStreamTime, lastMouseButtons, recording, bufferFrames, outputLatency: atomics, safe
+//   from any thread.
 
 #include <SDL.h>
 
@@ -52,6 +53,8 @@ struct GameState {
   void ReinitRtAudio(unsigned int frames);
   // Closes the stream; no callback runs afterwards. Main thread.
   void DeinitRtAudio();
+  // Buffers the stream asks the back end to queue for a buffer of the given frames.
+  static unsigned int StreamBuffers(unsigned int frames);
 
   // Asks the callback to restart a sound effect from its first frame. Safe from any thread.
   void RestartSound(SoundEffect effect);
@@ -85,6 +88,9 @@ struct GameState {
   std::atomic<bool> recording{false};
   // Audio buffer size, frames: 0 until the stream opens.
   std::atomic<unsigned int> bufferFrames{0};
+  // Time from rendering a buffer to the player hearing it, seconds: the back end's stream
+  // latency where it reports one, otherwise the queued buffers. 0 until the stream opens.
+  std::atomic<double> outputLatency{0.0};
 
   // The stream's clock and rate; tests install their own before any callback runs.
   StreamClock* clock;

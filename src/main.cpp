@@ -19,6 +19,7 @@
 #include "common.h"
 #include "content_fonts.h"
 #include "game_state.h"
+#include "input_source.h"
 #include "sprite.h"
 #include "texture.h"
 
@@ -28,18 +29,16 @@ namespace {
 
 constexpr Uint32 kFramePeriodMs = 16;
 
-// Waits until the tick counter passes deadline (unsigned 32-bit comparison): sleeps while more
-// than about 2 ms remain, then yields for millisecond accuracy.
+// Waits until the tick counter passes deadline (unsigned 32-bit comparison), pumping events
+// every millisecond meanwhile: a button press is stamped when it is pumped, and the audio
+// thread places it on the heard clock by that stamp, so it must not wait for the next frame.
 void WaitUntil(Uint32 deadline) {
   for (;;) {
+    SDL_PumpEvents();
     const Uint32 now = SDL_GetTicks();
     const Sint32 remaining = static_cast<Sint32>(deadline - now);
     if (remaining < 0) return;
-    if (remaining > 2) {
-      SDL_Delay(static_cast<Uint32>(remaining - 2));
-    } else {
-      SDL_Delay(0);
-    }
+    SDL_Delay(remaining > 0 ? 1 : 0);
   }
 }
 
@@ -124,6 +123,7 @@ FrameStatistics frameStatistics;
 #endif
 
 void MainLoop() {
+  RecordPointerPresses();
   Uint32 deadline = SDL_GetTicks() + kFramePeriodMs;
   WaitUntil(deadline);
   for (;;) {

@@ -76,7 +76,7 @@ std::string RecordPad::RecordFilename(const std::string& folder, std::time_t now
 }
 
 void RecordPad::UpdateCallback(double /*streamTime*/) {
-  if (MouseLeftClick() && MouseWithin(x, y, width, height)) {
+  if (MouseLeftClickWithin(x, y, width, height)) {
     // Creating and completing the file are the file I/O (and allocations) the design accepts
     // on the audio thread.
     if (gameState.recording.load()) {
