@@ -9,7 +9,8 @@
 namespace {
 constexpr double kPadGain = 0.5;
 // How long after a step began, as heard, a press still counts for it: a quarter of a step
-// (31 ms at 120 beats per minute), a little more than a player's late tap.
+// (31 ms at 120 beats per minute), a little more than a player's late tap, plus one buffer,
+// because a step's sounds start on the first buffer boundary inside it, up to a buffer late.
 constexpr double kLateWindowSteps = 0.25;
 
 // Channel a reader's right output comes from: 1, or 0 for a one-channel file.
@@ -97,10 +98,10 @@ int AudioMixerCallback(void* outputBuffer, void* /*inputBuffer*/, unsigned int n
 
   if (state.recording.load(std::memory_order_acquire)) Record(state, out, nFrames);
 
-  // Presses are placed on the clock the player hears, so the window no longer stands in for
-  // the output delay with a buffer's length: it is the same at every buffer size.
   const double rate = state.clock->SampleRate();
-  state.loopOptions.lateWindow.store(static_cast<double>(StepsToSamples(kLateWindowSteps)) / rate,
-                                     std::memory_order_relaxed);
+  state.loopOptions.lateWindow.store(
+      static_cast<double>(StepsToSamples(kLateWindowSteps)) / rate +
+          static_cast<double>(state.bufferFrames.load(std::memory_order_relaxed)) / rate,
+      std::memory_order_relaxed);
   return 0;
 }

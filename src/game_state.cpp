@@ -112,10 +112,13 @@ void GameState::OpenStream(unsigned int frames) {
                      static_cast<unsigned int>(stk::Stk::sampleRate()), &granted,
                      kStreamCallback, nullptr, &options, nullptr);
     bufferFrames.store(granted);
+    // A back end that does not report its latency queues at most StreamBuffers buffers; the
+    // callback runs when one of them has been played, so the buffer it renders is heard after
+    // the others.
     const double rate = stk::Stk::sampleRate();
     const long reported = audio.getStreamLatency();
-    outputLatency.store(reported > 0 ? reported / rate
-                                     : StreamBuffers(granted) * static_cast<double>(granted) / rate);
+    const unsigned int queued = StreamBuffers(granted) > 1 ? StreamBuffers(granted) - 1 : 1;
+    outputLatency.store(reported > 0 ? reported / rate : queued * static_cast<double>(granted) / rate);
     if (granted > kMaxBufferFrames) {
       std::fprintf(stderr, "Error: audio buffer of %u frames is larger than %u\n", granted,
                    kMaxBufferFrames);

@@ -134,7 +134,7 @@ TEST_F(WaveLoopPadTest, LateClickSoundsAtOnceAndRepeatsEveryLoop) {
 }
 
 // A press counts for the step the player was hearing: the buffer's stream time minus the
-// output latency (here four buffers), minus how long ago it was made. Each case presses the
+// output latency (here three buffers), minus how long ago it was made. Each case presses the
 // left button `heardMs` after step 5 began, as heard, and releases it `holdMs` later; a press
 // shorter than a buffer is never seen down, only recorded.
 TEST_F(WaveLoopPadTest, PressesCountForTheStepTheyWereHeardIn) {
@@ -144,11 +144,13 @@ TEST_F(WaveLoopPadTest, PressesCountForTheStepTheyWereHeardIn) {
     double holdMs;
     int step;  // the one step that gets a note, or -1 for none
   };
+  // The window is a quarter step plus one buffer (43 ms at 512 frames, 78 ms at 2048), so at
+  // 2048 frames the press outside it comes 90 ms after the step began.
   const Case cases[] = {
       {64, 0, 40, 5},    {64, 10, 5, 5},    {64, 25, 40, 5},    {64, 60, 40, -1},
       {64, 60, 150, 6},  {512, 0, 5, 5},    {512, 10, 40, 5},   {512, 25, 5, 5},
       {512, 60, 40, -1}, {512, 60, 150, 6}, {2048, 0, 40, 5},   {2048, 10, 5, 5},
-      {2048, 25, 40, 5}, {2048, 60, 5, -1}, {2048, 60, 150, 6},
+      {2048, 25, 40, 5}, {2048, 90, 5, -1}, {2048, 90, 100, 6},
   };
   const std::string file = Constant();
   input.MoveTo(200, 150);
@@ -157,7 +159,7 @@ TEST_F(WaveLoopPadTest, PressesCountForTheStepTheyWereHeardIn) {
     gameState.pads.clear();
     WaveLoopPad* pad = MakePad(file);
     const double buffer = c.frames / 44100.0;
-    const double latency = 4 * buffer;
+    const double latency = 3 * buffer;
     gameState.bufferFrames.store(c.frames);
     gameState.outputLatency.store(latency);
     // The press clock counts milliseconds of heard time, from 100 s.
