@@ -214,10 +214,58 @@ bool HeardStepChange(double streamTime) {
   return TimeToStep(HeardTime(streamTime)) != TimeToStep(HeardTime(last));
 }
 
+namespace {
+// Where the heard stream clock stands against the press clock. A buffer's stream time minus
+// the output latency is what is heard as its callback starts only if the callback starts on
+// time: one that the system runs late finds less queued than the latency says, so the player
+// is already hearing later audio. On-time callbacks give the largest value of (stream time -
+// latency - press clock), so the estimate is the largest of the last quarter second; a move of
+// the stream against the wall clock (an underrun) is followed within that quarter second.
+class HeardClock {
+ public:
+  // Records a callback at streamTime (seconds) that starts at press-clock time nowMs; returns
+  // the heard stream time minus press-clock seconds.
+  double Update(double streamTime, double outputLatency, uint32_t nowMs) {
+    // A new stream, a new latency or a clock that went back: the old callbacks no longer count.
+    if (count_ > 0 && (streamTime < lastStreamTime_ || outputLatency != lastLatency_ ||
+                       static_cast<int32_t>(nowMs - entries_[(next_ + kEntries - 1) % kEntries].ms) < 0)) {
+      count_ = 0;
+    }
+    lastStreamTime_ = streamTime;
+    lastLatency_ = outputLatency;
+    entries_[next_] = Entry{nowMs, streamTime - outputLatency - nowMs / 1000.0};
+    next_ = (next_ + 1) % kEntries;
+    if (count_ < kEntries) ++count_;
+    double best = entries_[(next_ + kEntries - 1) % kEntries].offset;
+    for (int i = 2; i <= count_; ++i) {
+      const Entry& entry = entries_[(next_ + kEntries - i) % kEntries];
+      if (nowMs - entry.ms > kSpanMs) break;
+      if (entry.offset > best) best = entry.offset;
+    }
+    return best;
+  }
+
+ private:
+  static constexpr int kEntries = 256;
+  static constexpr uint32_t kSpanMs = 250;
+  struct Entry {
+    uint32_t ms;
+    double offset;
+  };
+  Entry entries_[kEntries] = {};
+  int next_ = 0;
+  int count_ = 0;
+  double lastStreamTime_ = 0.0;
+  double lastLatency_ = 0.0;
+};
+thread_local HeardClock heardClock;
+}  // namespace
+
 uint8_t SamplePointerForBuffer(double streamTime, double outputLatency) {
   InputSource& input = Input();
   sample.outputLatency = outputLatency;
   const uint32_t now = input.TicksMs();
+  const double heardNow = now / 1000.0 + heardClock.Update(streamTime, outputLatency, now);
   sample.clickCount = 0;
   PointerPress press;
   while (sample.clickCount < kMaxClicksPerBuffer && input.PopPress(&press)) {
@@ -229,7 +277,7 @@ uint8_t SamplePointerForBuffer(double streamTime, double outputLatency) {
     click.x = static_cast<float>(press.x);
     click.y = static_cast<float>(600 - press.y);
     click.right = press.button == kRight || (press.button == kLeft && press.shift);
-    click.heardTime = streamTime - outputLatency - ago;
+    click.heardTime = heardNow - ago;
   }
   sample.buttons = input.MouseState(&sample.x, &sample.y);
   sample.shift = input.ShiftHeld();

@@ -191,6 +191,30 @@ TEST_F(WaveLoopPadTest, PressesCountForTheStepTheyWereHeardIn) {
   }
 }
 
+// A callback that the system runs late finds less queued than the latency: the player already
+// hears later audio than its stream time says. Presses are placed by the on-time callbacks.
+TEST_F(WaveLoopPadTest, APressSeenByALateCallbackIsPlacedByTheOnTimeOnes) {
+  WaveLoopPad* pad = MakePad(Constant());
+  const double latency = 3 * kBuffer;
+  gameState.outputLatency.store(latency);
+  const auto ms = [](double heard) { return static_cast<uint32_t>(std::llround(1e5 + heard * 1e3)); };
+  double t = StepStart(4);
+  for (; t - latency < StepStart(5) - 0.02; t += kBuffer) {
+    input.ticks = ms(t - latency);  // on time
+    Buffer(t);
+  }
+  // This callback starts 25 ms late: 10 ms into step 5 as heard, though its stream time minus
+  // the latency still lies in step 4. The press was made just now.
+  const double heard = t - latency + 0.025;
+  ASSERT_LT(t - latency, StepStart(5));
+  ASSERT_GT(heard, StepStart(5));
+  input.ticks = ms(heard);
+  input.Press(SDL_BUTTON_LMASK, 200, 150, ms(heard));
+  Buffer(t);
+  EXPECT_TRUE(pad->Sequencer().IsActive(5));
+  EXPECT_FALSE(pad->Sequencer().IsActive(4));
+}
+
 TEST_F(WaveLoopPadTest, HeldLeftButtonFillsEveryStepReached) {
   WaveLoopPad* pad = MakePad(Constant());
   input.buttons = 1;
