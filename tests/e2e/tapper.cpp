@@ -244,11 +244,11 @@ int64_t FindClick(const std::vector<float>& level, int64_t from, int64_t to) {
   return -1;
 }
 
-// The click of the beat after the one at `click`: the metronome's next click, allowing for the
-// stream's audio moving by up to 60 ms earlier (dropped) or a second later (silence put in
-// while the stream underran).
+// The click of the beat after the one at `click`: the metronome's next attack after quiet from
+// half a beat on, allowing for the stream's audio moving up to a quarter second earlier
+// (dropped) or a second later (silence put in while the stream underran).
 int64_t NextClick(const std::vector<float>& level, int64_t click) {
-  return FindClick(level, click + kBeatFrames - kFollowFrames, click + kBeatFrames + Ms(1000));
+  return FindClick(level, click + kBeatFrames / 2, click + kBeatFrames + Ms(1000));
 }
 
 // Waits until the click `beats` beats after the beat at frame `beat` has been heard, following
