@@ -127,6 +127,7 @@ struct BufferPointer {
   uint32_t buttons = 0;
   bool shift = false;
   double outputLatency = 0.0;
+  double heardNow = 0.0;  // stream time heard as this buffer began, seconds
   Click clicks[kMaxClicksPerBuffer];
   int clickCount = 0;
 };
@@ -207,11 +208,12 @@ int ClickCount() { return sample.clickCount; }
 
 const Click& ClickAt(int i) { return sample.clicks[i]; }
 
-double HeardTime(double streamTime) { return streamTime - sample.outputLatency; }
+double HeardNow() { return sample.heardNow; }
 
 bool HeardStepChange(double streamTime) {
-  const double last = gameState.lastStreamTime.load(std::memory_order_relaxed);
-  return TimeToStep(HeardTime(streamTime)) != TimeToStep(HeardTime(last));
+  // The heard clock moved on as far as the stream did since the previous buffer.
+  const double advance = streamTime - gameState.lastStreamTime.load(std::memory_order_relaxed);
+  return advance > 0.0 && TimeToStep(sample.heardNow) != TimeToStep(sample.heardNow - advance);
 }
 
 namespace {
@@ -266,6 +268,7 @@ uint8_t SamplePointerForBuffer(double streamTime, double outputLatency) {
   sample.outputLatency = outputLatency;
   const uint32_t now = input.TicksMs();
   const double heardNow = now / 1000.0 + heardClock.Update(streamTime, outputLatency, now);
+  sample.heardNow = heardNow;
   sample.clickCount = 0;
   PointerPress press;
   while (sample.clickCount < kMaxClicksPerBuffer && input.PopPress(&press)) {

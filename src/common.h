@@ -83,17 +83,16 @@ struct Click {
 // ClickCount() - 1). Audio thread, inside a buffer.
 int ClickCount();
 const Click& ClickAt(int i);
-// Stream time being heard at the start of this buffer: its stream time minus the output
-// latency, seconds. Audio thread, inside a buffer.
-double HeardTime(double streamTime);
-// True when the step being heard differs from the one heard at the previous buffer's start.
-// Audio thread, inside a buffer.
+// Stream time being heard as this buffer began, seconds. Audio thread, inside a buffer.
+double HeardNow();
+// True when the heard stream time has moved on into another step since the previous buffer
+// began (it moves on as far as the stream time, seconds, did). Audio thread, inside a buffer.
 bool HeardStepChange(double streamTime);
 
-// Starts the current buffer's view of the pointer: takes the presses recorded since the
-// previous buffer and places each on the heard stream clock (the buffer's streamTime minus
-// outputLatency, seconds, minus how long ago it was made), and samples position, buttons and
-// Shift together. Returns the button mask to store for the next buffer (Shift + left adds
+// Starts the current buffer's view of the pointer: places the buffer on the heard stream clock
+// (its streamTime minus outputLatency, seconds, as of the callbacks that started on time),
+// takes the presses recorded since the previous buffer and places each on that clock (minus
+// how long ago it was made), and samples position, buttons and Shift together. Returns the button mask to store for the next buffer (Shift + left adds
 // right). Audio thread, at the start of each buffer.
 uint8_t SamplePointerForBuffer(double streamTime, double outputLatency);
 // Returns the calling thread's helpers to the live state. Audio thread, end of a buffer.

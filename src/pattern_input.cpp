@@ -53,7 +53,7 @@ bool ApplyPointerToPattern(const SoundPad& pad, const PointerAxes& axes, double 
     if (sound) *started = note;
   }
 
-  const double heard = HeardTime(streamTime);
+  const double heard = HeardNow();
   if (heard >= loop.startTime && HeardStepChange(streamTime) &&
       MouseWithin(pad.x, pad.y, pad.width, pad.height)) {
     const int step = loop.TimeToStep(heard);
