@@ -252,16 +252,17 @@ int64_t NextClick(const std::vector<float>& level, int64_t click) {
 }
 
 // Waits until the click `beats` beats after the beat at frame `beat` has been heard, following
-// the metronome click by click, and prints its frame. Fails after 30 s.
+// the metronome click by click from the first within a quarter second of `beat`, and prints
+// its frame. Fails after 30 s.
 int Follow(const char* path, int64_t beat, int beats) {
   Capture capture(path);
   const double deadline = Now() + 30.0;
-  const int64_t from = std::max<int64_t>(0, beat - kFollowFrames);
+  const int64_t from = std::max<int64_t>(0, beat - Ms(250));
   for (;;) {
     if (Now() > deadline) Fail("the metronome's clicks stopped before the beat awaited");
     if (capture.Poll()) {
       const std::vector<float> level = capture.Levels(from);
-      int64_t click = FindClick(level, 0, 2 * kFollowFrames);
+      int64_t click = FindClick(level, 0, Ms(500));
       for (int k = 0; k < beats && click >= 0; ++k) click = NextClick(level, click);
       // The click must be followed by 150 ms of audio before the tail is judged.
       if (click >= 0 && click + Ms(150) < static_cast<int64_t>(level.size())) {
@@ -298,7 +299,7 @@ int Judge(const char* path) {
     if (it == counts.end()) it = counts.insert(counts.end(), {key, Count{}});
     Count& count = it->second;
     ++count.taps;
-    int64_t click = FindClick(level, beat - kFollowFrames, beat + kFollowFrames);
+    int64_t click = FindClick(level, beat - Ms(250), beat + Ms(250));
     for (int k = 0; k < 4 && click >= 0; ++k) click = NextClick(level, click);
     bool own = false;
     bool neighbour = false;
