@@ -54,8 +54,6 @@ constexpr int64_t kBeatFrames = 22050;
 constexpr double kThreshold = 0.05;
 // A click is an attack after 80 ms below the threshold: the metronome's click lasts 50 ms, so
 // a pad's sound that follows it within 30 ms does not count as another beat.
-// How far from the grid a click may be found when following it: 60 ms.
-constexpr int64_t kFollowFrames = 2646;
 constexpr int64_t kQuietFrames = static_cast<int64_t>(0.080 * kRate);
 
 [[noreturn]] void Fail(const std::string& message) {
