@@ -103,6 +103,10 @@ sleep 0.5
 e2e_key Up
 perf_start_game
 rt_boost
+# After a stream opens, the rig's null sink reports a latency of hundreds of milliseconds that
+# decays over some seconds (pactl list sink-inputs); the program cannot know it, so the player
+# waits for it to settle.
+sleep 8
 rounds 64
 
 sleep 1
