@@ -17,6 +17,15 @@ uint32_t BenchInput::MouseState(int* x, int* y) const {
   return buttons;
 }
 
+bool BenchInput::PopPress(PointerPress* press) {
+  const uint32_t fresh = buttons & ~recorded_ & (SDL_BUTTON_LMASK | SDL_BUTTON_RMASK);
+  recorded_ = buttons;
+  if (fresh == 0) return false;
+  *press = PointerPress{0, sdlX, sdlY, (fresh & SDL_BUTTON_LMASK) ? uint32_t{SDL_BUTTON_LMASK} : uint32_t{SDL_BUTTON_RMASK},
+                        false};
+  return true;
+}
+
 void BenchInput::MoveTo(float x, float y) {
   sdlX = static_cast<int>(x);
   sdlY = 600 - static_cast<int>(y);

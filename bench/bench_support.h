@@ -7,17 +7,23 @@
 #include "input_source.h"
 #include "stream_clock.h"
 
-// Pointer and Shift state set by the benchmark.
+// Pointer and Shift state set by the benchmark; a button going down is recorded as a press at
+// the pointer, as SDL's event pumping would.
 class BenchInput : public InputSource {
  public:
   uint32_t MouseState(int* x, int* y) const override;
   bool ShiftHeld() const override { return false; }
+  bool PopPress(PointerPress* press) override;
+  uint32_t TicksMs() const override { return 0; }
   // Places the pointer at (x, y) in window pixels, y counted up from the bottom edge.
   void MoveTo(float x, float y);
 
   int sdlX = 0;
   int sdlY = 0;
   uint32_t buttons = 0;
+
+ private:
+  uint32_t recorded_ = 0;
 };
 
 // A stream clock whose time the benchmark sets.

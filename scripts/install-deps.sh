@@ -11,7 +11,7 @@ packages=(
   libgtest-dev libbenchmark-dev
   clang-22 libclang-rt-22-dev
   fonts-dejavu-core
-  xvfb xdotool x11-utils imagemagick
+  xvfb xdotool x11-utils imagemagick libxtst-dev
   pulseaudio pulseaudio-utils sox
   python3
 )

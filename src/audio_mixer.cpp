@@ -8,7 +8,10 @@
 
 namespace {
 constexpr double kPadGain = 0.5;
-constexpr double kLateWindowSteps = 0.125;
+// How long after a step began, as heard, a press still counts for it: a quarter of a step
+// (31 ms at 120 beats per minute), a little more than a player's late tap, plus one buffer,
+// because a step's sounds start on the first buffer boundary inside it, up to a buffer late.
+constexpr double kLateWindowSteps = 0.25;
 
 // Channel a reader's right output comes from: 1, or 0 for a one-channel file.
 template <typename Reader>
@@ -37,7 +40,8 @@ int AudioMixerCallback(void* outputBuffer, void* /*inputBuffer*/, unsigned int n
   audio_probe::CallbackScope inCallback;
   GameState& state = gameState;
   double* out = static_cast<double*>(outputBuffer);
-  const uint8_t buttons = SampleButtonsForBuffer();
+  const uint8_t buttons =
+      SamplePointerForBuffer(streamTime, state.outputLatency.load(std::memory_order_relaxed));
 
   for (unsigned int i = 0; i < 2 * nFrames; ++i) out[i] = 0.0;
   const StreamSupervisor::Buffer fate = state.streamSupervisor.BeginBuffer();

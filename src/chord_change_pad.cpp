@@ -104,26 +104,25 @@ void ChordChangePad::UpdateCallback(double streamTime) {
 }
 
 void ChordChangePad::HandleInput(double /*streamTime*/) {
-  if (!MouseLeftClick() || count_ == 0) return;
+  if (count_ == 0) return;
   const float sw = width / static_cast<float>(count_);
-  const double rh = height / 12.0;
   const float rw = sw * 0.25f;
-  const float tw = (3.0f * sw) * 0.25f;
-  for (int k = 0; k < count_; ++k) {
-    const float sx = x + k * sw;
-    for (int r = 0; r < kRows; ++r) {
-      if (MouseWithin(sx, static_cast<float>(y + r * rh), rw, static_cast<float>(rh))) {
-        chords_[k].root.store(kBaseKey + r, kRelaxed);
-        if (IsCurrent(k)) Install(k);
-      }
+  for (int i = 0; i < ClickCount(); ++i) {
+    const Click& click = ClickAt(i);
+    if (click.right || click.x < x || click.x > x + width || click.y < y || click.y > y + height) {
+      continue;
     }
-    // A click on the line between the columns lies in both cells and sets both.
-    for (int r = 0; r < kRows; ++r) {
-      if (MouseWithin(sx + rw, static_cast<float>(y + r * rh), tw, static_cast<float>(rh))) {
-        chords_[k].type.store(r, kRelaxed);
-        if (IsCurrent(k)) Install(k);
-      }
+    // Cells are half-open: a point on the line between two cells belongs to the one to its
+    // right or above, so every click edits exactly one entry; the pad's own right and top
+    // edges belong to the last cells.
+    const int k = clamp(static_cast<int>((click.x - x) * count_ / width), 0, count_ - 1);
+    const int r = clamp(static_cast<int>((click.y - y) * kRows / height), 0, kRows - 1);
+    if (click.x < x + k * sw + rw) {
+      chords_[k].root.store(kBaseKey + r, kRelaxed);
+    } else {
+      chords_[k].type.store(r, kRelaxed);
     }
+    if (IsCurrent(k)) Install(k);
   }
 }
 

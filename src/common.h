@@ -48,8 +48,10 @@ int64_t StepsToSamples(double steps);
 double KeyToFrequency(int key);
 
 // ---- Pointer input (window pixels, origin bottom-left, y up) ----
-// Live-state helpers are safe from any thread. The click helpers compare the live buttons
-// with the mask the previous audio buffer stored; they are meant for the audio thread.
+// On the audio thread, between SamplePointerForBuffer and EndBufferSample, every helper reads
+// the pointer position, buttons and Shift sampled together at the buffer's start, and the
+// click helpers report the presses recorded since the previous buffer. Elsewhere (drawing on
+// the main thread) the live-state helpers read the live state.
 
 int MouseX();
 // 600 - SDL's y: 600 on the top pixel row, 1 on the bottom one.
@@ -60,21 +62,43 @@ bool MouseWithin(float x, float y, float w, float h);
 bool MouseLeftButton();
 // Right button down, or left button down with Shift.
 bool MouseRightButton();
-// Fresh left press (no Shift) since the previous audio buffer.
+// A left press (no Shift) recorded since the previous buffer, even if already released.
 bool MouseLeftClick();
+// A left press (no Shift) recorded since the previous buffer at a point of the rectangle
+// (both edges inclusive).
+bool MouseLeftClickWithin(float x, float y, float w, float h);
 // Left button released since the previous audio buffer.
 bool MouseLeftUnclick();
-// Fresh right press (or Shift + left) since the previous audio buffer.
+// A right press (or Shift + left) recorded since the previous buffer.
 bool MouseRightClick();
 
-// ---- Numeric helpers ----
+// One press handed to the pads of a buffer.
+struct Click {
+  float x = 0.0f;           // window pixels from the left edge
+  float y = 0.0f;           // window pixels from the bottom edge
+  bool right = false;       // right button, or left with Shift
+  double heardTime = 0.0;   // stream time the player was hearing when pressing, seconds
+};
+// Presses recorded since the previous buffer, oldest first, and the one at index i (0 to
+// ClickCount() - 1). Audio thread, inside a buffer.
+int ClickCount();
+const Click& ClickAt(int i);
+// Stream time being heard as this buffer began, seconds. Audio thread, inside a buffer.
+double HeardNow();
+// True when the heard stream time has moved on into another step since the previous buffer
+// began (it moves on as far as the stream time, seconds, did). Audio thread, inside a buffer.
+bool HeardStepChange(double streamTime);
 
-// Samples the buttons and Shift once for the buffer the calling thread renders; until
-// EndBufferSample the click helpers on this thread use that sample. Returns the mask to store
-// for the next buffer (Shift + left adds right). Audio thread, at the start of each buffer.
-uint8_t SampleButtonsForBuffer();
-// Returns the calling thread's click helpers to the live state. Audio thread, end of a buffer.
+// Starts the current buffer's view of the pointer: places the buffer on the heard stream clock
+// (its streamTime minus outputLatency, seconds, as of the callbacks that started on time),
+// takes the presses recorded since the previous buffer and places each on that clock (minus
+// how long ago it was made), and samples position, buttons and Shift together. Returns the button mask to store for the next buffer (Shift + left adds
+// right). Audio thread, at the start of each buffer.
+uint8_t SamplePointerForBuffer(double streamTime, double outputLatency);
+// Returns the calling thread's helpers to the live state. Audio thread, end of a buffer.
 void EndBufferSample();
+
+// ---- Numeric helpers ----
 
 int clamp(int value, int low, int high);
 float clampf(float value, float low, float high);

@@ -15,10 +15,6 @@ namespace {
 constexpr unsigned int kChunkThreshold = 1000000;
 constexpr unsigned int kChunkSize = 1024;
 constexpr unsigned int kFirstBufferFrames = 512;
-// Buffers the sound server may queue ahead of the callback. The library's default lets a
-// PulseAudio server queue far more than a loop step, so a click in time with what the player
-// hears would land on a later step; four buffers match what the ALSA back end uses.
-constexpr unsigned int kStreamBuffers = 4;
 #ifdef MARLUNE_AUDIO_PROBES
 // The probe build times every buffer (reported at shutdown).
 constexpr RtAudioCallback kStreamCallback = &callback_timer::TimedAudioMixerCallback;
@@ -133,6 +129,11 @@ void GameState::SuperviseStream() {
   }
 }
 
+// Buffers the sound server may queue ahead of the callback. The library's default lets a
+// PulseAudio server queue far more than a loop step, so a click in time with what the player
+// hears would land on a later step; four buffers match what the ALSA back end uses.
+unsigned int GameState::StreamBuffers(unsigned int /*frames*/) { return 4; }
+
 bool GameState::OpenStream(unsigned int frames, bool retrying) {
   unsigned int devices = 0;
   try {
@@ -151,12 +152,19 @@ bool GameState::OpenStream(unsigned int frames, bool retrying) {
     output.nChannels = 2;
     output.firstChannel = 0;
     RtAudio::StreamOptions options;
-    options.numberOfBuffers = kStreamBuffers;
+    options.numberOfBuffers = StreamBuffers(frames);
     audio.openStream(&output, nullptr, RTAUDIO_FLOAT64,
                      static_cast<unsigned int>(stk::Stk::sampleRate()), &granted,
                      kStreamCallback, nullptr, &options, &OnStreamError);
     if (!audio.isStreamOpen()) throw RtAudioError("the audio stream did not open");
     bufferFrames.store(granted);
+    // A back end that does not report its latency queues at most StreamBuffers buffers; the
+    // callback runs when one of them has been played, so the buffer it renders is heard after
+    // the others.
+    const double rate = stk::Stk::sampleRate();
+    const long reported = audio.getStreamLatency();
+    const unsigned int queued = StreamBuffers(granted) > 1 ? StreamBuffers(granted) - 1 : 1;
+    outputLatency.store(reported > 0 ? reported / rate : queued * static_cast<double>(granted) / rate);
     if (granted > kMaxBufferFrames) {
       std::fprintf(stderr, "Error: audio buffer of %u frames is larger than %u\n", granted,
                    kMaxBufferFrames);

@@ -12,7 +12,8 @@
 // - recorder: the callback captures into it and the record pad starts and stops it, on the
 //   audio thread; its own writer thread does the file work; StopRecording from any thread
 //   (recorder.h has the details).
-// - lastStreamTime, lastMouseButtons, bufferFrames: atomics, safe from any thread.
+// - lastStreamTime, lastMouseButtons, bufferFrames, outputLatency: atomics, safe from any
+//   thread.
 // - The pad-list mutex is held only to insert or swap out pointers, never around building or
 //   deleting a pad.
 // - audio (the stream): opened, closed and reopened on the main thread only (InitRtAudio,
@@ -64,6 +65,8 @@ struct GameState {
   // completes an open recording and says so on standard error; then tries to open it again
   // about once a second with the same buffer size, and says when sound is back. Main thread.
   void SuperviseStream();
+  // Buffers the stream asks the back end to queue for a buffer of the given frames.
+  static unsigned int StreamBuffers(unsigned int frames);
 
   // Asks the callback to restart a sound effect from its first frame. Safe from any thread.
   void RestartSound(SoundEffect effect);
@@ -102,6 +105,9 @@ struct GameState {
   std::atomic<unsigned int> bufferFrames{0};
   // Tells a failed stream from a running one and paces the attempts to reopen it.
   StreamSupervisor streamSupervisor;
+  // Time from rendering a buffer to the player hearing it, seconds: the back end's stream
+  // latency where it reports one, otherwise the queued buffers. 0 until the stream opens.
+  std::atomic<double> outputLatency{0.0};
 
   // The stream's clock and rate; tests install their own before any callback runs.
   StreamClock* clock;

@@ -1,8 +1,22 @@
 #pragma once
-// The narrow seam through which the program reads the pointer and the Shift keys.
-// The shipping program reads SDL's state; tests install a scripted source.
+// The narrow seam through which the program reads the pointer, the Shift keys and the button
+// presses the main thread has recorded. The shipping program reads SDL's state and records
+// SDL's button-down events; tests install a scripted source.
 
 #include <cstdint>
+
+#include <SDL.h>
+
+#include <boost/lockfree/spsc_queue.hpp>
+
+// One button press as the main thread saw it, handed to the audio thread.
+struct PointerPress {
+  uint32_t timeMs = 0;  // when it happened, on the clock of InputSource::TicksMs, ms
+  int x = 0;            // window pixels from the left edge
+  int y = 0;            // window pixels, SDL's: counted down from the top edge
+  uint32_t button = 0;  // SDL button mask bit: 1 left, 4 right
+  bool shift = false;   // either Shift key held at the press
+};
 
 class InputSource {
  public:
@@ -12,17 +26,35 @@ class InputSource {
   virtual uint32_t MouseState(int* x, int* y) const = 0;
   // True while either Shift key is held. Safe from any thread.
   virtual bool ShiftHeld() const = 0;
+  // Takes the oldest recorded press not yet taken into *press; false when none waits.
+  // Audio thread only (the one consumer).
+  virtual bool PopPress(PointerPress* press) = 0;
+  // Milliseconds now, on the clock that stamps presses. Safe from any thread.
+  virtual uint32_t TicksMs() const = 0;
 };
 
-// Reads SDL_GetMouseState and SDL_GetKeyboardState; the main thread's event polling keeps
-// them current.
+// Reads SDL_GetMouseState and SDL_GetKeyboardState, which the main thread's event pumping
+// keeps current, and keeps the button presses that RecordEvent saw in a lock-free queue of
+// fixed capacity (a press that finds it full is dropped; the audio thread empties it every
+// buffer).
 class SdlInputSource : public InputSource {
  public:
   uint32_t MouseState(int* x, int* y) const override;
   bool ShiftHeld() const override;
+  bool PopPress(PointerPress* press) override;
+  uint32_t TicksMs() const override;
+  // Records a left or right button-down event with its timestamp and position. Main thread
+  // only (the one producer).
+  void RecordEvent(const SDL_Event& event);
+
+ private:
+  boost::lockfree::spsc_queue<PointerPress, boost::lockfree::capacity<64>> presses_;
 };
 
 // The source every mouse helper reads. Safe from any thread.
 InputSource& Input();
 // Installs a source (nullptr restores SDL's). Main thread, while no audio stream runs.
 void SetInputSource(InputSource* source);
+// Makes SDL's event pumping record every button press for the audio thread, whichever scene
+// later polls the event. Main thread, once, after SDL_Init.
+void RecordPointerPresses();

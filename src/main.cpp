@@ -25,6 +25,7 @@
 #include "frame_recorder.h"
 #include "game_scene.h"
 #include "game_state.h"
+#include "input_source.h"
 #include "sprite.h"
 #include "texture.h"
 
@@ -34,15 +35,18 @@ namespace {
 
 constexpr Uint32 kFramePeriodMs = 16;
 
-// Waits until the tick counter passes deadline (unsigned 32-bit comparison): sleeps for the
-// whole milliseconds left, then in quarter milliseconds until the counter moves on, so the
-// wait costs next to no CPU and ends at most about 0.3 ms after the tick.
+// Waits until the tick counter passes deadline (unsigned 32-bit comparison), pumping events
+// every millisecond meanwhile: a button press is stamped when it is pumped, and the audio
+// thread places it on the heard clock by that stamp, so it must not wait for the next frame.
+// It sleeps a millisecond at a time, then a quarter millisecond until the counter moves on, so
+// the wait costs next to no CPU and ends at most about 0.3 ms after the tick.
 void WaitUntil(Uint32 deadline) {
   for (;;) {
+    SDL_PumpEvents();
     const Sint32 remaining = static_cast<Sint32>(deadline - SDL_GetTicks());
     if (remaining < 0) return;
     if (remaining > 0) {
-      SDL_Delay(static_cast<Uint32>(remaining));
+      SDL_Delay(1);
     } else {
       std::this_thread::sleep_for(std::chrono::microseconds(250));
     }
@@ -187,6 +191,7 @@ FrameStatistics frameStatistics;
 #endif
 
 void MainLoop() {
+  RecordPointerPresses();
   Uint32 deadline = SDL_GetTicks() + kFramePeriodMs;
   WaitUntil(deadline);
   for (;;) {

@@ -25,7 +25,7 @@ MetronomePad::MetronomePad(float x, float y, float width, float height,
 }
 
 void MetronomePad::MonoAudioCallback(double* buffer, unsigned int nFrames, double streamTime) {
-  if (MouseLeftClick() && MouseWithin(x, y, width, height)) {
+  if (MouseLeftClickWithin(x, y, width, height)) {
     enabled_.store(!enabled_.load(std::memory_order_relaxed), std::memory_order_relaxed);
     // A click that is sounding stops at once, whichever way the switch went.
     Stop(click_);

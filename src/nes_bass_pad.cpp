@@ -1,43 +1,18 @@
 #include "nes_bass_pad.h"
 
 #include "common.h"
-#include "game_state.h"
-#include "synth_pad_input.h"
 
 NesBassPad::NesBassPad(float x, float y, float w, float h, int keys, double minVelocity,
                        double pitchMultiplier, const std::string& sampleFile)
-    : MonoSoundPad(x, y, w, h),
-      keys_(keys),
-      minVelocity_(minVelocity),
-      pitchMultiplier_(pitchMultiplier),
-      loop_(sampleFile, false, true, 1000000, 1024, true),
-      adsr_(),
-      sequencer_() {
+    : SynthPad(x, y, w, h, keys, minVelocity, pitchMultiplier, Sustain::kAtVelocity),
+      loop_(sampleFile, false, true, 1000000, 1024, true) {
   adsr_.setAttackTime(1e-8);
 }
 
-void NesBassPad::MonoAudioCallback(double* buffer, unsigned int nFrames, double streamTime) {
-  const NoteChord& chord = gameState.loopOptions.chord.Current();
-  const bool stepChange = StepChange(streamTime);
+void NesBassPad::SetVoiceFrequency(double hz) { loop_.setFrequency(hz); }
 
-  SynthNote clicked;
-  if (HandleSynthPadInput(*this, keys_, minVelocity_, streamTime, stepChange, sequencer_,
-                          &clicked)) {
-    adsr_.keyOn();
-    adsr_.setAttackTarget(clicked.velocity);
-    loop_.setFrequency(chord.GetFrequency(clicked.key) * pitchMultiplier_);
-  }
-
-  Note note;
-  if (sequencer_.Tick(streamTime, &note)) {
-    adsr_.keyOn();
-    adsr_.setSustainLevel(note.velocity);
-    loop_.setFrequency(chord.GetFrequency(note.offset) * pitchMultiplier_);
-  } else if (stepChange) {
-    adsr_.keyOff();
-  }
-
-  for (unsigned int i = 0; i < nFrames; ++i) buffer[i] = loop_.tick() * adsr_.tick();
+void NesBassPad::RenderVoice(double* buffer, unsigned int nFrames) {
+  for (unsigned int i = 0; i < nFrames; ++i) buffer[i] = loop_.tick();
 }
 
 void NesBassPad::Draw() {

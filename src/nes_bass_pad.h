@@ -3,17 +3,15 @@
 // across the pad's width (key 0 at the left edge), velocity up its height. A note attacks at
 // once, decays to its velocity and holds until a step boundary without a note releases it.
 //
-// MonoAudioCallback: audio thread only, with the pad-list mutex held by the mixer. Draw: main
-// thread only; it reads the pattern, whose steps are atomics.
+// MonoAudioCallback (SynthPad): audio thread only, with the pad-list mutex held by the mixer.
+// Draw: main thread only; it reads the pattern, whose steps are atomics.
 
 #include <string>
 
-#include "ADSR.h"
 #include "FileLoop.h"
-#include "mono_sound_pad.h"
-#include "step_sequencer.h"
+#include "synth_pad.h"
 
-class NesBassPad : public MonoSoundPad {
+class NesBassPad : public SynthPad {
  public:
   // The single-cycle waveform the pad loops.
   static constexpr const char* kSampleFile = "MarluneContent/sfx/famitracker_triangle.wav";
@@ -28,18 +26,11 @@ class NesBassPad : public MonoSoundPad {
   // Draws the frame and the pattern over the lower half of the pad. Main thread only.
   void Draw() override;
 
-  // The pad's pattern. Safe from any thread (reads only).
-  const StepSequencer& Sequencer() const { return sequencer_; }
-
  protected:
-  // Takes clicks, plays the pattern and renders nFrames mono samples. Audio thread only.
-  void MonoAudioCallback(double* buffer, unsigned int nFrames, double streamTime) override;
+  // The looped triangle: frequency in Hz, frames of its channel 0. Audio thread.
+  void SetVoiceFrequency(double hz) override;
+  void RenderVoice(double* buffer, unsigned int nFrames) override;
 
  private:
-  int keys_;
-  double minVelocity_;
-  double pitchMultiplier_;
   stk::FileLoop loop_;
-  stk::ADSR adsr_;
-  StepSequencer sequencer_;
 };

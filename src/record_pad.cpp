@@ -45,7 +45,7 @@ std::string RecordPad::RecordFilename(const std::string& folder, std::time_t now
 }
 
 void RecordPad::UpdateCallback(double /*streamTime*/) {
-  if (MouseLeftClick() && MouseWithin(x, y, width, height)) {
+  if (MouseLeftClickWithin(x, y, width, height)) {
     // Only posts the start or the stop: the writer thread does the file work.
     if (gameState.recorder.Capturing()) {
       gameState.recorder.StopCapture();

@@ -4,15 +4,13 @@
 // velocity and decays to silence in about a tenth of a second per unit of velocity; it is
 // never released.
 //
-// MonoAudioCallback: audio thread only, with the pad-list mutex held by the mixer. Draw: main
-// thread only; it reads the pattern, whose steps are atomics.
+// MonoAudioCallback (SynthPad): audio thread only, with the pad-list mutex held by the mixer.
+// Draw: main thread only; it reads the pattern, whose steps are atomics.
 
-#include "ADSR.h"
 #include "BlitSquare.h"
-#include "mono_sound_pad.h"
-#include "step_sequencer.h"
+#include "synth_pad.h"
 
-class SimpleSquarePad : public MonoSoundPad {
+class SimpleSquarePad : public SynthPad {
  public:
   // Rectangle in window pixels; keys across the width; velocity (0 to 1) at the bottom edge;
   // factor from chord frequency to oscillator frequency. Main thread.
@@ -23,18 +21,11 @@ class SimpleSquarePad : public MonoSoundPad {
   // Draws the frame and the pattern over the lower half of the pad. Main thread only.
   void Draw() override;
 
-  // The pad's pattern. Safe from any thread (reads only).
-  const StepSequencer& Sequencer() const { return sequencer_; }
-
  protected:
-  // Takes clicks, plays the pattern and renders nFrames mono samples. Audio thread only.
-  void MonoAudioCallback(double* buffer, unsigned int nFrames, double streamTime) override;
+  // The square oscillator: frequency in Hz, frames of output. Audio thread.
+  void SetVoiceFrequency(double hz) override;
+  void RenderVoice(double* buffer, unsigned int nFrames) override;
 
  private:
-  int keys_;
-  double minVelocity_;
-  double pitchMultiplier_;
   stk::BlitSquare square_;
-  stk::ADSR adsr_;
-  StepSequencer sequencer_;
 };

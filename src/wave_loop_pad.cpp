@@ -6,6 +6,7 @@
 #include "content_fonts.h"
 #include "draw_list.h"
 #include "game_state.h"
+#include "pattern_input.h"
 
 namespace {
 constexpr unsigned long kChunkThreshold = 1000000;
@@ -43,17 +44,6 @@ WaveLoopPad::WaveLoopPad(float x, float y, float w, float h, int rows, double mi
   echoBuffer_.fill(0.0);
 }
 
-int WaveLoopPad::PointerRow() const {
-  const int rows = Rows();
-  const float ratio = (static_cast<float>(MouseY()) - y) / height;
-  return clamp(static_cast<int>(static_cast<float>(rows) * ratio), 0, rows - 1);
-}
-
-double WaveLoopPad::PointerVelocity() const {
-  const float ratio = (static_cast<float>(MouseX()) - x) / width;
-  return (1.0 - minVelocity_) * static_cast<double>(ratio) + minVelocity_;
-}
-
 void WaveLoopPad::StartNote(int row, double velocity, bool fromSequencer) {
   adsr_.keyOn();
   wvIn_.reset();
@@ -65,26 +55,10 @@ void WaveLoopPad::StartNote(int row, double velocity, bool fromSequencer) {
 }
 
 void WaveLoopPad::MonoAudioCallback(double* buffer, unsigned int nFrames, double streamTime) {
-  if (MouseWithin(x, y, width, height)) {
-    const int row = PointerRow();
-    const double velocity = PointerVelocity();
-    const int step = gameState.loopOptions.TimeToStep(streamTime);
-    if (StepChange(streamTime)) {
-      // A button held as the step begins: the sequencer below sounds the new note.
-      if (MouseLeftButton()) {
-        sequencer_.AddNote(step, row, velocity);
-      } else if (MouseRightButton()) {
-        sequencer_.RemoveNote(step);
-      }
-    } else if (LateTimingWindow(streamTime)) {
-      // A fresh click just after the step began counts for it and sounds at once.
-      if (MouseLeftClick()) {
-        sequencer_.AddNote(step, row, velocity);
-        StartNote(row, velocity, false);
-      } else if (MouseRightClick()) {
-        sequencer_.RemoveNote(step);
-      }
-    }
+  Note clicked;
+  if (ApplyPointerToPattern(*this, PointerAxes{false, Rows(), minVelocity_}, streamTime,
+                            sequencer_, &clicked)) {
+    StartNote(clicked.offset, clicked.velocity, false);
   }
 
   Note note;

@@ -58,10 +58,6 @@ class WaveLoopPad : public MonoSoundPad {
   // Starts a note: envelope attack to velocity (0 to 1), one-shot reader rewound, loop rate
   // from chord row `row`. fromSequencer selects the sustain rule. Audio thread.
   void StartNote(int row, double velocity, bool fromSequencer);
-  // Row under the pointer, 0 (bottom) to Rows() - 1.
-  int PointerRow() const;
-  // Velocity under the pointer, minVelocity at the left edge to 1.0 at the right.
-  double PointerVelocity() const;
 
   const int rows_;
   const double minVelocity_;

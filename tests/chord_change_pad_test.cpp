@@ -144,11 +144,39 @@ TEST_F(ChordChangePadTest, ClicksOnAnotherSegmentChangeOnlyThatEntry) {
   EXPECT_EQ(Sounding(), Keys(67, {0, 5, 7})) << "the edit sounds when its loop comes";
 }
 
-TEST_F(ChordChangePadTest, ClickOnTheLineBetweenColumnsSetsRootAndType) {
-  Click(static_cast<int>(kX + 25), RowY(10));
-  EXPECT_EQ(pad_->Entry(0).root, 70);  // "A#"
-  EXPECT_EQ(pad_->Entry(0).type, ChordChangePad::Sus4);
-  EXPECT_EQ(Sounding(), Keys(70, {0, 5, 7}));
+// Cells are half-open: a click on a line between two cells edits the one to its right or
+// above, never both.
+TEST_F(ChordChangePadTest, ClickOnASharedEdgeEditsExactlyOneEntry) {
+  struct Case {
+    const char* where;
+    int x, y;
+    int segment;
+    bool root;   // the root column, else the type column
+    int value;   // key or type row
+  };
+  const Case cases[] = {
+      {"root | type line", static_cast<int>(kX + 25), RowY(10), 0, false, 10},
+      {"segment line x 500", 500, RowY(7), 1, true, 67},
+      {"segment line x 600", 600, RowY(2), 2, true, 62},
+      {"segment line x 700", 700, RowY(4), 3, true, 64},
+      {"row line", RootX(1), static_cast<int>(kY + 50), 1, true, 63},
+      {"pad's right edge", 800, RowY(1), 3, false, 1},
+      {"pad's top edge", TypeX(2), static_cast<int>(kY + kH), 2, false, 11},
+  };
+  for (const Case& c : cases) {
+    ChordChangePad::SequencedChord before[4];
+    for (int k = 0; k < 4; ++k) before[k] = pad_->Entry(k);
+    Click(c.x, c.y);
+    int changed = 0;
+    for (int k = 0; k < 4; ++k) {
+      changed += pad_->Entry(k).root != before[k].root;
+      changed += pad_->Entry(k).type != before[k].type;
+    }
+    EXPECT_EQ(changed, 1) << c.where;
+    EXPECT_EQ(c.root ? pad_->Entry(c.segment).root : static_cast<int>(pad_->Entry(c.segment).type),
+              c.value)
+        << c.where;
+  }
 }
 
 TEST_F(ChordChangePadTest, HeldButtonOrClickOutsideChangesNothing) {

@@ -81,6 +81,15 @@ TEST_F(InputTest, APressReachesEveryPadOnceInTheBufferWhereItFirstShows) {
   EXPECT_EQ(first->leftUnclicks, 1);
   Buffer();
   EXPECT_EQ(first->leftUnclicks, 1) << "a release is reported once";
+
+  // Pressed and released between two buffers: the recorded press still counts, once.
+  input.Press(SDL_BUTTON_LMASK, 10, 10, 0);
+  input.Press(SDL_BUTTON_RMASK, 10, 10, 0);
+  Buffer();
+  Buffer();
+  EXPECT_EQ(first->leftClicks, 2);
+  EXPECT_EQ(second->leftClicks, 2);
+  EXPECT_EQ(first->rightClicks, 1);
 }
 
 // Presses the left button while the buffer is being rendered, as a player may.

@@ -18,6 +18,28 @@ uint32_t FakeInput::MouseState(int* x, int* y) const {
   return buttons;
 }
 
+bool FakeInput::PopPress(PointerPress* press) {
+  for (uint32_t button : {uint32_t{SDL_BUTTON_LMASK}, uint32_t{SDL_BUTTON_RMASK}}) {
+    if ((buttons & button) && !(recorded_ & button)) {
+      Press(button, sdlX, 600 - sdlY, ticks);
+    }
+  }
+  recorded_ = buttons;
+  if (count_ == 0) return false;
+  *press = queued_[head_];
+  head_ = (head_ + 1) % queued_.size();
+  --count_;
+  return true;
+}
+
+void FakeInput::Press(uint32_t button, int x, int y, uint32_t timeMs) {
+  if (count_ < queued_.size()) {
+    queued_[(head_ + count_) % queued_.size()] = PointerPress{timeMs, x, 600 - y, button, shift};
+    ++count_;
+  }
+  recorded_ |= button;
+}
+
 void FakeInput::MoveTo(int x, int y) {
   sdlX = x;
   sdlY = 600 - y;
@@ -33,6 +55,7 @@ void EngineTest::SetUp() {
   gameState.lastStreamTime.store(0.0);
   gameState.lastMouseButtons.store(0);
   gameState.bufferFrames.store(512);
+  gameState.outputLatency.store(0.0);
   // Recordings a test starts land in a folder of its own, never beside the build's bundle.
   recordingFolder_ = MakeTempDir();
   RecordPad::SetRecordingFolder(recordingFolder_ + "/");

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <array>
 #include <string>
 #include <vector>
 
@@ -15,19 +16,35 @@
 
 class SoundPad;
 
-// Pointer and Shift state set by the test.
+// Pointer, Shift and presses set by the test. Like SDL's event pumping, a button that goes
+// down in `buttons` is recorded as a press (at the pointer, stamped `ticks`) when the audio
+// thread next takes presses; Press records one with a time of the test's choosing.
 class FakeInput : public InputSource {
  public:
   uint32_t MouseState(int* x, int* y) const override;
   bool ShiftHeld() const override { return shift; }
+  bool PopPress(PointerPress* press) override;
+  uint32_t TicksMs() const override { return ticks; }
 
   // Places the pointer at (x, y) in window pixels, y counted up from the bottom edge.
   void MoveTo(int x, int y);
+  // Records a press of button (1 left, 4 right) at (x, y), window pixels with y up, made at
+  // timeMs on the `ticks` clock. The button's state is left as it is (set `buttons` after
+  // this to hold it).
+  void Press(uint32_t button, int x, int y, uint32_t timeMs);
 
   int sdlX = 0;  // SDL's coordinates: y counted down from the top edge
   int sdlY = 0;
   uint32_t buttons = 0;  // SDL button mask: 1 left, 4 right
   bool shift = false;
+  uint32_t ticks = 0;    // milliseconds now, on the clock that stamps presses
+
+ private:
+  // Presses waiting, a fixed ring so that taking one never allocates on the audio thread.
+  std::array<PointerPress, 32> queued_{};
+  size_t head_ = 0;
+  size_t count_ = 0;
+  uint32_t recorded_ = 0;  // buttons whose going down has been recorded
 };
 
 // A stream clock whose time and rate the test sets.

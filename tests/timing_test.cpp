@@ -37,20 +37,19 @@ TEST_F(TimingTest, StepChangeComparesWithThePreviousBuffer) {
   EXPECT_FALSE(StepChange(0.0)) << "the first buffer of a fresh stream";
 }
 
-TEST_F(TimingTest, LateWindowFollowsTheBufferSize) {
-  LateWindowFor(512);
-  EXPECT_NEAR(gameState.loopOptions.lateWindow.load(), 0.027233560, 1e-9);
-  LateWindowFor(64);
-  EXPECT_NEAR(gameState.loopOptions.lateWindow.load(), 0.017074830, 1e-9);
-  LateWindowFor(2048);
-  EXPECT_NEAR(gameState.loopOptions.lateWindow.load(), 0.062063492, 1e-9);
+TEST_F(TimingTest, LateWindowIsAQuarterStepPlusOneBuffer) {
+  for (unsigned int frames : {64u, 512u, 2048u}) {
+    LateWindowFor(frames);
+    EXPECT_NEAR(gameState.loopOptions.lateWindow.load(), (1378 + frames) / 44100.0, 1e-12)
+        << frames;
+  }
 }
 
 TEST_F(TimingTest, LateWindowBoundaryInsideAStep) {
   LateWindowFor(512);
   PreviousBufferAt(0.6);
-  EXPECT_TRUE(LateTimingWindow(0.625 + 0.02));
-  EXPECT_FALSE(LateTimingWindow(0.625 + 0.03));
+  EXPECT_TRUE(LateTimingWindow(0.625 + 0.042));
+  EXPECT_FALSE(LateTimingWindow(0.625 + 0.044));
   EXPECT_TRUE(LateTimingWindow(0.625)) << "the first instant of a step";
 }
 

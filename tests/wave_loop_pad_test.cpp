@@ -133,18 +133,86 @@ TEST_F(WaveLoopPadTest, LateClickSoundsAtOnceAndRepeatsEveryLoop) {
   EXPECT_GT(Peak(Buffer(2.0 + StepStart(1))), 0.3) << "the note returns on the next pass";
 }
 
-TEST_F(WaveLoopPadTest, ClickOutsideTheLateWindowReleasedInTimeDoesNothing) {
-  WaveLoopPad* pad = MakePad(Constant());
+// A press counts for the step the player was hearing: the buffer's stream time minus the
+// output latency (here three buffers), minus how long ago it was made. Each case presses the
+// left button `heardMs` after step 5 began, as heard, and releases it `holdMs` later; a press
+// shorter than a buffer is never seen down, only recorded.
+TEST_F(WaveLoopPadTest, PressesCountForTheStepTheyWereHeardIn) {
+  struct Case {
+    unsigned int frames;
+    double heardMs;
+    double holdMs;
+    int step;  // the one step that gets a note, or -1 for none
+  };
+  // The window is a quarter step plus one buffer (43 ms at 512 frames, 78 ms at 2048), so at
+  // 2048 frames the press outside it comes 90 ms after the step began.
+  const Case cases[] = {
+      {64, 0, 40, 5},    {64, 10, 5, 5},    {64, 25, 40, 5},    {64, 60, 40, -1},
+      {64, 60, 150, 6},  {512, 0, 5, 5},    {512, 10, 40, 5},   {512, 25, 5, 5},
+      {512, 60, 40, -1}, {512, 60, 150, 6}, {2048, 0, 40, 5},   {2048, 10, 5, 5},
+      {2048, 25, 40, 5}, {2048, 90, 5, -1}, {2048, 90, 100, 6},
+  };
+  const std::string file = Constant();
   input.MoveTo(200, 150);
-  std::vector<double> out = Run(StepStart(1), StepStart(1) + 0.045);
-  input.buttons = 1;  // about 0.05 s into step 1: too late for it
-  const std::vector<double> late = Buffer(StepStart(1) + 0.05);
-  out.insert(out.end(), late.begin(), late.end());
-  input.buttons = 0;
-  const std::vector<double> after = Run(StepStart(1) + 0.05 + kBuffer, StepStart(3));
-  out.insert(out.end(), after.begin(), after.end());
-  EXPECT_EQ(Peak(out), 0.0);
-  for (unsigned int step = 0; step < 16; ++step) EXPECT_FALSE(pad->Sequencer().IsActive(step));
+  for (const Case& c : cases) {
+    for (SoundPad* pad : gameState.pads) delete pad;
+    gameState.pads.clear();
+    WaveLoopPad* pad = MakePad(file);
+    const double buffer = c.frames / 44100.0;
+    const double latency = 3 * buffer;
+    gameState.bufferFrames.store(c.frames);
+    gameState.outputLatency.store(latency);
+    // The press clock counts milliseconds of heard time, from 100 s.
+    const auto ms = [](double heard) { return static_cast<uint32_t>(std::llround(1e5 + heard * 1e3)); };
+    const double press = StepStart(5) + c.heardMs / 1000.0;
+    bool pressed = false;
+    int pressBuffers = 0;  // buffers from the press's to the one that sounds it
+    double pressPeak = 0.0;
+    for (double t = StepStart(4); t - latency < StepStart(7); t += buffer) {
+      const double heard = t - latency;
+      input.ticks = ms(heard);
+      if (!pressed && heard >= press) {
+        input.Press(SDL_BUTTON_LMASK, 200, 150, ms(press));
+        pressed = true;
+      }
+      input.buttons = heard >= press && heard < press + c.holdMs / 1000.0 ? SDL_BUTTON_LMASK : 0;
+      const double peak = Peak(Buffer(t));
+      if (pressed && pressBuffers++ == 0) pressPeak = peak;
+    }
+    input.buttons = 0;
+    const std::string name = std::to_string(c.frames) + " frames, " + std::to_string(c.heardMs) +
+                             " ms after, held " + std::to_string(c.holdMs) + " ms";
+    for (int step = 0; step < 16; ++step) {
+      EXPECT_EQ(pad->Sequencer().IsActive(step), step == c.step) << name << ", step " << step;
+    }
+    if (c.step == 5) {
+      EXPECT_GT(pressPeak, 0.1) << name << ": the note sounds at once";
+    }
+  }
+}
+
+// A callback that the system runs late finds less queued than the latency: the player already
+// hears later audio than its stream time says. Presses are placed by the on-time callbacks.
+TEST_F(WaveLoopPadTest, APressSeenByALateCallbackIsPlacedByTheOnTimeOnes) {
+  WaveLoopPad* pad = MakePad(Constant());
+  const double latency = 3 * kBuffer;
+  gameState.outputLatency.store(latency);
+  const auto ms = [](double heard) { return static_cast<uint32_t>(std::llround(1e5 + heard * 1e3)); };
+  double t = StepStart(4);
+  for (; t - latency < StepStart(5) - 0.02; t += kBuffer) {
+    input.ticks = ms(t - latency);  // on time
+    Buffer(t);
+  }
+  // This callback starts 25 ms late: 10 ms into step 5 as heard, though its stream time minus
+  // the latency still lies in step 4. The press was made just now.
+  const double heard = t - latency + 0.025;
+  ASSERT_LT(t - latency, StepStart(5));
+  ASSERT_GT(heard, StepStart(5));
+  input.ticks = ms(heard);
+  input.Press(SDL_BUTTON_LMASK, 200, 150, ms(heard));
+  Buffer(t);
+  EXPECT_TRUE(pad->Sequencer().IsActive(5));
+  EXPECT_FALSE(pad->Sequencer().IsActive(4));
 }
 
 TEST_F(WaveLoopPadTest, HeldLeftButtonFillsEveryStepReached) {

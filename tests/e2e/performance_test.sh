@@ -97,15 +97,17 @@ e2e_log "metronome: ${#clicks[@]} clicks at$(frames_of "${clicks[@]}"), spacings
 last_click=${onsets[${clicks[-1]}]}
 
 # --- The kick alone: the next onset, and the same hit again every loop. The first hit
-# was a click, which sounds at once when it comes within the late window after its step
-# began (up to StepsToSamples(0.125) + one buffer = 1201 frames late); the loop's
-# repeats start in their step's first buffer.
+# was a click, which counts for the step the player heard and sounds at once: up to the late
+# window (StepsToSamples(0.25) + one buffer) after that step began as heard, and then the
+# output latency (three buffers) and up to a buffer more before it is heard itself, so up to
+# 1378 + 5 buffers = 3938 frames after its step; the loop's repeats start in their step's
+# first buffer.
 k0=$(first_after $((last_click + RATE / 10)))
 [ "$k0" -lt "${#onsets[@]}" ] || e2e_fail "no kick after the metronome"
 k1=""
 for ((i = k0 + 1; i < ${#onsets[@]}; i++)); do
   d=$((onsets[i] - onsets[k0]))
-  if [ "$d" -ge $((LOOP_FRAMES - 1201 - BUFFER)) ] && [ "$d" -le $((LOOP_FRAMES + BUFFER)) ]; then k1=$i; break; fi
+  if [ "$d" -ge $((LOOP_FRAMES - 1378 - 6 * BUFFER)) ] && [ "$d" -le $((LOOP_FRAMES + BUFFER)) ]; then k1=$i; break; fi
 done
 [ -n "$k1" ] || e2e_fail "the kick at frame ${onsets[k0]} does not come back a loop later (onsets: ${onsets[*]})"
 mapfile -t kicks < <(chain "$k1" $LOOP_FRAMES)

@@ -1,0 +1,73 @@
+#include "pattern_input.h"
+
+#include "common.h"
+#include "game_state.h"
+
+namespace {
+bool Inside(const SoundPad& pad, float x, float y) {
+  return x >= pad.x && x <= pad.x + pad.width && y >= pad.y && y <= pad.y + pad.height;
+}
+
+float Fraction(float value, float low, float size) {
+  return clampf((value - low) / size, 0.0f, 1.0f);
+}
+}  // namespace
+
+Note PointerNote(const SoundPad& pad, const PointerAxes& axes, float x, float y) {
+  const float across = Fraction(x, pad.x, pad.width);
+  const float up = Fraction(y, pad.y, pad.height);
+  Note note;
+  if (axes.keysAcross) {
+    note.offset = static_cast<int>(static_cast<float>(axes.count) * across);
+    note.velocity = (1.0 - axes.minVelocity) * static_cast<double>(up) + axes.minVelocity;
+  } else {
+    note.offset = clamp(static_cast<int>(static_cast<float>(axes.count) * up), 0, axes.count - 1);
+    note.velocity = (1.0 - axes.minVelocity) * static_cast<double>(across) + axes.minVelocity;
+  }
+  return note;
+}
+
+bool ApplyPointerToPattern(const SoundPad& pad, const PointerAxes& axes, double streamTime,
+                           StepSequencer& sequencer, Note* started) {
+  const LoopOptions& loop = gameState.loopOptions;
+  // A step the sequencer begins in this buffer plays its note itself.
+  const int renderStep = StepChange(streamTime) ? loop.TimeToStep(streamTime) : -1;
+  bool sound = false;
+  int written = -1;
+
+  for (int i = 0; i < ClickCount(); ++i) {
+    const Click& click = ClickAt(i);
+    // Before the loop's first step is heard no step has begun.
+    if (click.heardTime < loop.startTime || !Inside(pad, click.x, click.y)) continue;
+    if (!LateTimingWindow(click.heardTime)) continue;
+    const int step = loop.TimeToStep(click.heardTime);
+    if (click.right) {
+      sequencer.RemoveNote(step);
+      if (step == written) sound = false;
+      continue;
+    }
+    const Note note = PointerNote(pad, axes, click.x, click.y);
+    sequencer.AddNote(step, note.offset, note.velocity);
+    written = step;
+    sound = step != renderStep;
+    if (sound) *started = note;
+  }
+
+  const double heard = HeardNow();
+  if (heard >= loop.startTime && HeardStepChange(streamTime) &&
+      MouseWithin(pad.x, pad.y, pad.width, pad.height)) {
+    const int step = loop.TimeToStep(heard);
+    // With both buttons held, removing wins.
+    if (MouseRightButton()) {
+      sequencer.RemoveNote(step);
+      if (step == written) sound = false;
+    } else if (MouseLeftButton() && step != written) {
+      const Note note = PointerNote(pad, axes, static_cast<float>(MouseX()),
+                                    static_cast<float>(MouseY()));
+      sequencer.AddNote(step, note.offset, note.velocity);
+      sound = step != renderStep;
+      if (sound) *started = note;
+    }
+  }
+  return sound;
+}

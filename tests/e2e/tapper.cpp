@@ -1,0 +1,396 @@
+// marlune_tapper - a player who listens to the metronome on the sound server's monitor and
+// taps the left button just after the beats, through XTEST (xdotool's process start-up is too
+// slow and uneven for taps placed to a few milliseconds).
+//
+//   marlune_tapper CAPTURE.wav PLAN
+//   marlune_tapper follow CAPTURE.wav BEAT_FRAME BEATS
+//   marlune_tapper judge CAPTURE.wav < TAPS
+//
+// CAPTURE.wav is the WAV file that parec is writing from the sink's monitor (it grows while the
+// tool runs). PLAN lists the taps, one per beat on consecutive beats: "OFFSET_MS/HOLD_MS,..."
+// (press OFFSET_MS after the beat is heard, release HOLD_MS later). The pointer must already
+// rest over the pad.
+//
+// Hearing the beats. Only the capture says when a beat is heard, so the tool follows the file:
+//  - Clock of the capture: every millisecond it notes the monotonic time and the frames in the
+//    file. A frame reaches the file no earlier than it is heard on the monitor, so the
+//    monotonic time at which frame 0 was heard is at most (now - frames / rate) at every poll;
+//    the smallest such value is taken (its error is how late parec delivered its freshest
+//    frame, a few milliseconds).
+//  - Beats: onsets of the metronome click (a frame above 0.05 full scale after 80 ms below
+//    it), heard after the tool started. Once four onsets half a second apart are heard, the beat grid is fixed: its period
+//    is exactly 22050 frames (a beat of the loop at 120 beats per minute, counted on the
+//    stream's own sample clock, which the capture shares), its phase the earliest onset
+//    modulo the period. A click starts on the first audio buffer inside its step, up to one
+//    buffer after the grid point, so the earliest residual is the grid.
+//  - Taps: the first beat at least 0.6 s ahead and the following ones get one press each.
+//
+// Output (stdout): "grid PHASE_FRAME" and, per tap, "tap BEAT_FRAME OFFSET_MS HOLD_MS ERROR_MS"
+// where ERROR_MS is how much later than planned the press was sent. Status 1 on failure.
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr double kRate = 44100.0;
+constexpr int64_t kBeatFrames = 22050;
+constexpr double kThreshold = 0.05;
+// A click is an attack after 80 ms below the threshold: the metronome's click lasts 50 ms, so
+// a pad's sound that follows it within 30 ms does not count as another beat.
+constexpr int64_t kQuietFrames = static_cast<int64_t>(0.080 * kRate);
+
+[[noreturn]] void Fail(const std::string& message) {
+  std::fprintf(stderr, "marlune_tapper: %s\n", message.c_str());
+  std::exit(1);
+}
+
+double Now() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<double>(ts.tv_sec) + 1e-9 * static_cast<double>(ts.tv_nsec);
+}
+
+void SleepUntil(double t) {
+  timespec ts{};
+  ts.tv_sec = static_cast<time_t>(t);
+  ts.tv_nsec = static_cast<long>((t - static_cast<double>(ts.tv_sec)) * 1e9);
+  clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr);
+}
+
+// The growing capture: 16-bit stereo frames after the header.
+class Capture {
+ public:
+  explicit Capture(const char* path) : path_(path) {}
+
+  // Polls the file: updates the clock estimate and scans new frames for onsets (while
+  // `listening`). Returns false until the header has been written.
+  bool Poll() {
+    if (fd_ < 0) {
+      fd_ = open(path_.c_str(), O_RDONLY);
+      if (fd_ < 0) return false;
+    }
+    if (dataOffset_ < 0 && !FindData()) return false;
+    struct stat st {};
+    if (fstat(fd_, &st) != 0) return false;
+    const double now = Now();
+    const int64_t frames = (static_cast<int64_t>(st.st_size) - dataOffset_) / 4;
+    if (frames <= 0) return true;
+    if (scanned_ < 0) scanned_ = frames;  // only what is heard from now on
+    const double zero = now - static_cast<double>(frames) / kRate;
+    if (zero < frameZero_) frameZero_ = zero;
+    if (listening) Scan(frames);
+    return true;
+  }
+
+  // Loudest channel of every frame written so far, from frame `from` on.
+  std::vector<float> Levels(int64_t from = 0) {
+    struct stat st {};
+    if (fstat(fd_, &st) != 0) return {};
+    const int64_t frames = (static_cast<int64_t>(st.st_size) - dataOffset_) / 4 - from;
+    std::vector<int16_t> samples(static_cast<size_t>(2 * std::max<int64_t>(frames, 0)));
+    const ssize_t got = pread(fd_, samples.data(), samples.size() * 2, dataOffset_ + 4 * from);
+    std::vector<float> level(static_cast<size_t>(std::max<ssize_t>(got, 0) / 4));
+    for (size_t f = 0; f < level.size(); ++f) {
+      level[f] = std::max(std::abs(samples[2 * f]), std::abs(samples[2 * f + 1])) / 32768.0f;
+    }
+    return level;
+  }
+
+  // Monotonic time at which frame f is heard.
+  double TimeOf(double frame) const { return frameZero_ + frame / kRate; }
+
+  bool listening = true;
+  std::vector<int64_t> onsets;
+
+ private:
+  bool FindData() {
+    unsigned char header[512];
+    const ssize_t n = pread(fd_, header, sizeof header, 0);
+    if (n < 12 || std::memcmp(header, "RIFF", 4) != 0 || std::memcmp(header + 8, "WAVE", 4) != 0) {
+      return false;
+    }
+    for (ssize_t at = 12; at + 8 <= n;) {
+      const uint32_t size = header[at + 4] | header[at + 5] << 8 | header[at + 6] << 16 |
+                            static_cast<uint32_t>(header[at + 7]) << 24;
+      if (std::memcmp(header + at, "data", 4) == 0) {
+        dataOffset_ = at + 8;
+        return true;
+      }
+      at += 8 + static_cast<ssize_t>(size + (size & 1));
+    }
+    return false;
+  }
+
+  void Scan(int64_t frames) {
+    while (scanned_ < frames) {
+      int16_t block[2 * 1024];
+      const int64_t want = std::min<int64_t>(1024, frames - scanned_);
+      const ssize_t got = pread(fd_, block, static_cast<size_t>(want * 4), dataOffset_ + scanned_ * 4);
+      if (got < 4) return;
+      for (ssize_t i = 0; i < got / 4; ++i) {
+        const double level = std::max(std::abs(block[2 * i]), std::abs(block[2 * i + 1])) / 32768.0;
+        if (level >= kThreshold) {
+          if (quiet_ >= kQuietFrames) onsets.push_back(scanned_);
+          quiet_ = 0;
+        } else {
+          ++quiet_;
+        }
+        ++scanned_;
+      }
+    }
+  }
+
+  std::string path_;
+  int fd_ = -1;
+  int64_t dataOffset_ = -1;
+  int64_t scanned_ = -1;
+  int64_t quiet_ = kQuietFrames;
+  double frameZero_ = 1e300;
+};
+
+struct Tap {
+  double offsetMs;
+  double holdMs;
+};
+
+std::vector<Tap> ParsePlan(const char* text) {
+  std::vector<Tap> taps;
+  std::string plan = text;
+  size_t at = 0;
+  while (at < plan.size()) {
+    size_t end = plan.find(',', at);
+    if (end == std::string::npos) end = plan.size();
+    Tap tap{};
+    if (std::sscanf(plan.substr(at, end - at).c_str(), "%lf/%lf", &tap.offsetMs, &tap.holdMs) != 2) {
+      Fail("bad plan entry: " + plan.substr(at, end - at));
+    }
+    taps.push_back(tap);
+    at = end + 1;
+  }
+  if (taps.empty()) Fail("empty plan");
+  return taps;
+}
+
+// Waits until monotonic time `frame`'s heard time plus offset, polling the capture meanwhile
+// (the clock estimate only improves); the last two milliseconds are spun.
+double WaitForHeard(Capture& capture, double frame, double offset) {
+  for (;;) {
+    capture.Poll();
+    const double target = capture.TimeOf(frame) + offset;
+    const double now = Now();
+    if (now >= target) return now - target;
+    if (target - now > 0.003) {
+      SleepUntil(now + 0.001);
+    } else {
+      while (Now() < target) {
+      }
+    }
+  }
+}
+
+// ---- Judging a finished capture ----
+
+// Loudest channel of every frame of a finished capture, full scale 1.
+std::vector<float> ReadLevels(const char* path) {
+  Capture capture(path);
+  if (!capture.Poll()) Fail(std::string("cannot read ") + path);
+  return capture.Levels();
+}
+
+float Peak(const std::vector<float>& level, int64_t from, int64_t to) {
+  float peak = 0.0f;
+  for (int64_t f = std::max<int64_t>(0, from); f < std::min<int64_t>(to, level.size()); ++f) {
+    peak = std::max(peak, level[f]);
+  }
+  return peak;
+}
+
+double Rms(const std::vector<float>& level, int64_t from, int64_t to) {
+  double sum = 0.0;
+  int64_t n = 0;
+  for (int64_t f = std::max<int64_t>(0, from); f < std::min<int64_t>(to, level.size()); ++f, ++n) {
+    sum += static_cast<double>(level[f]) * level[f];
+  }
+  return n > 0 ? std::sqrt(sum / n) : 0.0;
+}
+
+int64_t Ms(double ms) { return static_cast<int64_t>(ms * kRate / 1000.0); }
+
+// The first metronome click at or after `from` and before `to`: a frame that reaches the
+// threshold after 40 ms below it; -1 if there is none. Frames are indices into level.
+int64_t FindClick(const std::vector<float>& level, int64_t from, int64_t to) {
+  for (int64_t f = std::max(from, Ms(40)); f < std::min<int64_t>(to, level.size()); ++f) {
+    if (level[f] >= kThreshold && Peak(level, f - Ms(40), f) < kThreshold) return f;
+  }
+  return -1;
+}
+
+// The click of the beat after the one at `click`: the metronome's next attack after quiet from
+// half a beat on, allowing for the stream's audio moving up to a quarter second earlier
+// (dropped) or a second later (silence put in while the stream underran).
+int64_t NextClick(const std::vector<float>& level, int64_t click) {
+  return FindClick(level, click + kBeatFrames / 2, click + kBeatFrames + Ms(1000));
+}
+
+// Waits until the click `beats` beats after the beat at frame `beat` has been heard, following
+// the metronome click by click from the first within a quarter second of `beat`, and prints
+// its frame. Fails after 30 s.
+int Follow(const char* path, int64_t beat, int beats) {
+  Capture capture(path);
+  const double deadline = Now() + 30.0;
+  const int64_t from = std::max<int64_t>(0, beat - Ms(250));
+  for (;;) {
+    if (Now() > deadline) Fail("the metronome's clicks stopped before the beat awaited");
+    if (capture.Poll()) {
+      const std::vector<float> level = capture.Levels(from);
+      int64_t click = FindClick(level, 0, Ms(500));
+      for (int k = 0; k < beats && click >= 0; ++k) click = NextClick(level, click);
+      // The click must be followed by 150 ms of audio before the tail is judged.
+      if (click >= 0 && click + Ms(150) < static_cast<int64_t>(level.size())) {
+        std::printf("%lld\n", static_cast<long long>(from + click));
+        return 0;
+      }
+    }
+    SleepUntil(Now() + 0.05);
+  }
+}
+
+// Reads taps "SIZE HOLD BEAT_FRAME OFFSET_MS ERROR_MS" from stdin. Each tapped beat is followed
+// click by click (the metronome runs on) to the same beat of the next loop, where the pattern
+// replays the tap's note together with the click; steps start on buffer boundaries, so a note
+// is either on the click's own step or a whole step (125 ms) away:
+//  - own step: the pad's sound rings on after the 50 ms click (RMS 55 to 110 ms after it);
+//  - the next step: a new attack 95 to 160 ms after the click, louder than what rings before;
+//  - the step before: sound 95 to 160 ms before the click (the previous beat's has ended).
+int Judge(const char* path) {
+  const std::vector<float> level = ReadLevels(path);
+  struct Count {
+    int taps = 0, own = 0, neighbour = 0;
+  };
+  std::vector<std::pair<std::string, Count>> counts;
+  char line[256];
+  while (std::fgets(line, sizeof line, stdin) != nullptr) {
+    int size = 0;
+    double hold = 0, offset = 0, error = 0;
+    long long beat = 0;
+    if (std::sscanf(line, "%d %lf %lld %lf %lf", &size, &hold, &beat, &offset, &error) != 5) continue;
+    char key[64];
+    std::snprintf(key, sizeof key, "%d frames, %.0f ms presses", size, hold);
+    auto it = std::find_if(counts.begin(), counts.end(), [&](const auto& c) { return c.first == key; });
+    if (it == counts.end()) it = counts.insert(counts.end(), {key, Count{}});
+    Count& count = it->second;
+    ++count.taps;
+    int64_t click = FindClick(level, beat - Ms(250), beat + Ms(250));
+    for (int k = 0; k < 4 && click >= 0; ++k) click = NextClick(level, click);
+    bool own = false;
+    bool neighbour = false;
+    double ownRms = 0.0;
+    if (click >= 0) {
+      ownRms = Rms(level, click + Ms(55), click + Ms(110));
+      own = ownRms >= 0.02;
+      const float ringing = Peak(level, click + Ms(55), click + Ms(95));
+      neighbour = Peak(level, click + Ms(95), click + Ms(160)) > 1.5f * ringing + 0.02f ||
+                  Peak(level, click - Ms(160), click - Ms(95)) >= kThreshold;
+    }
+    count.own += own;
+    count.neighbour += neighbour;
+    std::printf("%s: tap %.0f ms after the beat at frame %lld (sent %.2f ms late): %s%s\n", key,
+                offset, beat, error,
+                click < 0 ? "no click found a loop later"
+                          : own ? "note on its own step" : "no note on its own step",
+                neighbour ? ", NOTE ON A NEIGHBOURING STEP" : "");
+  }
+  for (const auto& [key, count] : counts) {
+    std::printf("SUMMARY %s: %d of %d taps on their own step, %d on a neighbouring step\n",
+                key.c_str(), count.own, count.taps, count.neighbour);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 3 && std::string(argv[1]) == "judge") return Judge(argv[2]);
+  if (argc == 5 && std::string(argv[1]) == "follow") {
+    return Follow(argv[2], std::atoll(argv[3]), std::atoi(argv[4]));
+  }
+  if (argc != 3) Fail("usage: marlune_tapper CAPTURE.wav OFFSET_MS/HOLD_MS,...");
+  const std::vector<Tap> plan = ParsePlan(argv[2]);
+  // The machine may be busy: ask for real-time scheduling so taps leave on time (ignored if
+  // not permitted; the lateness of every tap is reported).
+  sched_param priority{};
+  priority.sched_priority = 10;
+  sched_setscheduler(0, SCHED_FIFO, &priority);
+  Display* display = XOpenDisplay(nullptr);
+  if (display == nullptr) Fail("cannot open the display");
+  Capture capture(argv[1]);
+
+  // Four clicks half a second apart (within a buffer of 2048 frames).
+  const double deadline = Now() + 15.0;
+  std::vector<int64_t> beats;
+  while (beats.size() < 4) {
+    if (Now() > deadline) Fail("no steady metronome heard within 15 s");
+    capture.Poll();
+    beats.clear();
+    for (int64_t onset : capture.onsets) {
+      if (!beats.empty()) {
+        const int64_t gap = onset - beats.back();
+        if (std::llabs(gap - kBeatFrames) > 2048) beats.clear();
+      }
+      beats.push_back(onset);
+    }
+    if (beats.size() > 4) beats.erase(beats.begin(), beats.end() - 4);
+    SleepUntil(Now() + 0.001);
+  }
+  int64_t phase = beats[0];
+  for (int64_t onset : beats) {
+    const int64_t residual = (onset - beats[0]) % kBeatFrames;
+    const int64_t wrapped = residual > kBeatFrames / 2 ? residual - kBeatFrames : residual;
+    phase = std::min(phase, beats[0] + wrapped);
+  }
+  std::printf("grid %lld\n", static_cast<long long>(phase));
+
+  int64_t beat = phase;
+  while (capture.TimeOf(static_cast<double>(beat)) < Now() + 0.6) beat += kBeatFrames;
+  size_t followed = capture.onsets.size();
+  capture.listening = true;
+  for (const Tap& tap : plan) {
+    // Clicks heard meanwhile keep the grid: one earlier than it, or later by more than the
+    // largest buffer, means the stream's audio has moved (the sound server drops what a late
+    // stream delivers after an underrun).
+    for (; followed < capture.onsets.size(); ++followed) {
+      int64_t r = (capture.onsets[followed] - beat) % kBeatFrames;
+      if (r > kBeatFrames / 2) r -= kBeatFrames;
+      if (r < -kBeatFrames / 2) r += kBeatFrames;
+      if (r < 0 || r > 2048) beat += r;
+    }
+    const double late = WaitForHeard(capture, static_cast<double>(beat), tap.offsetMs / 1000.0);
+    XTestFakeButtonEvent(display, 1, True, CurrentTime);
+    XFlush(display);
+    const double pressed = Now();
+    SleepUntil(pressed + tap.holdMs / 1000.0);
+    XTestFakeButtonEvent(display, 1, False, CurrentTime);
+    XFlush(display);
+    std::printf("tap %lld %.1f %.1f %.2f\n", static_cast<long long>(beat), tap.offsetMs, tap.holdMs,
+                late * 1000.0);
+    std::fflush(stdout);
+    beat += kBeatFrames;
+  }
+  XCloseDisplay(display);
+  return 0;
+}

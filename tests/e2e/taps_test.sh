@@ -1,0 +1,130 @@
+#!/usr/bin/env bash
+# taps_test.sh - taps in time with the music land on their step. A player follows the
+# metronome as it arrives on the sink's monitor and taps "Snare" 10 to 25 ms after chosen
+# heard beats, with 40 ms and with 5 ms presses, at 512 and at 64 frames; a loop later the
+# sound is analysed: at least 90 % of the taps must give a note on the beat's own step, and
+# none may land on a neighbouring step.
+#
+# Timing comes from sample positions in one capture of the monitor, never from the wall clock
+# (marlune_tapper, tapper.cpp, does both the tapping and the judging):
+# - The tapper hears the metronome's clicks in the capture as it grows. The beat grid has a
+#   period of exactly 22050 frames (half a second: the loop's beat on the stream's sample
+#   clock, which the capture shares) and the phase of the earliest click (a click starts on
+#   the first buffer inside its step, up to a buffer after the grid point); clicks heard while
+#   tapping keep it current. It taps the next four beats, one each, so a round fills the four
+#   beats of one loop, and reports the capture frame of each tapped beat.
+# - The grid cannot be carried far by arithmetic alone: on a busy machine the program's stream
+#   can underrun, and the sound server then drops the late audio, which moves everything after
+#   it earlier in the capture. So the metronome runs on through the next loop, and the judge
+#   follows it click by click from each tapped beat to the same beat one loop later, where the
+#   pattern replays the tap's note in the same buffer as the click. Steps begin on buffer
+#   boundaries, so the note is either there (the snare rings on after the 50 ms click) or a
+#   whole step (125 ms) away, which is a note on a neighbouring step.
+# - Once the metronome's click after that loop has been heard, the metronome is switched off and the right button is held over the pad for more than
+#   a loop, which clears every step, and the next round begins.
+# Taps and verdicts go to stderr and $MARLUNE_E2E_OUT/taps.txt.
+set -uo pipefail
+# shellcheck source=lib.sh
+source "$MARLUNE_E2E_LIB"
+# shellcheck source=performance_lib.sh
+source "$(dirname -- "$0")/performance_lib.sh"
+e2e_init
+[ -n "${RIG_SINK:-}" ] || e2e_fail "no sound server: this test needs the rig's audio"
+TAPPER=${MARLUNE_TAPPER:?register the test with marlune_e2e_test}
+[ -x "$TAPPER" ] || e2e_fail "marlune_tapper not built: $TAPPER"
+
+readonly ROUNDS=${TAPS_ROUNDS:-3}
+readonly METRONOME_XY="100 537" SNARE_XY="765 249"
+CAPTURE="$E2E_OUT/capture.wav"
+ROUNDS_FILE="$E2E_OUT/rounds.txt"
+REPORT="$E2E_OUT/taps.txt"
+: >"$ROUNDS_FILE"
+
+# A desktop's sound setup runs the sound server and the audio threads of its clients with
+# real-time priority; on the shared test machine, without it, other work starves them and the
+# stream underruns, which moves the audio about. rt_boost gives the rig's sound server and X
+# server, the capture and every thread of the program that priority (root only; without it
+# the test still runs). Called again after the stream reopens, which makes a new audio thread.
+rt_boost() {
+  local pid
+  for pid in $(pgrep -x pulseaudio) $(pgrep -x Xvfb) $(pgrep -x parec); do
+    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -q "^RIG_DIR=$RIG_DIR\$\|^PULSE_RUNTIME_PATH=$RIG_DIR/" ||
+      grep -qz -- "$DISPLAY" "/proc/$pid/cmdline" 2>/dev/null || continue
+    chrt -f -a -p 20 "$pid" >/dev/null 2>&1
+  done
+  chrt -f -a -p 20 "$E2E_PID" >/dev/null 2>&1 || e2e_log "no real-time priority for the program"
+}
+
+# round SIZE HOLD_MS - one round of four taps, offsets 10, 15, 20 and 25 ms.
+round() {
+  local size=$1 hold=$2 out beat
+  # shellcheck disable=SC2086
+  e2e_click $METRONOME_XY  # on
+  # shellcheck disable=SC2086
+  e2e_move $SNARE_XY
+  out=$("$TAPPER" "$CAPTURE" "10/$hold,15/$hold,20/$hold,25/$hold") || e2e_fail "the tapper failed: $out"
+  e2e_log "$size frames, $hold ms presses: $(tr '\n' ' ' <<<"$out")"
+  awk -v size="$size" -v hold="$hold" '$1 == "tap" { print size, hold, $2, $3, $5 }' <<<"$out" >>"$ROUNDS_FILE"
+  beat=$(awk '$1 == "tap" { b = $2 } END { print b }' <<<"$out")
+  # The checked loop (the tapped beats plus four) must be heard before the metronome stops:
+  # follow its clicks to the beat after it.
+  "$TAPPER" follow "$CAPTURE" "$beat" 5 >/dev/null || e2e_fail "lost the metronome after the taps"
+  # shellcheck disable=SC2086
+  e2e_click $METRONOME_XY  # off
+  # shellcheck disable=SC2086
+  e2e_mouse_down $SNARE_XY 3
+  sleep 2.3
+  e2e_mouse_up 3
+  sleep 0.3
+}
+
+# rounds SIZE - every round at one buffer size, 40 ms presses then 5 ms presses.
+rounds() {
+  local i
+  for i in $(seq $ROUNDS); do round "$1" 40; done
+  for i in $(seq $ROUNDS); do round "$1" 5; done
+}
+
+e2e_start_marlune
+e2e_capture_start "$CAPTURE"
+perf_start_game  # 512 frames, the first opening
+rt_boost
+rounds 512
+
+# Back to the menu, buffer size 512 → 1024 → 2048 → 64, and a new game.
+e2e_key Escape
+sleep 1
+e2e_key Down Return
+sleep 0.5
+e2e_key Return
+sleep 0.5
+e2e_key Return
+sleep 0.5
+e2e_key Up
+perf_start_game
+rt_boost
+# After a stream opens, the rig's null sink reports a latency of hundreds of milliseconds that
+# decays over some seconds (pactl list sink-inputs); the program cannot know it, so the player
+# waits for it to settle.
+sleep 8
+rounds 64
+
+sleep 1
+e2e_capture_stop
+perf_quit
+e2e_wait_exit 15
+
+"$TAPPER" judge "$CAPTURE" <"$ROUNDS_FILE" >"$REPORT" || e2e_fail "cannot judge $CAPTURE"
+cat "$REPORT" >&2
+uptime >&2
+
+while read -r _ line; do
+  hits=$(sed -E 's/.*: ([0-9]+) of ([0-9]+) taps.*/\1/' <<<"$line")
+  total=$(sed -E 's/.*: ([0-9]+) of ([0-9]+) taps.*/\2/' <<<"$line")
+  wrong=$(sed -E 's/.*, ([0-9]+) on a neighbouring step/\1/' <<<"$line")
+  e2e_check "$total == $((ROUNDS * 4))" "$line: want $((ROUNDS * 4)) taps"
+  e2e_check "$hits >= 0.9 * $total" "$line: fewer than 90 % of the taps landed on their own step"
+  e2e_check "$wrong == 0" "$line: a tap landed on a neighbouring step"
+done < <(grep '^SUMMARY' "$REPORT")
+[ "$(grep -c '^SUMMARY' "$REPORT")" = 4 ] || e2e_fail "want four conditions in $REPORT"
+e2e_pass
