@@ -19,6 +19,10 @@ constexpr unsigned int kFirstBufferFrames = 512;
 // PulseAudio server queue far more than a loop step, so a click in time with what the player
 // hears would land on a later step; four buffers match what the ALSA back end uses.
 constexpr unsigned int kStreamBuffers = 4;
+// Fewest frames the server must be able to hold queued, whatever the buffer size. Below this
+// a PulseAudio server (and PipeWire's, which never runs a period under 256 frames at 48 kHz) wakes
+// too often to keep up and the sound breaks up; small buffers get more of them instead.
+constexpr unsigned int kMinQueuedFrames = 1024;
 #ifdef MARLUNE_AUDIO_PROBES
 // The probe build times every buffer (reported at shutdown).
 constexpr RtAudioCallback kStreamCallback = &callback_timer::TimedAudioMixerCallback;
@@ -104,7 +108,7 @@ void GameState::OpenStream(unsigned int frames) {
   output.nChannels = 2;
   output.firstChannel = 0;
   RtAudio::StreamOptions options;
-  options.numberOfBuffers = kStreamBuffers;
+  options.numberOfBuffers = StreamBuffers(frames);
   unsigned int granted = frames;
   try {
     audio.openStream(&output, nullptr, RTAUDIO_FLOAT64,
@@ -120,6 +124,11 @@ void GameState::OpenStream(unsigned int frames) {
     error.printMessage();
     std::exit(1);
   }
+}
+
+unsigned int GameState::StreamBuffers(unsigned int frames) {
+  if (frames == 0 || frames >= kMinQueuedFrames / kStreamBuffers) return kStreamBuffers;
+  return (kMinQueuedFrames + frames - 1) / frames;
 }
 
 void GameState::RestartSound(SoundEffect effect) {

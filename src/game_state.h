@@ -52,6 +52,9 @@ struct GameState {
   void ReinitRtAudio(unsigned int frames);
   // Closes the stream; no callback runs afterwards. Main thread.
   void DeinitRtAudio();
+  // Buffers of `frames` frames the sound server may queue for a stream: four, or as many as
+  // hold 1024 frames when the buffers are smaller (64 frames: 16). Any thread.
+  static unsigned int StreamBuffers(unsigned int frames);
 
   // Asks the callback to restart a sound effect from its first frame. Safe from any thread.
   void RestartSound(SoundEffect effect);
