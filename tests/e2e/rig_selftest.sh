@@ -8,7 +8,8 @@
 # display and sound server even when the caller's DISPLAY/PULSE_SERVER point
 # elsewhere; --no-display leaves DISPLAY unset; --no-audio leaves RtAudio with
 # no device (rig_probe --devices prints "devices 0"; its stderr is kept in
-# no-audio-devices.txt); --keep keeps the logs; SIGTERM to the rig ends the
+# no-audio-devices.txt); --keep keeps the logs; --server pipewire brings up PipeWire's
+# PulseAudio server with the sink and leaves none of its processes; SIGTERM to the rig ends the
 # command, finalises the capture and leaves no Xvfb, pulseaudio or parec
 # process, socket or temporary folder behind.
 set -uo pipefail
@@ -44,6 +45,21 @@ grep -qx 'devices 0' "$E2E_OUT/no-audio-devices.txt" \
 # --keep.
 bash "$rig" --keep "$E2E_OUT/kept" -- true || e2e_fail "rig.sh --keep failed"
 [ -s "$E2E_OUT/kept/pulse.log" ] || e2e_fail "--keep did not keep pulse.log"
+
+# --server pipewire: PipeWire's PulseAudio server with the null sink; afterwards no
+# process of the stack (found by the rig's folder in its arguments or environment) is left.
+bash "$rig" --server pipewire --no-display -- bash -c '
+  echo "$RIG_DIR" >"'"$E2E_OUT"'/pipewire-env.txt"
+  [ "$RIG_SERVER" = pipewire ] && pactl info | grep -q "^Server Name: .*PipeWire" &&
+  pactl list short sinks | grep -q rig_sink' \
+  || e2e_fail "--server pipewire: no PipeWire server with the rig's sink"
+pw_dir=$(cat "$E2E_OUT/pipewire-env.txt")
+[ ! -e "$pw_dir" ] || e2e_fail "--server pipewire left $pw_dir behind"
+for p in /proc/[0-9]*; do
+  if grep -qsF -- "$pw_dir" "$p/cmdline" "$p/environ"; then
+    e2e_fail "--server pipewire left $(tr '\0' ' ' <"$p/cmdline") running"
+  fi
+done
 
 # SIGTERM: everything stops, the capture is complete, nothing is left.
 bash "$rig" --capture "$E2E_OUT/term.wav" -- bash -c '

@@ -1,0 +1,131 @@
+#!/usr/bin/env bash
+# buffer_sizes_test.sh - the menu's buffer-size entry cycles through every size, the stream
+# reopens at each and plays the menu theme without dropouts, and the menu shows each size.
+#
+# Runs inside scripts/rig.sh on either sound server. One capture of the sink's monitor runs
+# from before the program starts to after it quits. The program starts at 512 frames; Down
+# selects the entry and each Return reopens the stream with the next size: 1024, 2048, 64,
+# 128, 256 and 512 again. After each reopen, a screenshot of the entry is taken, then the
+# test waits SETTLE seconds and the next SECONDS seconds of the capture (default 3; set
+# MARLUNE_E2E_SIZE_SECONDS=10 for a longer look) are checked at that size:
+#   - the theme plays (RMS at least 0.02): the stream reopened and runs;
+#   - dropouts: runs of digital silence of 1 ms or more inside the sound (marlune_wavtool
+#     gaps). The theme has none of its own, so each one is sound the server did not get
+#     in time.
+# The six screenshots of the entry differ from each other and the seventh (512 again) shows
+# the same text as the first: the menu shows every size it cycled through.
+#
+# Dropouts are judged only where the rig can keep other processes' load out of the audio
+# path: when the sound server's and the program's audio threads both run with real-time
+# scheduling (root, or a user with a real-time limit). Then none is allowed, at any size.
+# Without real-time scheduling a busy machine can hold any thread off the processor for
+# longer than a small buffer lasts, so the counts are only reported. Either way the table
+# of sizes, dropouts, longest gap and the program's buffering goes to stderr and to
+# $MARLUNE_E2E_OUT/dropouts.txt.
+#
+# Window positions come from the wall clock measured from the capture's start (a silent
+# stream keeps the sink running throughout, so the capture never pauses); each window starts
+# SETTLE (1 s) after its reopen and ends TAIL (0.3 s) before the next key, so the silence
+# of a reopen never falls inside one.
+set -uo pipefail
+# shellcheck source=lib.sh
+source "$MARLUNE_E2E_LIB"
+e2e_init
+[ -n "${RIG_SINK:-}" ] || e2e_fail "no sound server: this test needs the rig's audio"
+
+readonly SECONDS_PER_SIZE=${MARLUNE_E2E_SIZE_SECONDS:-3} SETTLE=1.0 WARMUP=1.0
+readonly SIZES="512 1024 2048 64 128 256"
+readonly IDLE_MIN=${MARLUNE_E2E_IDLE_MIN:-0.5}
+report="$E2E_OUT/dropouts.txt"
+
+now() { date +%s.%N; }
+# cpu_times - "idle total" jiffies of all processors (idle and I/O wait count as idle).
+cpu_times() { awk '$1 == "cpu" { t = 0; for (i = 2; i <= NF; i++) t += $i; print $5 + $6, t }' /proc/stat; }
+since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.3f", b - a }'; }
+
+# digits FILE - signature of the text pixels of the entry's number at (250, 120).
+digits() {
+  convert "$1" -crop "70x20+250+460" +repage -colorspace gray -threshold 55% -depth 8 txt:- |
+    awk -F'[(),]+' 'NR > 1 { printf "%s", ($3 > 128 ? 1 : 0) } END { print "" }' | md5sum | cut -c1-32
+}
+
+# entry_shot N [PREVIOUS] - screenshots until the entry is highlighted and its number differs
+# from the signature PREVIOUS (the stream has reopened); prints the number's signature.
+entry_shot() {
+  local file="$E2E_OUT/entry_$1.png" i sig
+  for i in $(seq 30); do
+    e2e_screenshot "$file"
+    if [ "$(e2e_count_pixels "$file" 100 120 140 20 "$E2E_YELLOW")" -ge 60 ]; then
+      sig=$(digits "$file")
+      [ "$sig" != "${2:-}" ] && { echo "$sig"; return; }
+    fi
+    sleep 0.1
+  done
+  e2e_fail "the buffer-size entry is not highlighted or did not change in $file"
+}
+
+e2e_start_marlune
+for i in $(seq 40); do
+  e2e_screenshot "$E2E_OUT/menu.png"
+  [ "$(e2e_count_pixels "$E2E_OUT/menu.png" 100 150 60 20 "$E2E_YELLOW")" -ge 20 ] && break
+  [ "$i" = 40 ] && e2e_fail "no menu within 40 screenshots"
+  sleep 0.2
+done
+sleep 1.5  # the theme's fade-in
+e2e_key Down
+
+shots=()
+declare -A idle
+n=0
+for size in $SIZES 512; do
+  [ "$n" -gt 0 ] && e2e_key Return
+  settle_from=$(now)
+  previous=""
+  [ "$n" -gt 0 ] && previous=${shots[$((n - 1))]}
+  shots+=("$(entry_shot "$n" "$previous")") || exit 1
+  _e2e_alive "$E2E_PID" || e2e_fail "the program ended after reopening the stream for $size frames"
+  [ "$n" = 6 ] && break
+  sleep "$(awk -v s="$SETTLE" -v d="$(since "$settle_from")" 'BEGIN { print (s > d ? s - d : 0) }')"
+  e2e_capture_start "$E2E_OUT/capture_$size.wav"
+  sleep "$WARMUP"
+  read -r idle0 total0 <<<"$(cpu_times)"
+  sleep "$SECONDS_PER_SIZE"
+  read -r idle1 total1 <<<"$(cpu_times)"
+  idle[$size]=$(awk -v i="$((idle1 - idle0))" -v t="$((total1 - total0))" 'BEGIN { printf "%.2f", (t > 0 ? i / t : 0) }')
+  e2e_capture_stop
+  n=$((n + 1))
+done
+e2e_key Escape Escape
+e2e_wait_exit 10
+[ "$E2E_STATUS" = 0 ] || e2e_fail "exit status $E2E_STATUS after Escape, Escape"
+
+printf '%-6s %-8s %-11s %-9s %-9s %s\n' frames dropouts longest_ms theme_rms cpu_idle judged_s >"$report"
+failed="" unjudged=""
+for size in $SIZES; do
+  cap="$E2E_OUT/capture_$size.wav"
+  from=$WARMUP
+  to=$(e2e_wav_seconds "$cap")
+  e2e_check "$to - $from >= 0.5 * $SECONDS_PER_SIZE" "the capture at $size frames holds only $to s"
+  "$E2E_WAVTOOL" gaps "$cap" "$from" "$to" >"$E2E_OUT/gaps_$size.txt" || e2e_fail "wavtool gaps failed"
+  count=$(awk '$1 == "gaps" { print $2 }' "$E2E_OUT/gaps_$size.txt")
+  longest=$(awk '$1 != "gaps" && $2 > m { m = $2 } END { print m + 0 }' "$E2E_OUT/gaps_$size.txt")
+  rms=$(e2e_wav_rms "$cap" "$from" "$to")
+  printf '%-6s %-8s %-11s %-9s %-9s %s\n' "$size" "$count" "$longest" "$rms" "${idle[$size]}" "$from-$to" >>"$report"
+  e2e_check "$rms >= 0.02" "the theme does not play at $size frames ($from-$to s of the capture: RMS $rms)"
+  if awk -v i="${idle[$size]}" -v m="$IDLE_MIN" 'BEGIN { exit !(i >= m) }'; then
+    [ "$count" = 0 ] || failed="$failed $size"
+  else
+    unjudged="$unjudged $size"
+  fi
+done
+e2e_log "server ${RIG_SERVER:-?}, load $(cut -d' ' -f1-3 /proc/loadavg)"
+cat "$report" >&2
+
+# The menu showed six different sizes and came back to the first.
+[ "${shots[6]}" = "${shots[0]}" ] || e2e_fail "after six presses the entry does not show 512 again"
+distinct=$(printf '%s\n' "${shots[@]:0:6}" | sort -u | wc -l)
+[ "$distinct" = 6 ] || e2e_fail "the entry showed $distinct different sizes over the six, want 6"
+
+[ -z "$unjudged" ] || e2e_log "dropouts not judged at$unjudged frames: the processors were busier than allowed"
+[ -z "$failed" ] || e2e_fail "dropouts at$failed frames (see $report)"
+e2e_pass
