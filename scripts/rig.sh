@@ -40,9 +40,6 @@
 #   RIG_SINK        name of the null sink ("rig_sink"); its monitor source is
 #                   "$RIG_SINK.monitor" (empty with --no-audio)
 #   RIG_SERVER      "pulseaudio" or "pipewire" (empty with --no-audio)
-#   RIG_SERVER_PIDS the pids of the sound server's daemons that move audio
-#                   (pulseaudio; or pipewire and pipewire-pulse), e.g. to see
-#                   whether they got real-time scheduling
 #   RIG_DIR         the rig's temporary folder (scratch space for the command)
 #   RIG_CAPTURE     the --capture file, if any
 #   RIG_SCREEN_W, RIG_SCREEN_H  size of the virtual screen
@@ -70,9 +67,9 @@
 #     (DBUS_SESSION_BUS_ADDRESS) and its own pipewire socket (PIPEWIRE_RUNTIME_DIR).
 #     As root PulseAudio prints a warning ("This program is not intended to be
 #     run as root") into its log: harmless.
-#   - Both servers ask for real-time scheduling of their audio threads, as on a
-#     desktop: they get it as root (or with a real-time limit) and run without
-#     it otherwise.
+#   - PulseAudio runs without real-time scheduling or raised priority; the
+#     PipeWire stack runs with its stock settings, which give its audio threads
+#     real-time scheduling where allowed (as root) and none otherwise.
 #
 # Killed outright (SIGKILL, as CTest does on a timeout) the rig cannot clean up;
 # its processes die with it when the killer takes the whole process tree, as
@@ -231,7 +228,7 @@ start_pulse() {
   PULSE_RUNTIME_PATH="$RIG_DIR/runtime/pulse" PULSE_STATE_PATH="$RIG_DIR/state" \
   DBUS_SESSION_BUS_ADDRESS="disabled:" \
     pulseaudio -n --daemonize=no --use-pid-file=no --exit-idle-time=-1 \
-      --system=no --realtime=yes --high-priority=yes --disallow-module-loading=no \
+      --system=no --realtime=no --high-priority=no --disallow-module-loading=no \
       --log-target=stderr \
       --load="module-null-sink sink_name=$SINK rate=44100 channels=2" \
       --load="module-native-protocol-unix socket=$RIG_DIR/pulse/native auth-anonymous=1" \
@@ -307,11 +304,9 @@ if [ "$audio" = 1 ]; then
   if [ "$server" = pipewire ]; then
     export PULSE_SERVER="unix:$RIG_DIR/runtime/pulse/native"
     start_pipewire
-    export RIG_SERVER_PIDS="$pipewire_pid $pipewire_pulse_pid"
   else
     export PULSE_SERVER="unix:$RIG_DIR/pulse/native"
     start_pulse
-    export RIG_SERVER_PIDS="$pulse_pid"
   fi
   if [ -n "$capture" ]; then
     start_capture
@@ -319,7 +314,7 @@ if [ "$audio" = 1 ]; then
   fi
 else
   export PULSE_SERVER="unix:$RIG_DIR/no-sound-server"
-  export RIG_SINK="" RIG_SERVER="" RIG_SERVER_PIDS=""
+  export RIG_SINK="" RIG_SERVER=""
 fi
 
 # Run the command in its own session and process group, so that the teardown
