@@ -43,6 +43,19 @@ awk 'NR > 1 && NR <= 4 && $2 <= prev { exit 1 } { prev = $2 }' "$d/fade.txt" \
   || e2e_fail "fade-in envelope does not rise: $(tr '\n' ' ' <"$d/fade.txt")"
 [ "$(wc -l <"$d/fade.txt")" = 8 ] || e2e_fail "envelope of 0.4 s in 50 ms windows has not 8 lines"
 
+# Gaps: two dropouts (5 ms and 2 ms of silence) inside a tone are found at their places; a
+# 0.5 ms one is shorter than the 1 ms minimum, and the silence before and after the tone is
+# not inside the sound.
+sox -n -r 44100 -c 2 -b 16 "$d/tone.wav" synth 0.3 sine 300 vol 0.5
+sox -n -r 44100 -c 2 -b 16 "$d/hole5.wav" trim 0 0.005
+sox -n -r 44100 -c 2 -b 16 "$d/hole2.wav" trim 0 0.002
+sox -n -r 44100 -c 2 -b 16 "$d/hole0.5.wav" trim 0 0.0005
+sox "$d/silence.wav" "$d/tone.wav" "$d/hole5.wav" "$d/tone.wav" "$d/hole2.wav" "$d/tone.wav" \
+  "$d/hole0.5.wav" "$d/tone.wav" "$d/silence.wav" "$d/dropouts.wav"
+"$MARLUNE_WAVTOOL" gaps "$d/dropouts.wav" >"$d/gaps.txt" || e2e_fail "wavtool gaps failed"
+got=$(awk '$1 != "gaps" { printf "%.3f/%.1f ", $1, $2 } $1 == "gaps" { printf "n=%s", $2 }' "$d/gaps.txt")
+[ "$got" = "0.800/5.0 1.105/2.0 n=2" ] || e2e_fail "gaps are '$got', want '0.800/5.0 1.105/2.0 n=2'"
+
 # Header validation: truncated, padded and lying headers are refused.
 "$MARLUNE_WAVTOOL" info "$d/a440.wav" | grep -qx 'header ok' || e2e_fail "good header refused"
 head -c 30000 "$d/a440.wav" >"$d/truncated.wav"
