@@ -19,9 +19,11 @@ constexpr unsigned int kFirstBufferFrames = 512;
 // PulseAudio server queue far more than a loop step, so a click in time with what the player
 // hears would land on a later step; four buffers match what the ALSA back end uses.
 constexpr unsigned int kStreamBuffers = 4;
-// Fewest frames the server must be able to hold queued, whatever the buffer size. Below this
-// a PulseAudio server (and PipeWire's, which never runs a period under 256 frames at 48 kHz) wakes
-// too often to keep up and the sound breaks up; small buffers get more of them instead.
+// Fewest frames the server may hold queued, whatever the buffer size. PulseAudio wakes its
+// sink every quarter of what a stream may queue: with four 64-frame buffers that is every
+// 1.5 ms, and the sound broke up constantly. PipeWire's PulseAudio server never runs a period
+// under 256 frames at 48 kHz, so less than two of those queued cannot play through. Small
+// buffers get more of them instead; the callback still runs once per buffer.
 constexpr unsigned int kMinQueuedFrames = 1024;
 #ifdef MARLUNE_AUDIO_PROBES
 // The probe build times every buffer (reported at shutdown).
