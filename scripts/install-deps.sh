@@ -13,6 +13,7 @@ packages=(
   fonts-dejavu-core
   xvfb xdotool x11-utils imagemagick libxtst-dev
   pulseaudio pulseaudio-utils sox
+  pipewire pipewire-pulse wireplumber dbus-daemon
   python3
 )
 

@@ -1,11 +1,22 @@
 #!/usr/bin/env bash
 # rig.sh - runs one command inside a private, headless desktop: a virtual X
-# display and a private PulseAudio server with a silent "null" sink.
+# display and a private sound server (PulseAudio, or PipeWire with its
+# PulseAudio protocol server) with a silent "null" sink.
 #
 # Usage:
-#   scripts/rig.sh [--no-audio] [--no-display] [--capture OUT.wav] [--keep DIR]
-#                  [--screen WxH] -- command args...
+#   scripts/rig.sh [--server pulseaudio|pipewire] [--no-audio] [--no-display]
+#                  [--capture OUT.wav] [--keep DIR] [--screen WxH] -- command args...
 #
+#   --server NAME   The sound server to start (default: $MARLUNE_RIG_SERVER, else
+#                   pulseaudio):
+#                   pulseaudio  one pulseaudio process with the null sink and a
+#                               native-protocol socket in the rig's folder.
+#                   pipewire    the stack a Debian 12 desktop runs: a session bus
+#                               of its own (dbus-daemon, for wireplumber), pipewire,
+#                               wireplumber and pipewire-pulse, with the machine's
+#                               stock configuration; the null sink is made with
+#                               "pactl load-module module-null-sink" as a user would.
+#                   Clients speak the PulseAudio protocol to either (PULSE_SERVER).
 #   --no-audio      Start no sound server and make sure the command finds no audio
 #                   device: PULSE_SERVER points at a socket that does not exist,
 #                   client autospawn is off and JACK may not start a server. This
@@ -28,6 +39,7 @@
 #   JACK_NO_START_SERVER=1
 #   RIG_SINK        name of the null sink ("rig_sink"); its monitor source is
 #                   "$RIG_SINK.monitor" (empty with --no-audio)
+#   RIG_SERVER      "pulseaudio" or "pipewire" (empty with --no-audio)
 #   RIG_DIR         the rig's temporary folder (scratch space for the command)
 #   RIG_CAPTURE     the --capture file, if any
 #   RIG_SCREEN_W, RIG_SCREEN_H  size of the virtual screen
@@ -43,19 +55,29 @@
 #     controlling terminal). On every way out (normal end, error, Ctrl-C,
 #     SIGTERM) the rig ends that whole group - the command and whatever it left
 #     running, TERM then KILL after 5 s - then the capture (SIGINT, so the WAV
-#     header is finalised), then PulseAudio, then Xvfb, and removes its
-#     temporary folder (unless --keep). No Xvfb, pulseaudio or parec process is left behind.
-#   - PulseAudio runs with its own HOME, XDG_RUNTIME_DIR, PULSE_RUNTIME_PATH and
-#     PULSE_STATE_PATH inside the temporary folder, no pid file, and a socket in
-#     that folder; it accepts anonymous clients. As root it prints a warning
-#     ("This program is not intended to be run as root") into its log: harmless.
+#     header is finalised), then the sound server's processes, each by its pid
+#     (pipewire-pulse, wireplumber, pipewire, then the session bus), then Xvfb,
+#     and removes its temporary folder (unless --keep). No Xvfb, pulseaudio,
+#     pipewire, wireplumber, dbus-daemon or parec process of the rig is left behind.
+#   - The sound server runs with its own HOME, XDG_RUNTIME_DIR, XDG_CONFIG_HOME
+#     and XDG_STATE_HOME inside the temporary folder (PulseAudio also its own
+#     PULSE_RUNTIME_PATH and PULSE_STATE_PATH, no pid file), with its socket in
+#     that folder, and accepts anonymous clients. It never reaches a server or
+#     session bus the user runs: the PipeWire stack talks only to its own bus
+#     (DBUS_SESSION_BUS_ADDRESS) and its own pipewire socket (PIPEWIRE_RUNTIME_DIR).
+#     As root PulseAudio prints a warning ("This program is not intended to be
+#     run as root") into its log: harmless.
+#   - PulseAudio runs without real-time scheduling or raised priority; the
+#     PipeWire stack runs with its stock settings, which give its audio threads
+#     real-time scheduling where allowed (as root) and none otherwise.
 #
 # Killed outright (SIGKILL, as CTest does on a timeout) the rig cannot clean up;
 # its processes die with it when the killer takes the whole process tree, as
 # CTest does, and the next rig removes the stale temporary folder and reuses a
 # display number whose lock names a dead server.
 #
-# Logs (in RIG_DIR, handy with --keep): xvfb.log, pulse.log, capture.log.
+# Logs (in RIG_DIR, handy with --keep): xvfb.log, capture.log and pulse.log
+# (PulseAudio) or dbus.log, pipewire.log, wireplumber.log, pipewire-pulse.log.
 set -uo pipefail
 
 readonly SINK=rig_sink
@@ -64,12 +86,14 @@ display=1
 capture=""
 keep=""
 screen=1024x768
+server=${MARLUNE_RIG_SERVER:-pulseaudio}
 
 die() { echo "rig: $*" >&2; exit 125; }
 usage() { sed -n '2,/^set -uo/p' "$0" | sed '$d; s/^# \{0,1\}//' >&2; exit 125; }
 
 while [ $# -gt 0 ]; do
   case "$1" in
+    --server) [ $# -ge 2 ] || usage; server=$2; shift ;;
     --no-audio) audio=0 ;;
     --no-display) display=0 ;;
     --capture) [ $# -ge 2 ] || usage; capture=$2; shift ;;
@@ -83,13 +107,14 @@ while [ $# -gt 0 ]; do
 done
 [ $# -gt 0 ] || usage
 [[ "$screen" =~ ^[0-9]+x[0-9]+$ ]] || die "bad --screen '$screen' (want WxH)"
+case "$server" in pulseaudio|pipewire) ;; *) die "unknown --server '$server' (pulseaudio or pipewire)" ;; esac
 if [ -n "$capture" ] && [ "$audio" = 0 ]; then die "--capture needs audio"; fi
 if [ -n "$capture" ]; then
   capture=$(realpath -m -- "$capture")
   mkdir -p -- "$(dirname -- "$capture")" || die "cannot create folder for $capture"
 fi
 
-unset DISPLAY PULSE_SERVER PULSE_SINK PULSE_SOURCE XAUTHORITY
+unset DISPLAY PULSE_SERVER PULSE_SINK PULSE_SOURCE XAUTHORITY PIPEWIRE_REMOTE PIPEWIRE_RUNTIME_DIR
 
 # Remove folders of earlier rigs that were killed outright (SIGKILL, e.g. by a
 # test timeout) and so could not clean up: their rig.pid names a dead process.
@@ -100,6 +125,7 @@ done
 RIG_DIR=$(mktemp -d "${TMPDIR:-/tmp}/marlune-rig.XXXXXX") || die "mktemp failed"
 echo $$ >"$RIG_DIR/rig.pid"
 xvfb_pid="" pulse_pid="" capture_pid="" cmd_group=""
+bus_pid="" pipewire_pid="" wireplumber_pid="" pipewire_pulse_pid=""
 status=125
 
 # Sends SIGNAL to PID and waits up to ~5 s for it to end, then SIGKILLs it.
@@ -141,6 +167,10 @@ cleanup() {
   if [ -n "$capture_pid" ]; then sleep 0.2; fi
   stop_pid "$capture_pid" INT
   stop_pid "$pulse_pid" TERM
+  stop_pid "$pipewire_pulse_pid" TERM
+  stop_pid "$wireplumber_pid" TERM
+  stop_pid "$pipewire_pid" TERM
+  stop_pid "$bus_pid" TERM
   stop_pid "$xvfb_pid" TERM
   if [ -n "$keep" ]; then
     rm -rf -- "$keep" && mv -- "$RIG_DIR" "$keep"
@@ -211,6 +241,40 @@ start_pulse() {
   pactl set-default-sink "$SINK" >/dev/null 2>&1 || true
 }
 
+# The PipeWire stack of a Debian 12 desktop, private to the rig. Each daemon is
+# a child of this shell (so its pid is known and it is stopped by it) and sees
+# only the rig's folders and the rig's own session bus.
+start_pipewire() {
+  local rt="$RIG_DIR/runtime"
+  mkdir -p "$RIG_DIR/home" "$rt" "$RIG_DIR/state"
+  chmod 700 "$rt"
+  local -a env_vars=(HOME="$RIG_DIR/home" XDG_RUNTIME_DIR="$rt" PIPEWIRE_RUNTIME_DIR="$rt"
+    XDG_CONFIG_HOME="$RIG_DIR/home/.config" XDG_STATE_HOME="$RIG_DIR/state"
+    DBUS_SESSION_BUS_ADDRESS="unix:path=$rt/bus" DBUS_SYSTEM_BUS_ADDRESS="unix:path=$rt/no-system-bus")
+  env "${env_vars[@]}" dbus-daemon --session --nofork --nopidfile --address="unix:path=$rt/bus" \
+    >"$RIG_DIR/dbus.log" 2>&1 &
+  bus_pid=$!
+  wait_ready 10 "$bus_pid" test -S "$rt/bus" || { cat "$RIG_DIR/dbus.log" >&2; die "the session bus did not come up"; }
+  env "${env_vars[@]}" pipewire >"$RIG_DIR/pipewire.log" 2>&1 &
+  pipewire_pid=$!
+  wait_ready 10 "$pipewire_pid" test -S "$rt/pipewire-0" || { cat "$RIG_DIR/pipewire.log" >&2; die "pipewire did not come up"; }
+  env "${env_vars[@]}" wireplumber >"$RIG_DIR/wireplumber.log" 2>&1 &
+  wireplumber_pid=$!
+  env "${env_vars[@]}" pipewire-pulse >"$RIG_DIR/pipewire-pulse.log" 2>&1 &
+  pipewire_pulse_pid=$!
+  if ! wait_ready 15 "$pipewire_pulse_pid" pactl info; then
+    cat "$RIG_DIR/pipewire-pulse.log" >&2
+    die "pipewire-pulse did not come up"
+  fi
+  kill -0 "$wireplumber_pid" 2>/dev/null || { cat "$RIG_DIR/wireplumber.log" >&2; die "wireplumber did not start"; }
+  pactl load-module module-null-sink "sink_name=$SINK" rate=44100 channels=2 >/dev/null ||
+    die "pactl could not load the null sink"
+  # The sink appears once the session manager has seen its node.
+  wait_ready 10 "$pipewire_pulse_pid" sh -c "pactl list short sinks | grep -q '$SINK'" ||
+    die "the null sink did not appear"
+  pactl set-default-sink "$SINK" >/dev/null 2>&1 || true
+}
+
 start_capture() {
   parec -d "$SINK.monitor" --file-format=wav --rate=44100 --channels=2 \
     --format=s16le --latency-msec=20 "$capture" >"$RIG_DIR/capture.log" 2>&1 &
@@ -236,16 +300,21 @@ if [ "$display" = 1 ]; then
 fi
 
 if [ "$audio" = 1 ]; then
-  export PULSE_SERVER="unix:$RIG_DIR/pulse/native"
-  export RIG_SINK=$SINK
-  start_pulse
+  export RIG_SINK=$SINK RIG_SERVER=$server
+  if [ "$server" = pipewire ]; then
+    export PULSE_SERVER="unix:$RIG_DIR/runtime/pulse/native"
+    start_pipewire
+  else
+    export PULSE_SERVER="unix:$RIG_DIR/pulse/native"
+    start_pulse
+  fi
   if [ -n "$capture" ]; then
     start_capture
     export RIG_CAPTURE=$capture
   fi
 else
   export PULSE_SERVER="unix:$RIG_DIR/no-sound-server"
-  export RIG_SINK=""
+  export RIG_SINK="" RIG_SERVER=""
 fi
 
 # Run the command in its own session and process group, so that the teardown

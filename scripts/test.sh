@@ -14,6 +14,10 @@ ctest --test-dir build -L unit --output-on-failure
 # The end-to-end tests play real-time audio on a virtual sound card and a shared machine; one
 # that fails on timing alone gets a second run.
 ctest --test-dir build -L e2e --output-on-failure --repeat until-pass:2
+# The core scenarios (start-up and theme, every buffer size with its dropouts, a game with
+# notes and a recording, quit) once more under a private PipeWire stack, the sound server of
+# most Debian 12 desktops; about two minutes.
+ctest --test-dir build -L pipewire --output-on-failure
 # The same tests under ThreadSanitizer, AddressSanitizer with UndefinedBehaviorSanitizer, and
 # RealtimeSanitizer; any report fails.
 ./scripts/sanitize.sh all

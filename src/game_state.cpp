@@ -15,6 +15,16 @@ namespace {
 constexpr unsigned int kChunkThreshold = 1000000;
 constexpr unsigned int kChunkSize = 1024;
 constexpr unsigned int kFirstBufferFrames = 512;
+// Buffers the sound server may queue ahead of the callback. The library's default lets a
+// PulseAudio server queue far more than a loop step, so a click in time with what the player
+// hears would land on a later step; four buffers match what the ALSA back end uses.
+constexpr unsigned int kStreamBuffers = 4;
+// Fewest frames the server may hold queued, whatever the buffer size. PulseAudio wakes its
+// sink every quarter of what a stream may queue: with four 64-frame buffers that is every
+// 1.5 ms, and the sound broke up constantly. PipeWire's PulseAudio server never runs a period
+// under 256 frames at 48 kHz, so less than two of those queued cannot play through. Small
+// buffers get more of them instead; the callback still runs once per buffer.
+constexpr unsigned int kMinQueuedFrames = 1024;
 #ifdef MARLUNE_AUDIO_PROBES
 // The probe build times every buffer (reported at shutdown).
 constexpr RtAudioCallback kStreamCallback = &callback_timer::TimedAudioMixerCallback;
@@ -129,11 +139,6 @@ void GameState::SuperviseStream() {
   }
 }
 
-// Buffers the sound server may queue ahead of the callback. The library's default lets a
-// PulseAudio server queue far more than a loop step, so a click in time with what the player
-// hears would land on a later step; four buffers match what the ALSA back end uses.
-unsigned int GameState::StreamBuffers(unsigned int /*frames*/) { return 4; }
-
 bool GameState::OpenStream(unsigned int frames, bool retrying) {
   unsigned int devices = 0;
   try {
@@ -188,6 +193,11 @@ bool GameState::OpenStream(unsigned int frames, bool retrying) {
     return false;
   }
   return true;
+}
+
+unsigned int GameState::StreamBuffers(unsigned int frames) {
+  if (frames == 0 || frames >= kMinQueuedFrames / kStreamBuffers) return kStreamBuffers;
+  return (kMinQueuedFrames + frames - 1) / frames;
 }
 
 void GameState::RestartSound(SoundEffect effect) {

@@ -65,7 +65,8 @@ struct GameState {
   // completes an open recording and says so on standard error; then tries to open it again
   // about once a second with the same buffer size, and says when sound is back. Main thread.
   void SuperviseStream();
-  // Buffers the stream asks the back end to queue for a buffer of the given frames.
+  // Buffers of `frames` frames the sound server may queue for a stream: four, or as many as
+  // hold 1024 frames when the buffers are smaller (64 frames: 16). Any thread.
   static unsigned int StreamBuffers(unsigned int frames);
 
   // Asks the callback to restart a sound effect from its first frame. Safe from any thread.

@@ -36,6 +36,17 @@ TEST(MenuBufferSizes, CycleThroughTheOfferedSizes) {
   EXPECT_EQ(MainMenuScene::NextBufferSize(441), 512u) << "a granted odd size falls back";
 }
 
+// Every size the menu offers keeps at least 1024 frames queued, in four buffers or, for
+// buffers too small for that, in as few more as reach it.
+TEST(MenuBufferSizes, EverySizeIsOpenedWithEnoughQueued) {
+  const struct {
+    unsigned int frames, buffers;
+  } cases[] = {{64, 16}, {128, 8}, {256, 4}, {512, 4}, {1024, 4}, {2048, 4}, {236, 5}, {0, 4}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(GameState::StreamBuffers(c.frames), c.buffers) << c.frames << " frames";
+  }
+}
+
 TEST_F(MenuTest, ArrowsMoveTheSelectionWithinTheEntries) {
   MainMenuScene menu;
   Key(SDLK_UP);

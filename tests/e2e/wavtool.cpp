@@ -33,6 +33,13 @@
 //   marlune_wavtool envelope FILE WINDOW_MS
 //       One line "SECONDS RMS" per consecutive window (all channels); SECONDS is
 //       the window's start.
+//   marlune_wavtool gaps FILE [FROM_S TO_S] [MIN_MS] [MAX_LEVEL]
+//       Dropouts in a continuous sound: runs of digital silence (every channel's
+//       magnitude at most MAX_LEVEL, default 2/32768, i.e. within one 16-bit step
+//       of zero whatever the rounding) lasting at least MIN_MS (default 1 ms).
+//       Only the span from the first to the last sound of the range counts, so
+//       silence before the sound starts or after it ends is no dropout. One line
+//       "SECONDS LENGTH_MS" per gap, then "gaps N".
 //
 // Exit status: 0 success, 1 bad or unreadable file, 2 bad arguments, 3 no pitch.
 #include <algorithm>
@@ -377,6 +384,39 @@ int Declared(const std::string& path) {
   return 0;
 }
 
+int Gaps(const Wav& wav, int argc, char** argv) {
+  if (argc == 1 || argc > 4) Fail(2, "gaps needs [FROM_S TO_S] [MIN_MS] [MAX_LEVEL]");
+  size_t from = 0, to = wav.frames;
+  if (argc >= 2) FrameRange(wav, ParseNumber(argv[0], "start"), ParseNumber(argv[1], "end"), from, to);
+  const double minMs = argc >= 3 ? ParseNumber(argv[2], "minimum length") : 1.0;
+  const double maxLevel = argc >= 4 ? ParseNumber(argv[3], "level") : 2.0 / 32768.0;
+  if (minMs <= 0 || maxLevel < 0) Fail(2, "minimum length must be positive and level not negative");
+  const size_t minFrames = std::max<size_t>(1, size_t(std::llround(minMs * wav.rate / 1000.0)));
+  const auto silent = [&](size_t f) {
+    for (int c = 0; c < wav.channels; ++c)
+      if (std::fabs(wav.At(f, c)) > maxLevel) return false;
+    return true;
+  };
+  while (from < to && silent(from)) ++from;
+  while (to > from && silent(to - 1)) --to;
+  size_t count = 0;
+  for (size_t f = from; f < to;) {
+    if (!silent(f)) {
+      ++f;
+      continue;
+    }
+    size_t end = f;
+    while (end < to && silent(end)) ++end;
+    if (end - f >= minFrames) {
+      std::printf("%.6f %.3f\n", double(f) / wav.rate, 1000.0 * double(end - f) / wav.rate);
+      ++count;
+    }
+    f = end;
+  }
+  std::printf("gaps %zu\n", count);
+  return 0;
+}
+
 void Usage() {
   std::fprintf(stderr,
                "usage: marlune_wavtool info FILE\n"
@@ -384,7 +424,9 @@ void Usage() {
                "       marlune_wavtool onsets FILE [THRESHOLD] [MIN_GAP_MS]\n"
                "       marlune_wavtool pitch FILE FROM_S TO_S [CHANNEL|all]\n"
                "       marlune_wavtool envelope FILE WINDOW_MS\n"
-               "       marlune_wavtool declared FILE\n");
+               "       marlune_wavtool declared FILE\n"
+
+               "       marlune_wavtool gaps FILE [FROM_S TO_S] [MIN_MS] [MAX_LEVEL]\n");
   std::exit(2);
 }
 
@@ -403,5 +445,6 @@ int main(int argc, char** argv) {
   if (command == "onsets") return Onsets(wav, rest, args);
   if (command == "pitch") return Pitch(wav, rest, args);
   if (command == "envelope") return Envelope(wav, rest, args);
+  if (command == "gaps") return Gaps(wav, rest, args);
   Usage();
 }
