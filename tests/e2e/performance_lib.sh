@@ -102,12 +102,13 @@ perf_press() {
 }
 
 # Seconds of audio in the recording so far: the program's own audio clock, read from
-# the size of the file it is writing (the library writes it in blocks of 1024 frames,
-# so this trails by up to about 50 ms). 0 before the recording exists.
+# the size of the file it is writing (its writer appends every 10 ms or so, so this trails
+# a little). Whole milliseconds, rounded down, so a mark never lies past the audio written.
+# 0 before the recording exists.
 perf_time() {
   local size=0
   [ -n "$PERF_WAV" ] && size=$(stat -c %s -- "$PERF_WAV" 2>/dev/null || echo 0)
-  awk -v s="$size" 'BEGIN { d = (s - 44) / 176400; if (d < 0) d = 0; printf "%.3f\n", d }'
+  awk -v s="$size" 'BEGIN { d = (s - 44) / 176400; if (d < 0) d = 0; printf "%.3f\n", int(d * 1000) / 1000 }'
 }
 
 perf_mark() {
