@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 
 #include "record_pad.h"
 
@@ -158,7 +159,14 @@ void Recorder::WriterLoop() {
   for (;;) {
     const bool quitting = quit_.load(std::memory_order_acquire);
     const int status = exitStatus_.load();
-    WriterPass(quitting || status >= 0);
+    try {
+      WriterPass(quitting || status >= 0);
+    } catch (std::exception& error) {
+      // Only memory can run out here (names, the list of marks): the recording ends, the
+      // writer goes on.
+      std::fprintf(stderr, "Error: recording %s stopped: %s\n", path_.c_str(), error.what());
+      Abandon();
+    }
     if (status >= 0) {
       CloseFile();
       _exit(status);
@@ -288,6 +296,10 @@ void Recorder::Fail(const char* doing, int error) {
     std::fprintf(stderr, "Error: %s %s: %s; recording stopped\n", doing, path_.c_str(),
                  std::strerror(error));
   }
+  Abandon();
+}
+
+void Recorder::Abandon() {
   CloseFile();
   failed_.store(true, std::memory_order_release);
   // The audio thread stops capturing at its next buffer; until then its frames are dropped

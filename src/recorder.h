@@ -121,8 +121,10 @@ class Recorder {
   // the dropped count at its end.
   void CloseFile(long long droppedAtEnd);
   void CloseFile() { CloseFile(dropped_.load(std::memory_order_relaxed)); }
-  // Ends the open recording after an error: one message, file completed, Failed() set.
+  // Ends the open recording after an error: one message, then Abandon.
   void Fail(const char* doing, int error);
+  // Completes the open file, sets Failed() and has the audio thread stop capturing.
+  void Abandon();
 
   boost::lockfree::spsc_queue<Frame> ring_;
   boost::lockfree::spsc_queue<Event, boost::lockfree::capacity<kEventCapacity>> events_;
