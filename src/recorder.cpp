@@ -50,16 +50,25 @@ Recorder::Recorder(size_t ringFrames) : ring_(ringFrames) {
 Recorder::~Recorder() { StopWriter(); }
 
 void Recorder::StartWriter() {
-  if (writer_.joinable()) return;
+  if (writer_ != nullptr) return;
   quit_.store(false, std::memory_order_release);
   writerRunning_.store(true);
-  writer_ = std::thread([this] { WriterLoop(); });
+  writerProcess_ = getpid();
+  writer_ = std::make_unique<std::thread>([this] { WriterLoop(); });
 }
 
 void Recorder::StopWriter() {
-  if (!writer_.joinable()) return;
+  if (writer_ == nullptr) return;
+  if (getpid() != writerProcess_) {
+    // A forked child (a test's death test) has a copy of the thread object but no thread:
+    // joining it would wait forever, so it is left alone.
+    writer_.release();
+    writerRunning_.store(false);
+    return;
+  }
   quit_.store(true, std::memory_order_release);
-  writer_.join();
+  writer_->join();
+  writer_.reset();
   writerRunning_.store(false);
   // A signal that arrived while the writer was finishing still ends the process.
   const int status = exitStatus_.load();
@@ -67,7 +76,7 @@ void Recorder::StopWriter() {
 }
 
 void Recorder::Drain() {
-  if (!writer_.joinable()) return;
+  if (writer_ == nullptr) return;
   const uint64_t position = capturedPosition_.load(std::memory_order_acquire);
   const uint64_t events = postedEvents_.load(std::memory_order_acquire);
   const uint32_t stops = stopRequests_.load(std::memory_order_acquire);

@@ -26,12 +26,15 @@
 // - ExitWhenComplete: async-signal-safe.
 // - Everything else runs on the writer thread.
 
+#include <sys/types.h>
+
 #include <boost/lockfree/spsc_queue.hpp>
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -152,8 +155,9 @@ class Recorder {
   std::atomic<uint64_t> handledEvents_{0};
   std::atomic<uint32_t> handledStops_{0};
 
-  // Writer thread.
-  std::thread writer_;
+  // Writer thread, and the process that started it (a forked child has no writer thread).
+  std::unique_ptr<std::thread> writer_;
+  pid_t writerProcess_ = 0;
   WavFile file_;
   std::string path_;
   uint64_t written_ = 0;  // frames popped from the ring
