@@ -153,7 +153,12 @@ void Recorder::Capture(const double* interleaved, unsigned int nFrames) {
 
 // --- any thread ---
 
-void Recorder::RequestStop() { stopRequests_.fetch_add(1, std::memory_order_acq_rel); }
+void Recorder::RequestStop() {
+  // Shown as stopped at once, even if no buffer follows (a stream that has failed); the audio
+  // thread ends its capture at its next buffer.
+  recording_.store(false, std::memory_order_release);
+  stopRequests_.fetch_add(1, std::memory_order_acq_rel);
+}
 
 void Recorder::ExitWhenComplete(int status) {
   int none = -1;

@@ -77,9 +77,9 @@ class Recorder {
   // ring. Never allocates, locks or waits. Audio thread only.
   void Capture(const double* interleaved, unsigned int nFrames);
 
-  // Asks for the running recording to stop and be completed: the audio thread stops
-  // capturing at its next buffer, and the writer closes the file after the frames captured
-  // up to now, even if no buffer follows. Safe from any thread.
+  // Asks for the running recording to stop and be completed: Recording() turns false at once,
+  // the audio thread stops capturing at its next buffer, and the writer closes the file after
+  // the frames captured up to now, even if no buffer follows. Safe from any thread.
   void RequestStop();
   // True while a recording runs (from its start to its stop, as the audio thread sees them).
   // Any thread.
