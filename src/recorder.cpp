@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 
 #include "record_pad.h"
 
@@ -49,16 +50,25 @@ Recorder::Recorder(size_t ringFrames) : ring_(ringFrames) {
 Recorder::~Recorder() { StopWriter(); }
 
 void Recorder::StartWriter() {
-  if (writer_.joinable()) return;
+  if (writer_ != nullptr) return;
   quit_.store(false, std::memory_order_release);
   writerRunning_.store(true);
-  writer_ = std::thread([this] { WriterLoop(); });
+  writerProcess_ = getpid();
+  writer_ = std::make_unique<std::thread>([this] { WriterLoop(); });
 }
 
 void Recorder::StopWriter() {
-  if (!writer_.joinable()) return;
+  if (writer_ == nullptr) return;
+  if (getpid() != writerProcess_) {
+    // A forked child (a test's death test) has a copy of the thread object but no thread:
+    // joining it would wait forever, so it is left alone.
+    writer_.release();
+    writerRunning_.store(false);
+    return;
+  }
   quit_.store(true, std::memory_order_release);
-  writer_.join();
+  writer_->join();
+  writer_.reset();
   writerRunning_.store(false);
   // A signal that arrived while the writer was finishing still ends the process.
   const int status = exitStatus_.load();
@@ -66,7 +76,7 @@ void Recorder::StopWriter() {
 }
 
 void Recorder::Drain() {
-  if (!writer_.joinable()) return;
+  if (writer_ == nullptr) return;
   const uint64_t position = capturedPosition_.load(std::memory_order_acquire);
   const uint64_t events = postedEvents_.load(std::memory_order_acquire);
   const uint32_t stops = stopRequests_.load(std::memory_order_acquire);
@@ -143,7 +153,12 @@ void Recorder::Capture(const double* interleaved, unsigned int nFrames) {
 
 // --- any thread ---
 
-void Recorder::RequestStop() { stopRequests_.fetch_add(1, std::memory_order_acq_rel); }
+void Recorder::RequestStop() {
+  // Shown as stopped at once, even if no buffer follows (a stream that has failed); the audio
+  // thread ends its capture at its next buffer.
+  recording_.store(false, std::memory_order_release);
+  stopRequests_.fetch_add(1, std::memory_order_acq_rel);
+}
 
 void Recorder::ExitWhenComplete(int status) {
   int none = -1;
@@ -158,7 +173,14 @@ void Recorder::WriterLoop() {
   for (;;) {
     const bool quitting = quit_.load(std::memory_order_acquire);
     const int status = exitStatus_.load();
-    WriterPass(quitting || status >= 0);
+    try {
+      WriterPass(quitting || status >= 0);
+    } catch (std::exception& error) {
+      // Only memory can run out here (names, the list of marks): the recording ends, the
+      // writer goes on.
+      std::fprintf(stderr, "Error: recording %s stopped: %s\n", path_.c_str(), error.what());
+      Abandon();
+    }
     if (status >= 0) {
       CloseFile();
       _exit(status);
@@ -288,6 +310,10 @@ void Recorder::Fail(const char* doing, int error) {
     std::fprintf(stderr, "Error: %s %s: %s; recording stopped\n", doing, path_.c_str(),
                  std::strerror(error));
   }
+  Abandon();
+}
+
+void Recorder::Abandon() {
   CloseFile();
   failed_.store(true, std::memory_order_release);
   // The audio thread stops capturing at its next buffer; until then its frames are dropped

@@ -26,12 +26,15 @@
 // - ExitWhenComplete: async-signal-safe.
 // - Everything else runs on the writer thread.
 
+#include <sys/types.h>
+
 #include <boost/lockfree/spsc_queue.hpp>
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -74,9 +77,9 @@ class Recorder {
   // ring. Never allocates, locks or waits. Audio thread only.
   void Capture(const double* interleaved, unsigned int nFrames);
 
-  // Asks for the running recording to stop and be completed: the audio thread stops
-  // capturing at its next buffer, and the writer closes the file after the frames captured
-  // up to now, even if no buffer follows. Safe from any thread.
+  // Asks for the running recording to stop and be completed: Recording() turns false at once,
+  // the audio thread stops capturing at its next buffer, and the writer closes the file after
+  // the frames captured up to now, even if no buffer follows. Safe from any thread.
   void RequestStop();
   // True while a recording runs (from its start to its stop, as the audio thread sees them).
   // Any thread.
@@ -121,8 +124,10 @@ class Recorder {
   // the dropped count at its end.
   void CloseFile(long long droppedAtEnd);
   void CloseFile() { CloseFile(dropped_.load(std::memory_order_relaxed)); }
-  // Ends the open recording after an error: one message, file completed, Failed() set.
+  // Ends the open recording after an error: one message, then Abandon.
   void Fail(const char* doing, int error);
+  // Completes the open file, sets Failed() and has the audio thread stop capturing.
+  void Abandon();
 
   boost::lockfree::spsc_queue<Frame> ring_;
   boost::lockfree::spsc_queue<Event, boost::lockfree::capacity<kEventCapacity>> events_;
@@ -150,8 +155,9 @@ class Recorder {
   std::atomic<uint64_t> handledEvents_{0};
   std::atomic<uint32_t> handledStops_{0};
 
-  // Writer thread.
-  std::thread writer_;
+  // Writer thread, and the process that started it (a forked child has no writer thread).
+  std::unique_ptr<std::thread> writer_;
+  pid_t writerProcess_ = 0;
   WavFile file_;
   std::string path_;
   uint64_t written_ = 0;  // frames popped from the ring

@@ -239,6 +239,7 @@ TEST_F(RecordPadTest, LeavingTheGameCompletesTheRecording) {
   ASSERT_TRUE(gameState.recorder.Recording());
   GameScene::TearDownGame();
   EXPECT_TRUE(gameState.pads.empty());
+  EXPECT_FALSE(gameState.recorder.Recording());
   // The writer completes the file even if no buffer follows (a stream that has stopped).
   gameState.recorder.Drain();
   const Wav wav(dir_ + "/" + Files(dir_).at(0));
