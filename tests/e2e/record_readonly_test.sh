@@ -61,7 +61,8 @@ e2e_check "$last - $first >= 14 && $first <= 94" \
 
 # The game plays on: a note on the kick pad is heard, and a second record click fails the same way.
 e2e_capture_start "$E2E_OUT/capture.wav"
-robust_click 700 340
+# Held across a step start, so the kick note is entered wherever in its step the press falls.
+robust_click 700 340 1 0.3
 sleep 3
 e2e_capture_stop
 e2e_assert_sound "$E2E_OUT/capture.wav" 0.005
