@@ -119,6 +119,7 @@ struct BufferPointer {
   bool shift = false;
   double outputLatency = 0.0;
   double heardNow = 0.0;  // stream time heard as this buffer began, seconds
+  bool heardStepChange = false;  // heardNow passed a step's start for the first time
   Click clicks[kMaxClicksPerBuffer];
   int clickCount = 0;
 };
@@ -201,11 +202,7 @@ const Click& ClickAt(int i) { return sample.clicks[i]; }
 
 double HeardNow() { return sample.heardNow; }
 
-bool HeardStepChange(double streamTime) {
-  // The heard clock moved on as far as the stream did since the previous buffer.
-  const double advance = streamTime - gameState.lastStreamTime.load(std::memory_order_relaxed);
-  return advance > 0.0 && TimeToStep(sample.heardNow) != TimeToStep(sample.heardNow - advance);
-}
+bool HeardStepChange() { return sample.heardStepChange; }
 
 namespace {
 // Where the heard stream clock stands against the press clock. A buffer's stream time minus
@@ -224,6 +221,7 @@ class HeardClock {
                        static_cast<int32_t>(nowMs - entries_[(next_ + kEntries - 1) % kEntries].ms) < 0)) {
       count_ = 0;
     }
+    restarted_ = count_ == 0;
     lastStreamTime_ = streamTime;
     lastLatency_ = outputLatency;
     entries_[next_] = Entry{nowMs, streamTime - outputLatency - nowMs / 1000.0};
@@ -237,6 +235,8 @@ class HeardClock {
     }
     return best;
   }
+  // True when the last Update began a new clock (the first callback, or one of a new stream).
+  bool Restarted() const { return restarted_; }
 
  private:
   static constexpr int kEntries = 256;
@@ -250,6 +250,7 @@ class HeardClock {
   int count_ = 0;
   double lastStreamTime_ = 0.0;
   double lastLatency_ = 0.0;
+  bool restarted_ = true;
 };
 thread_local HeardClock heardClock;
 }  // namespace
@@ -260,6 +261,18 @@ uint8_t SamplePointerForBuffer(double streamTime, double outputLatency) {
   const uint32_t now = input.TicksMs();
   const double heardNow = now / 1000.0 + heardClock.Update(streamTime, outputLatency, now);
   sample.heardNow = heardNow;
+  // Steps begin, as heard, when the heard clock first passes their start. It is compared with
+  // the furthest point any earlier buffer heard, not with this buffer's length: callbacks that
+  // come in bursts move it on by several buffers at once, and its estimate may also step back
+  // a little, which must not begin the same step twice.
+  // A new clock (a new stream, the first buffer) is compared with where it stood a buffer ago.
+  static thread_local double furthestHeard = 0.0;
+  if (heardClock.Restarted()) {
+    const double advance = streamTime - gameState.lastStreamTime.load(std::memory_order_relaxed);
+    furthestHeard = heardNow - (advance > 0.0 ? advance : 0.0);
+  }
+  sample.heardStepChange = heardNow > furthestHeard && TimeToStep(heardNow) != TimeToStep(furthestHeard);
+  if (heardNow > furthestHeard) furthestHeard = heardNow;
   sample.clickCount = 0;
   PointerPress press;
   while (sample.clickCount < kMaxClicksPerBuffer && input.PopPress(&press)) {

@@ -85,9 +85,11 @@ int ClickCount();
 const Click& ClickAt(int i);
 // Stream time being heard as this buffer began, seconds. Audio thread, inside a buffer.
 double HeardNow();
-// True when the heard stream time has moved on into another step since the previous buffer
-// began (it moves on as far as the stream time, seconds, did). Audio thread, inside a buffer.
-bool HeardStepChange(double streamTime);
+// True when the heard stream time has passed the start of a step for the first time in this
+// buffer: it lies in another step than the furthest heard time an earlier buffer reached,
+// however far the heard clock moved since then (callbacks may come in bursts). Audio thread,
+// inside a buffer.
+bool HeardStepChange();
 
 // Starts the current buffer's view of the pointer: places the buffer on the heard stream clock
 // (its streamTime minus outputLatency, seconds, as of the callbacks that started on time),

@@ -54,7 +54,7 @@ bool ApplyPointerToPattern(const SoundPad& pad, const PointerAxes& axes, double 
   }
 
   const double heard = HeardNow();
-  if (heard >= loop.startTime && HeardStepChange(streamTime) &&
+  if (heard >= loop.startTime && HeardStepChange() &&
       MouseWithin(pad.x, pad.y, pad.width, pad.height)) {
     const int step = loop.TimeToStep(heard);
     // With both buttons held, removing wins.

@@ -191,6 +191,23 @@ TEST_F(WaveLoopPadTest, PressesCountForTheStepTheyWereHeardIn) {
   }
 }
 
+// A sound server whose period is longer than the buffer calls back for several buffers at
+// once, so the heard clock jumps by a whole burst; every step that begins inside a jump still
+// begins, as heard, for a held button.
+TEST_F(WaveLoopPadTest, HeldButtonReachesEveryStepWhenCallbacksComeInBursts) {
+  WaveLoopPad* pad = MakePad(Constant());
+  const double latency = 3 * kBuffer;
+  gameState.outputLatency.store(latency);
+  input.MoveTo(200, 150);
+  input.buttons = SDL_BUTTON_LMASK;
+  for (double t = 0.0; t < 2.0 + 2 * latency; t += 4 * kBuffer) {
+    input.ticks = static_cast<uint32_t>(std::llround(1e5 + (t - latency) * 1e3));
+    for (int i = 0; i < 4; ++i) Buffer(t + i * kBuffer);
+  }
+  input.buttons = 0;
+  for (int step = 0; step < 16; ++step) EXPECT_TRUE(pad->Sequencer().IsActive(step)) << "step " << step;
+}
+
 // A callback that the system runs late finds less queued than the latency: the player already
 // hears later audio than its stream time says. Presses are placed by the on-time callbacks.
 TEST_F(WaveLoopPadTest, APressSeenByALateCallbackIsPlacedByTheOnTimeOnes) {
