@@ -35,20 +35,25 @@ namespace {
 
 constexpr Uint32 kFramePeriodMs = 16;
 
-// Waits until the tick counter passes deadline (unsigned 32-bit comparison), pumping events
-// every millisecond meanwhile: a button press is stamped when it is pumped, and the audio
-// thread places it on the heard clock by that stamp, so it must not wait for the next frame.
-// It sleeps a millisecond at a time, then a quarter millisecond until the counter moves on, so
-// the wait costs next to no CPU and ends at most about 0.3 ms after the tick.
+// Waits until the tick counter passes deadline (unsigned 32-bit comparison). A button press is
+// stamped when SDL reads it from the window system, and the audio thread places it on the
+// heard clock by that stamp, so events are read as they arrive, not at the next frame: with
+// none waiting, the wait blocks on the window system's connection and wakes as one arrives;
+// with some waiting for the scene (the pointer moving), it reads on every millisecond. Then a
+// quarter millisecond at a time until the counter moves on, so the wait costs next to no CPU
+// and ends at most about 0.3 ms after the tick.
 void WaitUntil(Uint32 deadline) {
   for (;;) {
-    SDL_PumpEvents();
     const Sint32 remaining = static_cast<Sint32>(deadline - SDL_GetTicks());
     if (remaining < 0) return;
-    if (remaining > 0) {
-      SDL_Delay(1);
-    } else {
+    if (remaining == 0) {
+      SDL_PumpEvents();
       std::this_thread::sleep_for(std::chrono::microseconds(250));
+    } else if (SDL_HasEvents(SDL_FIRSTEVENT, SDL_LASTEVENT)) {
+      SDL_Delay(1);
+      SDL_PumpEvents();
+    } else {
+      SDL_WaitEventTimeout(nullptr, remaining);
     }
   }
 }
