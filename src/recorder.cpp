@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <thread>
 
 #include "record_pad.h"
 
@@ -50,25 +51,33 @@ Recorder::Recorder(size_t ringFrames) : ring_(ringFrames) {
 Recorder::~Recorder() { StopWriter(); }
 
 void Recorder::StartWriter() {
-  if (writer_ != nullptr) return;
+  if (writerStarted_) return;
   quit_.store(false, std::memory_order_release);
   writerRunning_.store(true);
   writerProcess_ = getpid();
-  writer_ = std::make_unique<std::thread>([this] { WriterLoop(); });
+  const auto loop = [](void* recorder) -> void* {
+    static_cast<Recorder*>(recorder)->WriterLoop();
+    return nullptr;
+  };
+  if (pthread_create(&writer_, nullptr, loop, this) != 0) {
+    writerRunning_.store(false);
+    std::fprintf(stderr, "Error: cannot start the recorder's writer thread; recordings are off\n");
+    return;
+  }
+  writerStarted_ = true;
 }
 
 void Recorder::StopWriter() {
-  if (writer_ == nullptr) return;
+  if (!writerStarted_) return;
+  writerStarted_ = false;
   if (getpid() != writerProcess_) {
-    // A forked child (a test's death test) has a copy of the thread object but no thread:
-    // joining it would wait forever, so it is left alone.
-    writer_.release();
+    // A forked child (a test's death test) has the handle but no thread: joining it would
+    // wait forever, so it is forgotten.
     writerRunning_.store(false);
     return;
   }
   quit_.store(true, std::memory_order_release);
-  writer_->join();
-  writer_.reset();
+  pthread_join(writer_, nullptr);
   writerRunning_.store(false);
   // A signal that arrived while the writer was finishing still ends the process.
   const int status = exitStatus_.load();
@@ -76,7 +85,7 @@ void Recorder::StopWriter() {
 }
 
 void Recorder::Drain() {
-  if (writer_ == nullptr) return;
+  if (!writerStarted_) return;
   const uint64_t position = capturedPosition_.load(std::memory_order_acquire);
   const uint64_t events = postedEvents_.load(std::memory_order_acquire);
   const uint32_t stops = stopRequests_.load(std::memory_order_acquire);

@@ -26,6 +26,7 @@
 // - ExitWhenComplete: async-signal-safe.
 // - Everything else runs on the writer thread.
 
+#include <pthread.h>
 #include <sys/types.h>
 
 #include <boost/lockfree/spsc_queue.hpp>
@@ -34,9 +35,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
-#include <memory>
 #include <string>
-#include <thread>
 
 #include "wav_file.h"
 
@@ -155,8 +154,11 @@ class Recorder {
   std::atomic<uint64_t> handledEvents_{0};
   std::atomic<uint32_t> handledStops_{0};
 
-  // Writer thread, and the process that started it (a forked child has no writer thread).
-  std::unique_ptr<std::thread> writer_;
+  // Writer thread, and the process that started it. A plain POSIX thread handle: a forked
+  // child (a test's death test) has a copy of it but no thread, and simply forgets it, where a
+  // thread object would have to be joined, detached or leaked.
+  pthread_t writer_{};
+  bool writerStarted_ = false;
   pid_t writerProcess_ = 0;
   WavFile file_;
   std::string path_;
