@@ -86,7 +86,10 @@ ls -A "$MARLUNE_BUILD_DIR" | grep '\.wav$' >"$E2E_OUT/build-wavs-after.txt"
 diff -u "$E2E_OUT/build-wavs-before.txt" "$E2E_OUT/build-wavs-after.txt" >&2 || e2e_fail "a recording appeared in the build folder"
 
 e2e_log "--- a recording folder on a nearly full disk"
-mkdir -p -- "$full" && mount -t tmpfs -o size=8m tmpfs "$full" || e2e_fail "cannot mount a tmpfs on $full"
+# Room for the bundle (larger in a sanitizer build) and a little more.
+bundle_bytes=$(du -sb -- "$(dirname -- "$(e2e_marlune_path)")/../.." | cut -f1)
+mkdir -p -- "$full" && mount -t tmpfs -o size=$((bundle_bytes + 4 * 1024 * 1024)) tmpfs "$full" \
+  || e2e_fail "cannot mount a tmpfs on $full"
 robust_copy_bundle "$full"
 # Leave about 700 KB free: some four seconds of recording.
 avail=$(df -B1 --output=avail "$full" | tail -n 1)
