@@ -11,9 +11,7 @@ cd "$(dirname "$0")/.."
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMARLUNE_FRAME_CHECK=ON
 cmake --build build -j"$(nproc)"
 ctest --test-dir build -L unit --output-on-failure
-# The end-to-end tests play real-time audio on a virtual sound card and a shared machine; one
-# that fails on timing alone gets a second run.
-ctest --test-dir build -L e2e --output-on-failure --repeat until-pass:2
+ctest --test-dir build -L e2e --output-on-failure
 # The core scenarios (start-up and theme, every buffer size with its dropouts, a game with
 # notes and a recording, quit) once more under a private PipeWire stack, the sound server of
 # most Debian 12 desktops; about two minutes.
