@@ -38,15 +38,6 @@ constexpr std::array<const char*, kRows> kNoteNames{"C",  "C#", "D",  "D#", "E",
                                                     "F#", "G",  "G#", "A",  "A#", "B"};
 
 bool ValidType(int type) { return type >= 0 && type < ChordChangePad::kChordTypes; }
-
-void TranslucentQuad(float alpha, float x0, float y0, float x1, float y1) {
-  draw::Enable(GL_BLEND);
-  draw::BlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-  draw::Color(1.0f, 1.0f, 1.0f, alpha);
-  draw::Begin(GL_QUADS);
-  draw::QuadVertices(x0, y0, x1, y1);
-  draw::End();
-}
 }  // namespace
 
 ChordChangePad::ChordChangePad(float x, float y, float width, float height, int count)
@@ -127,7 +118,7 @@ void ChordChangePad::HandleInput(double /*streamTime*/) {
 }
 
 void ChordChangePad::Draw() {
-  DrawFrame(x, y, width, height);
+  draw::Frame(x, y, width, height);
   for (int k = 0; k < count_; ++k) DrawSegment(k);
 }
 
@@ -141,14 +132,14 @@ void ChordChangePad::DrawSegment(int k) {
   const SequencedChord entry = Entry(k);
   const SDL_Color white{255, 255, 255, 0};
 
-  if (IsCurrent(k)) TranslucentQuad(0.2f, sx, y, sx + sw, y + height);
+  if (IsCurrent(k)) draw::Highlight(sx, y, sw, height, 0.2f);
 
   for (int r = 0; r < kRows; ++r) {
     const float rowY = r * rh + y;
     RenderText(content.smallFont, white, 0.125f * sw + sx - 2.0f, rowY + 2.0f,
                IndexToNoteName(r));
-    if (MouseWithin(sx, rowY, rw, rh)) TranslucentQuad(0.2f, sx, rowY, sx + rw, rowY + rh);
-    if (r == entry.root - kBaseKey) TranslucentQuad(0.3f, sx, rowY, sx + rw, rowY + rh);
+    if (MouseWithin(sx, rowY, rw, rh)) draw::Highlight(sx, rowY, rw, rh, 0.2f);
+    if (r == entry.root - kBaseKey) draw::Highlight(sx, rowY, rw, rh, 0.3f);
   }
 
   const float tx = rw + sx;
@@ -156,7 +147,7 @@ void ChordChangePad::DrawSegment(int k) {
     const float rowY = r * rh + y;
     RenderText(content.smallFont, white, tx + 4.0f, rowY + 2.0f,
                ChordTypeString(static_cast<ChordType>(r)));
-    if (MouseWithin(tx, rowY, tw, rh)) TranslucentQuad(0.2f, tx, rowY, tx + tw, rowY + rh);
-    if (r == entry.type) TranslucentQuad(0.3f, tx, rowY, tx + tw, rowY + rh);
+    if (MouseWithin(tx, rowY, tw, rh)) draw::Highlight(tx, rowY, tw, rh, 0.2f);
+    if (r == entry.type) draw::Highlight(tx, rowY, tw, rh, 0.3f);
   }
 }

@@ -7,7 +7,6 @@
 #include <cstdlib>
 
 #include "content_fonts.h"
-#include "draw_list.h"
 #include "game_state.h"
 #include "input_source.h"
 
@@ -44,24 +43,6 @@ void DrawVersionNumber() {
   char label[32];
   std::snprintf(label, sizeof label, "Marlune v%s", MARLUNE_VERSION);
   RenderText(content.smallFont, SDL_Color{255, 255, 255, 0}, 0.0f, 0.0f, label);
-}
-
-void DrawFrame(float x, float y, float w, float h) {
-  draw::Begin(GL_QUADS);
-  draw::Color(1.0f, 1.0f, 1.0f);
-  draw::QuadVertices(x, y, x + w, y + h);
-  draw::Color(0.0f, 0.0f, 0.0f);
-  draw::QuadVertices(x + 1, y + 1, x + w - 1, y + h - 1);
-  draw::End();
-}
-
-void DrawHighlight(float x, float y, float w, float h, float alpha) {
-  draw::Enable(GL_BLEND);
-  draw::BlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-  draw::Begin(GL_QUADS);
-  draw::Color(1.0f, 1.0f, 1.0f, alpha);
-  draw::QuadVertices(x, y, x + w, y + h);
-  draw::End();
 }
 
 // ---- Loop timing ----

@@ -25,12 +25,6 @@ int PadToPowerOfTwo(int n);
 bool VerticalFlip(SDL_Surface* source, SDL_Surface* destination);
 // Draws "Marlune v1.03" at the window's bottom-left corner. Main thread.
 void DrawVersionNumber();
-// Draws the pad look: a black rectangle (x, y, w, h), window pixels, inside a 1-pixel white
-// frame. Main thread.
-void DrawFrame(float x, float y, float w, float h);
-// Blends a white quad of the given alpha (0 to 1) over the rectangle (x, y, w, h); blending
-// stays on. Main thread.
-void DrawHighlight(float x, float y, float w, float h, float alpha);
 
 // ---- Loop timing (any thread; all times are stream time in seconds) ----
 

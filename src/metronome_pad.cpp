@@ -6,6 +6,7 @@
 
 #include "common.h"
 #include "content_fonts.h"
+#include "draw_list.h"
 #include "game_state.h"
 
 namespace {
@@ -54,7 +55,7 @@ float MetronomePad::OverlayAlpha(double t) const {
 }
 
 void MetronomePad::Draw() {
-  DrawFrame(x, y, width, height);
+  draw::Frame(x, y, width, height);
 
   RenderText(content.smallFont, SDL_Color{255, 255, 255, 0}, x - 27.0f + width * 0.5f,
              y + height - 20.0f, "Metronome");
@@ -66,5 +67,5 @@ void MetronomePad::Draw() {
                y + height * 0.5f - 5.0f, "OFF");
   }
 
-  DrawHighlight(x, y, width, height, OverlayAlpha(gameState.clock->StreamTime()));
+  draw::Highlight(x, y, width, height, OverlayAlpha(gameState.clock->StreamTime()));
 }

@@ -1,6 +1,6 @@
 #include "nes_bass_pad.h"
 
-#include "common.h"
+#include "draw_list.h"
 
 NesBassPad::NesBassPad(float x, float y, float w, float h, int keys, double minVelocity,
                        double pitchMultiplier, const std::string& sampleFile)
@@ -16,6 +16,6 @@ void NesBassPad::RenderVoice(double* buffer, unsigned int nFrames) {
 }
 
 void NesBassPad::Draw() {
-  DrawFrame(x, y, width, height);
+  draw::Frame(x, y, width, height);
   sequencer_.Draw(x, y, width, height * 0.5f, keys_);
 }

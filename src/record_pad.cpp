@@ -6,6 +6,7 @@
 
 #include "common.h"
 #include "content_fonts.h"
+#include "draw_list.h"
 #include "game_state.h"
 
 namespace {
@@ -66,7 +67,7 @@ float RecordPad::OverlayAlpha() const {
 }
 
 void RecordPad::Draw() {
-  DrawFrame(x, y, width, height);
+  draw::Frame(x, y, width, height);
 
   RenderText(content.smallFont, SDL_Color{255, 255, 255, 0}, x + width * 0.5f - 27.0f,
              y + height - 20.0f, "Recording");
@@ -81,5 +82,5 @@ void RecordPad::Draw() {
                y + height * 0.5f - 5.0f, "OFF");
   }
 
-  DrawHighlight(x, y, width, height, OverlayAlpha());
+  draw::Highlight(x, y, width, height, OverlayAlpha());
 }

@@ -89,7 +89,7 @@ void WaveLoopPad::MonoAudioCallback(double* buffer, unsigned int nFrames, double
 
 void WaveLoopPad::Draw() {
   draw::Disable(GL_BLEND);
-  DrawFrame(x, y, width, height);
+  draw::Frame(x, y, width, height);
 
   // A one-shot pad has a single row; the count is derived, never stored, so drawing writes
   // nothing the audio thread reads.
