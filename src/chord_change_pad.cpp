@@ -7,6 +7,7 @@
 #include "content_fonts.h"
 #include "draw_list.h"
 #include "game_state.h"
+#include "pointer_sample.h"
 
 namespace {
 constexpr auto kRelaxed = std::memory_order_relaxed;
@@ -100,9 +101,7 @@ void ChordChangePad::HandleInput(double /*streamTime*/) {
   const float rw = sw * 0.25f;
   for (int i = 0; i < ClickCount(); ++i) {
     const Click& click = ClickAt(i);
-    if (click.right || click.x < x || click.x > x + width || click.y < y || click.y > y + height) {
-      continue;
-    }
+    if (click.right || !PointWithin(click.x, click.y, x, y, width, height)) continue;
     // Cells are half-open: a point on the line between two cells belongs to the one to its
     // right or above, so every click edits exactly one entry; the pad's own right and top
     // edges belong to the last cells.
