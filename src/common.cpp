@@ -56,15 +56,10 @@ bool StepChange(double t) {
 
 bool LateTimingWindow(double t) {
   const LoopOptions& loop = gameState.loopOptions;
-  const double r = t - loop.startTime;
-  const double length = loop.LoopLength();
-  const double streamTime = r - static_cast<int>(r / length) * length;
-  const int steps = loop.StepsPerLoop();
-  const int step = static_cast<int>(steps * (streamTime / length));
-  const double currentStepTime = ((60 * loop.beatsPerLoop) / loop.tempo * step) / steps;
+  const double stepStart = loop.StepsToSeconds(loop.TimeToStep(t));
   // At the very start of a step the difference is zero (or a hair below it through rounding);
   // that instant counts as inside the window.
-  return loop.lateWindow.load(std::memory_order_relaxed) > streamTime - currentStepTime;
+  return loop.lateWindow.load(std::memory_order_relaxed) > loop.TimeIntoLoop(t) - stepStart;
 }
 
 bool BeatWindow(double t) {
@@ -75,9 +70,8 @@ bool BeatWindow(double t) {
 }
 
 int64_t StepsToSamples(double steps) {
-  const LoopOptions& loop = gameState.loopOptions;
   const double rate = gameState.clock->SampleRate();
-  return static_cast<int64_t>(rate * (loop.LoopLength() * steps / loop.StepsPerLoop()));
+  return static_cast<int64_t>(rate * gameState.loopOptions.StepsToSeconds(steps));
 }
 
 double KeyToFrequency(int key) { return 440.0 * std::pow(2.0, (key - 69) / 12.0); }

@@ -53,7 +53,7 @@ void StepSequencer::Draw(float x, float y, float w, float h, int rows) const {
   draw::Frame(x, y, w, h);
 
   const LoopOptions& loop = gameState.loopOptions;
-  const int steps = loop.stepsPerBeat * loop.beatsPerLoop;
+  const int steps = loop.StepsPerLoop();
   const float cell = w / steps;
 
   draw::LineWidth(1.0f);
