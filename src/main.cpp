@@ -270,10 +270,6 @@ int main(int argc, char* argv[]) {
   }
 
   content.Load();
-  content.menuBackdropTexture.Load("MarluneContent/img/backdrop_main_menu.png");
-  content.menuBackdrop.Initialize(&content.menuBackdropTexture, 0, 0, 800, 600, 0, 0);
-  content.gameBackdropTexture.Load("MarluneContent/img/backdrop_game.png");
-  content.gameBackdrop.Initialize(&content.gameBackdropTexture, 0, 0, 800, 600, 0, 0);
 
   gameState.RestartSound(SoundEffect::kLoaded);
   SDL_Event event;
@@ -288,11 +284,7 @@ int main(int argc, char* argv[]) {
   SDL_Delay(1000);
   loadingTexture.Unload();
   draw::ReleaseTextCache();
-  TTF_CloseFont(content.smallFont);
-  TTF_CloseFont(content.mediumFont);
-  TTF_CloseFont(content.largeFont);
-  content.menuBackdropTexture.Unload();
-  content.gameBackdropTexture.Unload();
+  content.Unload();
   gameState.DeinitRtAudio();
 #ifdef MARLUNE_AUDIO_PROBES
   callback_timer::Print(stderr);
