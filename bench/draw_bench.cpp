@@ -25,8 +25,8 @@
 
 namespace {
 
-BenchInput input;
-BenchClock benchClock;
+FakeInput input;
+FakeClock benchClock;
 SDL_Window* benchWindow = nullptr;
 const char* skipReason = nullptr;
 

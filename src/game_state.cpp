@@ -81,6 +81,11 @@ void GameState::InitRtAudio() {
   // The library's warnings would be printed once per buffer while a sound server is gone;
   // the stream's errors reach OnStreamError instead, and the program says what matters.
   audio.showWarnings(false);
+  LoadSounds();
+  OpenStream(kFirstBufferFrames);
+}
+
+void GameState::LoadSounds() {
   menuTheme.openFile("MarluneContent/sfx/menu_theme.wav", false, true, true);
   // The synthesis library's setTime scales the rate by the distance still to go, which is 0
   // before the first fade; set the rate of a full-scale ramp in kMenuThemeFadeTime directly.
@@ -99,7 +104,6 @@ void GameState::InitRtAudio() {
   for (stk::FileWvIn* effect : {&loadedSound, &startSound, &stopSound, &quitSound, &selectSound}) {
     effect->addTime(1000000.0);
   }
-  OpenStream(kFirstBufferFrames);
 }
 
 void GameState::ReinitRtAudio(unsigned int frames) {

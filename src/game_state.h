@@ -55,8 +55,12 @@ struct GameState {
   // Deletes the current scene and installs next (owned from now on). Main thread only.
   void ReplaceScene(Scene* next);
 
-  // Loads the menu theme and effects, opens and starts the stream with 512 frames. Main thread.
+  // Loads the menu theme and effects (LoadSounds), opens and starts the stream with 512 frames.
+  // Main thread.
   void InitRtAudio();
+  // Opens the menu theme (silent until faded in) and the five effects (finished until
+  // restarted); an unreadable file throws stk::StkError. Main thread, before the stream runs.
+  void LoadSounds();
   // Reopens the stream with another buffer size, frames. Main thread, with no pads listed.
   void ReinitRtAudio(unsigned int frames);
   // Closes the stream; no callback runs afterwards. Main thread.
