@@ -62,19 +62,25 @@ GameState::~GameState() {
   // the pads it walks are deleted.
   streamSupervisor.Stopped();
   if (audio.isStreamOpen()) audio.closeStream();
-  std::vector<SoundPad*> gone;
-  SDL_LockMutex(mutex);
-  gone.swap(pads);
-  SDL_UnlockMutex(mutex);
   delete scene;
   scene = nullptr;
-  for (SoundPad* pad : gone) delete pad;
+  DeletePads();
   SDL_DestroyMutex(mutex);
 }
 
 void GameState::ReplaceScene(Scene* next) {
   delete scene;
   scene = next;
+}
+
+void GameState::DeletePads() {
+  // The callback waits on the mutex only for the swap; the pads (their files and echo
+  // buffers) are freed after it is released, when the callback no longer sees them.
+  std::vector<SoundPad*> gone;
+  SDL_LockMutex(mutex);
+  gone.swap(pads);
+  SDL_UnlockMutex(mutex);
+  for (SoundPad* pad : gone) delete pad;
 }
 
 void GameState::InitRtAudio() {

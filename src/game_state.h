@@ -54,6 +54,9 @@ struct GameState {
 
   // Deletes the current scene and installs next (owned from now on). Main thread only.
   void ReplaceScene(Scene* next);
+  // Takes every pad out of the list, holding the mutex only for the swap, and deletes them
+  // once the callback no longer sees them. Main thread only.
+  void DeletePads();
 
   // Loads the menu theme and effects (LoadSounds), opens and starts the stream with 512 frames.
   // Main thread.
