@@ -12,7 +12,6 @@
 namespace {
 constexpr unsigned long kChunkThreshold = 1000000;
 constexpr unsigned long kChunkSize = 1024;
-constexpr float kHighlightStep = 0.15f;
 
 // Moves the reader past its end: finished, silent until the next reset.
 void Stop(stk::FileWvIn& reader) { reader.addTime(std::numeric_limits<double>::infinity()); }
@@ -48,9 +47,8 @@ void MetronomePad::MonoAudioCallback(double* buffer, unsigned int nFrames, doubl
 }
 
 float MetronomePad::OverlayAlpha(double t) const {
-  float alpha = MouseWithin(x, y, width, height) ? kHighlightStep : 0.0f;
-  if (Pressed()) alpha += kHighlightStep;
-  if (Enabled() && BeatWindow(t)) alpha += kHighlightStep;
+  float alpha = SwitchHighlight(Pressed());
+  if (Enabled() && BeatWindow(t)) alpha += kSwitchHighlight;
   return alpha;
 }
 

@@ -10,8 +10,6 @@
 #include "game_state.h"
 
 namespace {
-constexpr float kHighlightStep = 0.15f;
-
 // Never destroyed: the recorder's writer thread may still name a file while the process exits.
 std::string& Folder() {
   static std::string* folder = new std::string("../../../");
@@ -60,11 +58,7 @@ void RecordPad::UpdateCallback(double /*streamTime*/) {
 
 bool RecordPad::Failed() { return gameState.recorder.Failed(); }
 
-float RecordPad::OverlayAlpha() const {
-  float alpha = MouseWithin(x, y, width, height) ? kHighlightStep : 0.0f;
-  if (Pressed()) alpha += kHighlightStep;
-  return alpha;
-}
+float RecordPad::OverlayAlpha() const { return SwitchHighlight(Pressed()); }
 
 void RecordPad::Draw() {
   draw::Frame(x, y, width, height);
