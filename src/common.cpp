@@ -83,32 +83,23 @@ constexpr uint32_t kLeft = SDL_BUTTON_LMASK;
 constexpr uint32_t kRight = SDL_BUTTON_RMASK;
 }  // namespace
 
-int MouseX() {
-  int x = 0;
-  int y = 0;
-  PointerPosition(&x, &y);
-  return x;
-}
+int MouseX() { return Pointer().x; }
 
-int MouseY() {
-  int x = 0;
-  int y = 0;
-  PointerPosition(&x, &y);
-  return 600 - y;
-}
+int MouseY() { return 600 - Pointer().y; }
 
 bool MouseWithin(float x, float y, float w, float h) {
-  int mx = 0;
-  int my = 0;
-  PointerPosition(&mx, &my);
-  return PointWithin(static_cast<float>(mx), static_cast<float>(600 - my), x, y, w, h);
+  const PointerState p = Pointer();
+  return PointWithin(static_cast<float>(p.x), static_cast<float>(600 - p.y), x, y, w, h);
 }
 
-bool MouseLeftButton() { return (PointerButtons() & kLeft) && !PointerShift(); }
+bool MouseLeftButton() {
+  const PointerState pointer = Pointer();
+  return (pointer.buttons & kLeft) && !pointer.shift;
+}
 
 bool MouseRightButton() {
-  const uint32_t buttons = PointerButtons();
-  return (buttons & kRight) || ((buttons & kLeft) && PointerShift());
+  const PointerState pointer = Pointer();
+  return (pointer.buttons & kRight) || ((pointer.buttons & kLeft) && pointer.shift);
 }
 
 bool MouseLeftClick() {
@@ -128,7 +119,7 @@ bool MouseLeftClickWithin(float x, float y, float w, float h) {
 
 bool MouseLeftUnclick() {
   return (gameState.lastMouseButtons.load(std::memory_order_relaxed) & kLeft) &&
-         !(PointerButtons() & kLeft);
+         !(Pointer().buttons & kLeft);
 }
 
 bool MouseRightClick() {

@@ -16,10 +16,7 @@ constexpr int kMaxClicksPerBuffer = 16;
 // buffer is exactly the sampled state.
 struct BufferPointer {
   bool sampled = false;
-  int x = 0;  // SDL's coordinates: y counted down from the top edge
-  int y = 0;
-  uint32_t buttons = 0;
-  bool shift = false;
+  PointerState state;
   double heardNow = 0.0;  // stream time heard as this buffer began, seconds
   bool heardStepChange = false;  // heardNow passed a step's start for the first time
   Click clicks[kMaxClicksPerBuffer];
@@ -115,17 +112,18 @@ uint8_t SamplePointerForBuffer(double streamTime, double outputLatency) {
     AddClick(press.x, press.y, press.button == kRight || (press.button == kLeft && press.shift),
              heardNow - ago);
   }
-  sample.buttons = input.MouseState(&sample.x, &sample.y);
-  sample.shift = input.ShiftHeld();
+  PointerState& state = sample.state;
+  state.buttons = input.MouseState(&state.x, &state.y);
+  state.shift = input.ShiftHeld();
   sample.sampled = true;
-  uint8_t mask = static_cast<uint8_t>(sample.buttons & 0xFF);
-  if ((mask & kLeft) && sample.shift) mask |= kRight;
+  uint8_t mask = static_cast<uint8_t>(state.buttons & 0xFF);
+  if ((mask & kLeft) && state.shift) mask |= kRight;
   // Shift pressed while the left button is already held makes no button event; it is one
   // right click, made now, at the pointer.
   const uint8_t last = LastButtons();
-  if ((last & kLeft) && !(last & kRight) && (mask & kRight) && !(sample.buttons & kRight) &&
+  if ((last & kLeft) && !(last & kRight) && (mask & kRight) && !(state.buttons & kRight) &&
       !MouseRightClick() && sample.clickCount < kMaxClicksPerBuffer) {
-    AddClick(sample.x, sample.y, true, streamTime - outputLatency);
+    AddClick(state.x, state.y, true, streamTime - outputLatency);
   }
   return mask;
 }
@@ -135,19 +133,12 @@ void EndBufferSample() {
   sample.clickCount = 0;
 }
 
-uint32_t PointerButtons() {
-  return sample.sampled ? sample.buttons : Input().MouseState(nullptr, nullptr);
-}
-
-bool PointerShift() { return sample.sampled ? sample.shift : Input().ShiftHeld(); }
-
-void PointerPosition(int* x, int* y) {
-  if (sample.sampled) {
-    *x = sample.x;
-    *y = sample.y;
-  } else {
-    Input().MouseState(x, y);
-  }
+PointerState Pointer() {
+  if (sample.sampled) return sample.state;
+  PointerState live;
+  live.buttons = Input().MouseState(&live.x, &live.y);
+  live.shift = Input().ShiftHeld();
+  return live;
 }
 
 int ClickCount() { return sample.clickCount; }

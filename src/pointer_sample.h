@@ -27,11 +27,16 @@ uint8_t SamplePointerForBuffer(double streamTime, double outputLatency);
 // Returns the calling thread's view to the live state. Audio thread, end of a buffer.
 void EndBufferSample();
 
-// Button mask in SDL's layout (1 left, 4 right), Shift, and position (window pixels, SDL's y:
-// counted down from the top edge): as sampled for the buffer inside one, else live.
-uint32_t PointerButtons();
-bool PointerShift();
-void PointerPosition(int* x, int* y);
+// Position, buttons and Shift read together.
+struct PointerState {
+  int x = 0;             // window pixels from the left edge
+  int y = 0;             // window pixels, SDL's: counted down from the top edge
+  uint32_t buttons = 0;  // SDL's button mask: 1 left, 4 right
+  bool shift = false;    // either Shift key held
+};
+// The pointer as the calling thread sees it: inside a buffer, as sampled at its start; else
+// live.
+PointerState Pointer();
 
 // Presses recorded since the previous buffer, oldest first, and the one at index i (0 to
 // ClickCount() - 1). Audio thread, inside a buffer.
