@@ -12,8 +12,6 @@
 GameState gameState;
 
 namespace {
-constexpr unsigned int kChunkThreshold = 1000000;
-constexpr unsigned int kChunkSize = 1024;
 constexpr unsigned int kFirstBufferFrames = 512;
 // Buffers the sound server may queue ahead of the callback. The library's default lets a
 // PulseAudio server queue far more than a loop step, so a click in time with what the player

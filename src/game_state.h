@@ -45,6 +45,10 @@ struct GameState {
   static constexpr double kMenuThemeFadeTime = 1.0;
   // Largest buffer the callback renders, frames; larger device buffers are rendered silent.
   static constexpr unsigned int kMaxBufferFrames = 8192;
+  // Every sound file reader loads a file of fewer frames than kChunkThreshold whole, a longer
+  // one in chunks of kChunkSize frames.
+  static constexpr unsigned long kChunkThreshold = 1000000;
+  static constexpr unsigned long kChunkSize = 1024;
 
   // Builds every member and the first scene (a main menu). Runs before main.
   GameState();

@@ -10,9 +10,6 @@
 #include "game_state.h"
 
 namespace {
-constexpr unsigned long kChunkThreshold = 1000000;
-constexpr unsigned long kChunkSize = 1024;
-
 // Moves the reader past its end: finished, silent until the next reset.
 void Stop(stk::FileWvIn& reader) { reader.addTime(std::numeric_limits<double>::infinity()); }
 }  // namespace
@@ -20,7 +17,7 @@ void Stop(stk::FileWvIn& reader) { reader.addTime(std::numeric_limits<double>::i
 MetronomePad::MetronomePad(float x, float y, float width, float height,
                            const std::string& clickFile)
     : MonoSoundPad(x, y, width, height),
-      click_(clickFile, false, true, kChunkThreshold, kChunkSize, true) {
+      click_(clickFile, false, true, GameState::kChunkThreshold, GameState::kChunkSize, true) {
   Stop(click_);
 }
 
