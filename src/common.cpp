@@ -143,10 +143,6 @@ float clampf(float value, float low, float high) {
   return value;
 }
 
-bool PointWithin(float px, float py, float x, float y, float w, float h) {
-  return px >= x && px <= x + w && py >= y && py <= y + h;
-}
-
 SDL_Color ColorBlend(SDL_Color from, SDL_Color to, float t) {
   t = clampf(t, 0.0f, 1.0f);
   auto mix = [t](Uint8 a, Uint8 b) { return static_cast<Uint8>(a * (1.0f - t) + b * t); };

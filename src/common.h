@@ -70,8 +70,6 @@ bool MouseRightClick();
 
 int clamp(int value, int low, int high);
 float clampf(float value, float low, float high);
-// True when (px, py) lies in the rectangle (x, y, w, h), both edges inclusive.
-bool PointWithin(float px, float py, float x, float y, float w, float h);
 // Blend of two colours, t limited to 0..1; alpha 0.
 SDL_Color ColorBlend(SDL_Color from, SDL_Color to, float t);
 // Scales (x, y) in place to the given length; a zero vector is left unchanged.

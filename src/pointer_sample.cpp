@@ -141,6 +141,10 @@ PointerState Pointer() {
   return live;
 }
 
+bool PointWithin(float px, float py, float x, float y, float w, float h) {
+  return px >= x && px <= x + w && py >= y && py <= y + h;
+}
+
 int ClickCount() { return sample.clickCount; }
 
 const Click& ClickAt(int i) { return sample.clicks[i]; }

@@ -38,6 +38,10 @@ struct PointerState {
 // live.
 PointerState Pointer();
 
+// True when the point (px, py) lies in the rectangle (x, y, w, h), both edges inclusive; all in
+// window pixels with y up. The one hit test of pointer and presses. Any thread.
+bool PointWithin(float px, float py, float x, float y, float w, float h);
+
 // Presses recorded since the previous buffer, oldest first, and the one at index i (0 to
 // ClickCount() - 1). Audio thread, inside a buffer.
 int ClickCount();
