@@ -25,8 +25,8 @@
 
 namespace {
 
-BenchInput input;
-BenchClock benchClock;
+FakeInput input;
+FakeClock benchClock;
 SDL_Window* benchWindow = nullptr;
 const char* skipReason = nullptr;
 
@@ -57,10 +57,6 @@ bool OpenDisplay() {
   glMatrixMode(GL_MODELVIEW);
   glLoadIdentity();
   content.Load();
-  content.menuBackdropTexture.Load("MarluneContent/img/backdrop_main_menu.png");
-  content.menuBackdrop.Initialize(&content.menuBackdropTexture, 0, 0, 800, 600, 0, 0);
-  content.gameBackdropTexture.Load("MarluneContent/img/backdrop_game.png");
-  content.gameBackdrop.Initialize(&content.gameBackdropTexture, 0, 0, 800, 600, 0, 0);
   return true;
 }
 

@@ -18,8 +18,8 @@
 
 namespace {
 
-BenchInput input;
-BenchClock benchClock;
+FakeInput input;
+FakeClock benchClock;
 double streamTime = -1.0;
 
 // CPU time the calling thread has used, seconds.

@@ -3,7 +3,7 @@
 #include "audio_probe.h"
 #include "common.h"
 #include "game_state.h"
-#include "input_source.h"
+#include "pointer_sample.h"
 #include "sound_pad.h"
 
 namespace {

@@ -2,11 +2,14 @@
 
 #include <time.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 
 #include "Stk.h"
 #include "audio_mixer.h"
+#include "game_scene.h"
 
 namespace callback_timer {
 namespace {
@@ -48,7 +51,65 @@ void KeepWorst(std::atomic<long long>& worst, long long value) {
   if (value > worst.load(std::memory_order_relaxed)) worst.store(value, std::memory_order_relaxed);
 }
 
+// The frame loop's statistics; only the probe build counts frames.
+class FrameStatistics {
+ public:
+  // One pass of the frame loop on the menu (game false) or the game screen; shown when drawn.
+  void Frame(bool game, bool shown) {
+    const auto now = std::chrono::steady_clock::now();
+    if (frames_ == 0) {
+      firstFrameMs_ = std::chrono::duration<double, std::milli>(now - start_).count();
+    } else {
+      const double period = std::chrono::duration<double, std::milli>(now - last_).count();
+      sum_ += period;
+      sumSquares_ += period * period;
+      screens_[game].seconds += period / 1000.0;
+    }
+    ++screens_[game].frames;
+    if (shown) ++screens_[game].drawn;
+    last_ = now;
+    ++frames_;
+  }
+  void Print(std::FILE* out) const {
+    const long periods = frames_ - 1;
+    if (periods < 1) return;
+    const double mean = sum_ / periods;
+    const double spread = std::sqrt(std::max(0.0, sumSquares_ / periods - mean * mean));
+    std::fprintf(out, "frame timing: first frame %.0f ms after start, %ld frames, period %.3f ms mean, %.3f ms standard deviation\n",
+                 firstFrameMs_, frames_, mean, spread);
+    const char* names[2] = {"menu", "game"};
+    for (int i = 0; i < 2; ++i) {
+      const Screen& s = screens_[i];
+      if (s.frames == 0) continue;
+      std::fprintf(out, "frames drawn: %s %ld of %ld frames, %.1f per second over %.1f s\n",
+                   names[i], s.drawn, s.frames, s.seconds > 0.0 ? s.drawn / s.seconds : 0.0,
+                   s.seconds);
+    }
+  }
+
+ private:
+  struct Screen {
+    long frames = 0;
+    long drawn = 0;
+    double seconds = 0.0;
+  };
+  const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point last_;
+  double firstFrameMs_ = 0.0;
+  double sum_ = 0.0;
+  double sumSquares_ = 0.0;
+  long frames_ = 0;
+  Screen screens_[2];
+};
+FrameStatistics frameStatistics;
+
 }  // namespace
+
+void CountFrame([[maybe_unused]] const Scene* scene, [[maybe_unused]] bool shown) {
+#ifdef MARLUNE_AUDIO_PROBES
+  frameStatistics.Frame(dynamic_cast<const GameScene*>(scene) != nullptr, shown);
+#endif
+}
 
 int TimedAudioMixerCallback(void* outputBuffer, void* inputBuffer, unsigned int nFrames,
                             double streamTime, RtAudioStreamStatus status, void* userData) {
@@ -84,6 +145,7 @@ void Print(std::FILE* out) {
                  slot.overruns.load(std::memory_order_relaxed), worstCpuMs,
                  100.0 * worstCpuMs / periodMs);
   }
+  frameStatistics.Print(out);
 }
 
 }  // namespace callback_timer

@@ -8,10 +8,15 @@
 // buffer before this one was ready. The PulseAudio back end never reports underflows in the
 // stream status, so this timing is the one measure.
 // Cost per buffer: four clock reads and a few relaxed atomic updates; nothing allocates.
+// The same build also times the frame loop (CountFrame): the time from process start to the
+// first frame, the frame period's mean and spread, and per screen how many frames were drawn
+// rather than skipped. Other builds count nothing, and Print then writes nothing.
 
 #include <cstdio>
 
 #include "RtAudio.h"
+
+class Scene;
 
 namespace callback_timer {
 
@@ -19,10 +24,15 @@ namespace callback_timer {
 int TimedAudioMixerCallback(void* outputBuffer, void* inputBuffer, unsigned int nFrames,
                             double streamTime, RtAudioStreamStatus status, void* userData);
 
+// Counts one pass of the frame loop over scene (the menu or the game screen); shown when it
+// was drawn rather than skipped. Main thread; does nothing outside the probe build.
+void CountFrame(const Scene* scene, bool shown);
+
 // Writes one line per buffer size used, e.g.
 //   "callback timing: 64 frames, 20671 calls, worst 0.412 ms of a 1.451 ms buffer (28.4 %),
 //    0 overruns; worst thread CPU 0.210 ms (14.5 %)" (on one line)
-// Any thread; call it after the stream is closed for final figures.
+// then the frame loop's "frame timing: ..." line and one "frames drawn: ..." line per screen.
+// Main thread; call it after the stream is closed for final figures.
 void Print(std::FILE* out);
 
 }  // namespace callback_timer

@@ -7,6 +7,7 @@
 #include "content_fonts.h"
 #include "draw_list.h"
 #include "game_state.h"
+#include "pointer_sample.h"
 
 namespace {
 constexpr auto kRelaxed = std::memory_order_relaxed;
@@ -38,15 +39,6 @@ constexpr std::array<const char*, kRows> kNoteNames{"C",  "C#", "D",  "D#", "E",
                                                     "F#", "G",  "G#", "A",  "A#", "B"};
 
 bool ValidType(int type) { return type >= 0 && type < ChordChangePad::kChordTypes; }
-
-void TranslucentQuad(float alpha, float x0, float y0, float x1, float y1) {
-  draw::Enable(GL_BLEND);
-  draw::BlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-  draw::Color(1.0f, 1.0f, 1.0f, alpha);
-  draw::Begin(GL_QUADS);
-  draw::QuadVertices(x0, y0, x1, y1);
-  draw::End();
-}
 }  // namespace
 
 ChordChangePad::ChordChangePad(float x, float y, float width, float height, int count)
@@ -109,9 +101,7 @@ void ChordChangePad::HandleInput(double /*streamTime*/) {
   const float rw = sw * 0.25f;
   for (int i = 0; i < ClickCount(); ++i) {
     const Click& click = ClickAt(i);
-    if (click.right || click.x < x || click.x > x + width || click.y < y || click.y > y + height) {
-      continue;
-    }
+    if (click.right || !PointWithin(click.x, click.y, x, y, width, height)) continue;
     // Cells are half-open: a point on the line between two cells belongs to the one to its
     // right or above, so every click edits exactly one entry; the pad's own right and top
     // edges belong to the last cells.
@@ -127,7 +117,7 @@ void ChordChangePad::HandleInput(double /*streamTime*/) {
 }
 
 void ChordChangePad::Draw() {
-  DrawFrame(x, y, width, height);
+  draw::Frame(x, y, width, height);
   for (int k = 0; k < count_; ++k) DrawSegment(k);
 }
 
@@ -141,14 +131,14 @@ void ChordChangePad::DrawSegment(int k) {
   const SequencedChord entry = Entry(k);
   const SDL_Color white{255, 255, 255, 0};
 
-  if (IsCurrent(k)) TranslucentQuad(0.2f, sx, y, sx + sw, y + height);
+  if (IsCurrent(k)) draw::Highlight(sx, y, sw, height, 0.2f);
 
   for (int r = 0; r < kRows; ++r) {
     const float rowY = r * rh + y;
     RenderText(content.smallFont, white, 0.125f * sw + sx - 2.0f, rowY + 2.0f,
                IndexToNoteName(r));
-    if (MouseWithin(sx, rowY, rw, rh)) TranslucentQuad(0.2f, sx, rowY, sx + rw, rowY + rh);
-    if (r == entry.root - kBaseKey) TranslucentQuad(0.3f, sx, rowY, sx + rw, rowY + rh);
+    if (MouseWithin(sx, rowY, rw, rh)) draw::Highlight(sx, rowY, rw, rh, 0.2f);
+    if (r == entry.root - kBaseKey) draw::Highlight(sx, rowY, rw, rh, 0.3f);
   }
 
   const float tx = rw + sx;
@@ -156,7 +146,7 @@ void ChordChangePad::DrawSegment(int k) {
     const float rowY = r * rh + y;
     RenderText(content.smallFont, white, tx + 4.0f, rowY + 2.0f,
                ChordTypeString(static_cast<ChordType>(r)));
-    if (MouseWithin(tx, rowY, tw, rh)) TranslucentQuad(0.2f, tx, rowY, tx + tw, rowY + rh);
-    if (r == entry.type) TranslucentQuad(0.3f, tx, rowY, tx + tw, rowY + rh);
+    if (MouseWithin(tx, rowY, tw, rh)) draw::Highlight(tx, rowY, tw, rh, 0.2f);
+    if (r == entry.type) draw::Highlight(tx, rowY, tw, rh, 0.3f);
   }
 }

@@ -25,12 +25,6 @@ int PadToPowerOfTwo(int n);
 bool VerticalFlip(SDL_Surface* source, SDL_Surface* destination);
 // Draws "Marlune v1.03" at the window's bottom-left corner. Main thread.
 void DrawVersionNumber();
-// Draws the pad look: a black rectangle (x, y, w, h), window pixels, inside a 1-pixel white
-// frame. Main thread.
-void DrawFrame(float x, float y, float w, float h);
-// Blends a white quad of the given alpha (0 to 1) over the rectangle (x, y, w, h); blending
-// stays on. Main thread.
-void DrawHighlight(float x, float y, float w, float h, float alpha);
 
 // ---- Loop timing (any thread; all times are stream time in seconds) ----
 
@@ -48,10 +42,10 @@ int64_t StepsToSamples(double steps);
 double KeyToFrequency(int key);
 
 // ---- Pointer input (window pixels, origin bottom-left, y up) ----
-// On the audio thread, between SamplePointerForBuffer and EndBufferSample, every helper reads
-// the pointer position, buttons and Shift sampled together at the buffer's start, and the
-// click helpers report the presses recorded since the previous buffer. Elsewhere (drawing on
-// the main thread) the live-state helpers read the live state.
+// On the audio thread, inside a buffer, every helper reads the pointer position, buttons and
+// Shift sampled together at the buffer's start, and the click helpers report the presses
+// recorded since the previous buffer (pointer_sample.h). Elsewhere (drawing on the main
+// thread) the live-state helpers read the live state.
 
 int MouseX();
 // 600 - SDL's y: 600 on the top pixel row, 1 on the bottom one.
@@ -71,34 +65,6 @@ bool MouseLeftClickWithin(float x, float y, float w, float h);
 bool MouseLeftUnclick();
 // A right press (or Shift + left) recorded since the previous buffer.
 bool MouseRightClick();
-
-// One press handed to the pads of a buffer.
-struct Click {
-  float x = 0.0f;           // window pixels from the left edge
-  float y = 0.0f;           // window pixels from the bottom edge
-  bool right = false;       // right button, or left with Shift
-  double heardTime = 0.0;   // stream time the player was hearing when pressing, seconds
-};
-// Presses recorded since the previous buffer, oldest first, and the one at index i (0 to
-// ClickCount() - 1). Audio thread, inside a buffer.
-int ClickCount();
-const Click& ClickAt(int i);
-// Stream time being heard as this buffer began, seconds. Audio thread, inside a buffer.
-double HeardNow();
-// True when the heard stream time has passed the start of a step for the first time in this
-// buffer: it lies in another step than the furthest heard time an earlier buffer reached,
-// however far the heard clock moved since then (callbacks may come in bursts). Audio thread,
-// inside a buffer.
-bool HeardStepChange();
-
-// Starts the current buffer's view of the pointer: places the buffer on the heard stream clock
-// (its streamTime minus outputLatency, seconds, as of the callbacks that started on time),
-// takes the presses recorded since the previous buffer and places each on that clock (minus
-// how long ago it was made), and samples position, buttons and Shift together. Returns the button mask to store for the next buffer (Shift + left adds
-// right). Audio thread, at the start of each buffer.
-uint8_t SamplePointerForBuffer(double streamTime, double outputLatency);
-// Returns the calling thread's helpers to the live state. Audio thread, end of a buffer.
-void EndBufferSample();
 
 // ---- Numeric helpers ----
 

@@ -11,8 +11,11 @@
 #include "texture.h"
 
 struct ContentFonts {
-  // Opens the font at 10, 12 and 20 points; failure ends the program through FatalError.
+  // Opens the font at 10, 12 and 20 points, then loads the menu's and the game's backdrops;
+  // failure ends the program through FatalError. Needs the OpenGL context.
   void Load();
+  // Closes the three fonts and unloads the two backdrops: everything Load made.
+  void Unload();
 
   TTF_Font* smallFont = nullptr;   // 10 points: labels and the version label
   TTF_Font* mediumFont = nullptr;  // 12 points

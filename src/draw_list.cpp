@@ -194,6 +194,24 @@ void QuadVertices(float x0, float y0, float x1, float y1) {
   Vertex(x1, y0);
 }
 
+void Frame(float x, float y, float w, float h) {
+  Begin(GL_QUADS);
+  Color(1.0f, 1.0f, 1.0f);
+  QuadVertices(x, y, x + w, y + h);
+  Color(0.0f, 0.0f, 0.0f);
+  QuadVertices(x + 1, y + 1, x + w - 1, y + h - 1);
+  End();
+}
+
+void Highlight(float x, float y, float w, float h, float alpha) {
+  Enable(GL_BLEND);
+  BlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+  Color(1.0f, 1.0f, 1.0f, alpha);
+  Begin(GL_QUADS);
+  QuadVertices(x, y, x + w, y + h);
+  End();
+}
+
 void Text(TTF_Font* font, SDL_Color color, float x, float y, const char* text, size_t length) {
   if (font == nullptr || text == nullptr || length == 0) return;
   DrawList::Command c = Make(kText, 0, static_cast<uint32_t>(length), x, y);

@@ -93,6 +93,11 @@ void PopAttrib();
 // The four vertices of the rectangle (x0, y0)-(x1, y1), window pixels, in the order
 // lower-left, upper-left, upper-right, lower-right; inside Begin(GL_QUADS) ... End().
 void QuadVertices(float x0, float y0, float x1, float y1);
+// The pad look: a black rectangle (x, y, w, h), window pixels, inside a 1-pixel white frame.
+void Frame(float x, float y, float w, float h);
+// Blends a white quad of the given alpha (0 to 1) over the rectangle (x, y, w, h), window
+// pixels; blending stays on.
+void Highlight(float x, float y, float w, float h, float alpha);
 
 // Draws text with font in colour (red, green, blue; alpha ignored: glyphs are opaque) with
 // the lower-left corner of its box at (x, y), window pixels. The string is rendered and

@@ -1,7 +1,5 @@
 #include "game_scene.h"
 
-#include <vector>
-
 #include "content_fonts.h"
 #include "draw_list.h"
 #include "game_state.h"
@@ -9,13 +7,7 @@
 #include "sound_pad.h"
 
 void GameScene::TearDownGame() {
-  // The callback waits on the mutex only for the swap; the pads (their files and echo
-  // buffers) are freed after it is released, when the callback no longer sees them.
-  std::vector<SoundPad*> gone;
-  SDL_LockMutex(gameState.mutex);
-  gone.swap(gameState.pads);
-  SDL_UnlockMutex(gameState.mutex);
-  for (SoundPad* pad : gone) delete pad;
+  gameState.DeletePads();
   gameState.StopRecording();
 }
 

@@ -12,8 +12,6 @@
 GameState gameState;
 
 namespace {
-constexpr unsigned int kChunkThreshold = 1000000;
-constexpr unsigned int kChunkSize = 1024;
 constexpr unsigned int kFirstBufferFrames = 512;
 // Buffers the sound server may queue ahead of the callback. The library's default lets a
 // PulseAudio server queue far more than a loop step, so a click in time with what the player
@@ -62,13 +60,9 @@ GameState::~GameState() {
   // the pads it walks are deleted.
   streamSupervisor.Stopped();
   if (audio.isStreamOpen()) audio.closeStream();
-  std::vector<SoundPad*> gone;
-  SDL_LockMutex(mutex);
-  gone.swap(pads);
-  SDL_UnlockMutex(mutex);
   delete scene;
   scene = nullptr;
-  for (SoundPad* pad : gone) delete pad;
+  DeletePads();
   SDL_DestroyMutex(mutex);
 }
 
@@ -77,10 +71,25 @@ void GameState::ReplaceScene(Scene* next) {
   scene = next;
 }
 
+void GameState::DeletePads() {
+  // The callback waits on the mutex only for the swap; the pads (their files and echo
+  // buffers) are freed after it is released, when the callback no longer sees them.
+  std::vector<SoundPad*> gone;
+  SDL_LockMutex(mutex);
+  gone.swap(pads);
+  SDL_UnlockMutex(mutex);
+  for (SoundPad* pad : gone) delete pad;
+}
+
 void GameState::InitRtAudio() {
   // The library's warnings would be printed once per buffer while a sound server is gone;
   // the stream's errors reach OnStreamError instead, and the program says what matters.
   audio.showWarnings(false);
+  LoadSounds();
+  OpenStream(kFirstBufferFrames);
+}
+
+void GameState::LoadSounds() {
   menuTheme.openFile("MarluneContent/sfx/menu_theme.wav", false, true, true);
   // The synthesis library's setTime scales the rate by the distance still to go, which is 0
   // before the first fade; set the rate of a full-scale ramp in kMenuThemeFadeTime directly.
@@ -99,7 +108,6 @@ void GameState::InitRtAudio() {
   for (stk::FileWvIn* effect : {&loadedSound, &startSound, &stopSound, &quitSound, &selectSound}) {
     effect->addTime(1000000.0);
   }
-  OpenStream(kFirstBufferFrames);
 }
 
 void GameState::ReinitRtAudio(unsigned int frames) {

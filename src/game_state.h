@@ -45,6 +45,10 @@ struct GameState {
   static constexpr double kMenuThemeFadeTime = 1.0;
   // Largest buffer the callback renders, frames; larger device buffers are rendered silent.
   static constexpr unsigned int kMaxBufferFrames = 8192;
+  // Every sound file reader loads a file of fewer frames than kChunkThreshold whole, a longer
+  // one in chunks of kChunkSize frames.
+  static constexpr unsigned long kChunkThreshold = 1000000;
+  static constexpr unsigned long kChunkSize = 1024;
 
   // Builds every member and the first scene (a main menu). Runs before main.
   GameState();
@@ -54,9 +58,16 @@ struct GameState {
 
   // Deletes the current scene and installs next (owned from now on). Main thread only.
   void ReplaceScene(Scene* next);
+  // Takes every pad out of the list, holding the mutex only for the swap, and deletes them
+  // once the callback no longer sees them. Main thread only.
+  void DeletePads();
 
-  // Loads the menu theme and effects, opens and starts the stream with 512 frames. Main thread.
+  // Loads the menu theme and effects (LoadSounds), opens and starts the stream with 512 frames.
+  // Main thread.
   void InitRtAudio();
+  // Opens the menu theme (silent until faded in) and the five effects (finished until
+  // restarted); an unreadable file throws stk::StkError. Main thread, before the stream runs.
+  void LoadSounds();
   // Reopens the stream with another buffer size, frames. Main thread, with no pads listed.
   void ReinitRtAudio(unsigned int frames);
   // Closes the stream; no callback runs afterwards. Main thread.

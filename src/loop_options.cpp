@@ -16,10 +16,13 @@ LoopOptions::LoopOptions()
       stepsPerBeat(4),
       lateWindow(0.0) {}
 
-int LoopOptions::TimeToStep(double t) const {
+double LoopOptions::TimeIntoLoop(double t) const {
   const double r = t - startTime;
   const double length = LoopLength();
   const int loops = static_cast<int>(r / length);
-  const double intoLoop = r - loops * length;
-  return static_cast<int>(StepsPerLoop() * (intoLoop / length));
+  return r - loops * length;
+}
+
+int LoopOptions::TimeToStep(double t) const {
+  return static_cast<int>(StepsPerLoop() * (TimeIntoLoop(t) / LoopLength()));
 }

@@ -14,6 +14,10 @@ struct LoopOptions {
 
   // Step (0 to steps per loop - 1) that contains stream time t in seconds. Any thread.
   int TimeToStep(double t) const;
+  // Seconds from the start of the loop pass that contains stream time t (seconds).
+  double TimeIntoLoop(double t) const;
+  // Seconds spanned by a (fractional) number of steps.
+  double StepsToSeconds(double steps) const { return LoopLength() * steps / StepsPerLoop(); }
   // Loop length in seconds.
   double LoopLength() const { return (60 * beatsPerLoop) / tempo; }
   // Steps in one loop.

@@ -6,10 +6,8 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -23,7 +21,6 @@
 #include "content_fonts.h"
 #include "draw_list.h"
 #include "frame_recorder.h"
-#include "game_scene.h"
 #include "game_state.h"
 #include "input_source.h"
 #include "sprite.h"
@@ -140,61 +137,6 @@ void SetWindowIcon() {
   SDL_FreeSurface(icon);
 }
 
-#ifdef MARLUNE_AUDIO_PROBES
-// The probe build reports the time from process start to the first frame, the frame period's
-// mean and spread, and per screen how many frames were drawn rather than skipped.
-class FrameStatistics {
- public:
-  // One pass of the frame loop on the menu (game false) or the game screen; shown when drawn.
-  void Frame(bool game, bool shown) {
-    const auto now = std::chrono::steady_clock::now();
-    if (frames_ == 0) {
-      firstFrameMs_ = std::chrono::duration<double, std::milli>(now - start_).count();
-    } else {
-      const double period = std::chrono::duration<double, std::milli>(now - last_).count();
-      sum_ += period;
-      sumSquares_ += period * period;
-      screens_[game].seconds += period / 1000.0;
-    }
-    ++screens_[game].frames;
-    if (shown) ++screens_[game].drawn;
-    last_ = now;
-    ++frames_;
-  }
-  void Print() const {
-    const long periods = frames_ - 1;
-    if (periods < 1) return;
-    const double mean = sum_ / periods;
-    const double spread = std::sqrt(std::max(0.0, sumSquares_ / periods - mean * mean));
-    std::fprintf(stderr, "frame timing: first frame %.0f ms after start, %ld frames, period %.3f ms mean, %.3f ms standard deviation\n",
-                 firstFrameMs_, frames_, mean, spread);
-    const char* names[2] = {"menu", "game"};
-    for (int i = 0; i < 2; ++i) {
-      const Screen& s = screens_[i];
-      if (s.frames == 0) continue;
-      std::fprintf(stderr, "frames drawn: %s %ld of %ld frames, %.1f per second over %.1f s\n",
-                   names[i], s.drawn, s.frames, s.seconds > 0.0 ? s.drawn / s.seconds : 0.0,
-                   s.seconds);
-    }
-  }
-
- private:
-  struct Screen {
-    long frames = 0;
-    long drawn = 0;
-    double seconds = 0.0;
-  };
-  const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
-  std::chrono::steady_clock::time_point last_;
-  double firstFrameMs_ = 0.0;
-  double sum_ = 0.0;
-  double sumSquares_ = 0.0;
-  long frames_ = 0;
-  Screen screens_[2];
-};
-FrameStatistics frameStatistics;
-#endif
-
 void MainLoop() {
   RecordPointerPresses();
   Uint32 deadline = SDL_GetTicks() + kFramePeriodMs;
@@ -212,9 +154,7 @@ void MainLoop() {
       frames.Show();
       SDL_GL_SwapWindow(window);
     }
-#ifdef MARLUNE_AUDIO_PROBES
-    frameStatistics.Frame(dynamic_cast<GameScene*>(gameState.scene) != nullptr, shown);
-#endif
+    callback_timer::CountFrame(gameState.scene, shown);
     deadline += kFramePeriodMs;
     WaitUntil(deadline);
   }
@@ -270,10 +210,6 @@ int main(int argc, char* argv[]) {
   }
 
   content.Load();
-  content.menuBackdropTexture.Load("MarluneContent/img/backdrop_main_menu.png");
-  content.menuBackdrop.Initialize(&content.menuBackdropTexture, 0, 0, 800, 600, 0, 0);
-  content.gameBackdropTexture.Load("MarluneContent/img/backdrop_game.png");
-  content.gameBackdrop.Initialize(&content.gameBackdropTexture, 0, 0, 800, 600, 0, 0);
 
   gameState.RestartSound(SoundEffect::kLoaded);
   SDL_Event event;
@@ -288,16 +224,9 @@ int main(int argc, char* argv[]) {
   SDL_Delay(1000);
   loadingTexture.Unload();
   draw::ReleaseTextCache();
-  TTF_CloseFont(content.smallFont);
-  TTF_CloseFont(content.mediumFont);
-  TTF_CloseFont(content.largeFont);
-  content.menuBackdropTexture.Unload();
-  content.gameBackdropTexture.Unload();
+  content.Unload();
   gameState.DeinitRtAudio();
-#ifdef MARLUNE_AUDIO_PROBES
   callback_timer::Print(stderr);
-  frameStatistics.Print();
-#endif
   frames.PrintCheck(stderr);
   TTF_Quit();
   SDL_Quit();

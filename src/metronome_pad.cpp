@@ -6,13 +6,10 @@
 
 #include "common.h"
 #include "content_fonts.h"
+#include "draw_list.h"
 #include "game_state.h"
 
 namespace {
-constexpr unsigned long kChunkThreshold = 1000000;
-constexpr unsigned long kChunkSize = 1024;
-constexpr float kHighlightStep = 0.15f;
-
 // Moves the reader past its end: finished, silent until the next reset.
 void Stop(stk::FileWvIn& reader) { reader.addTime(std::numeric_limits<double>::infinity()); }
 }  // namespace
@@ -20,7 +17,7 @@ void Stop(stk::FileWvIn& reader) { reader.addTime(std::numeric_limits<double>::i
 MetronomePad::MetronomePad(float x, float y, float width, float height,
                            const std::string& clickFile)
     : MonoSoundPad(x, y, width, height),
-      click_(clickFile, false, true, kChunkThreshold, kChunkSize, true) {
+      click_(clickFile, false, true, GameState::kChunkThreshold, GameState::kChunkSize, true) {
   Stop(click_);
 }
 
@@ -47,14 +44,13 @@ void MetronomePad::MonoAudioCallback(double* buffer, unsigned int nFrames, doubl
 }
 
 float MetronomePad::OverlayAlpha(double t) const {
-  float alpha = MouseWithin(x, y, width, height) ? kHighlightStep : 0.0f;
-  if (Pressed()) alpha += kHighlightStep;
-  if (Enabled() && BeatWindow(t)) alpha += kHighlightStep;
+  float alpha = SwitchHighlight(Pressed());
+  if (Enabled() && BeatWindow(t)) alpha += kSwitchHighlight;
   return alpha;
 }
 
 void MetronomePad::Draw() {
-  DrawFrame(x, y, width, height);
+  draw::Frame(x, y, width, height);
 
   RenderText(content.smallFont, SDL_Color{255, 255, 255, 0}, x - 27.0f + width * 0.5f,
              y + height - 20.0f, "Metronome");
@@ -66,5 +62,5 @@ void MetronomePad::Draw() {
                y + height * 0.5f - 5.0f, "OFF");
   }
 
-  DrawHighlight(x, y, width, height, OverlayAlpha(gameState.clock->StreamTime()));
+  draw::Highlight(x, y, width, height, OverlayAlpha(gameState.clock->StreamTime()));
 }

@@ -1,11 +1,13 @@
 #include "nes_bass_pad.h"
 
-#include "common.h"
+#include "draw_list.h"
+#include "game_state.h"
 
 NesBassPad::NesBassPad(float x, float y, float w, float h, int keys, double minVelocity,
                        double pitchMultiplier, const std::string& sampleFile)
     : SynthPad(x, y, w, h, keys, minVelocity, pitchMultiplier, Sustain::kAtVelocity),
-      loop_(sampleFile, false, true, 1000000, 1024, true) {
+      loop_(sampleFile, false, true, GameState::kChunkThreshold, GameState::kChunkSize,
+            true) {
   adsr_.setAttackTime(1e-8);
 }
 
@@ -16,6 +18,6 @@ void NesBassPad::RenderVoice(double* buffer, unsigned int nFrames) {
 }
 
 void NesBassPad::Draw() {
-  DrawFrame(x, y, width, height);
+  draw::Frame(x, y, width, height);
   sequencer_.Draw(x, y, width, height * 0.5f, keys_);
 }

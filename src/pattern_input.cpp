@@ -2,12 +2,9 @@
 
 #include "common.h"
 #include "game_state.h"
+#include "pointer_sample.h"
 
 namespace {
-bool Inside(const SoundPad& pad, float x, float y) {
-  return x >= pad.x && x <= pad.x + pad.width && y >= pad.y && y <= pad.y + pad.height;
-}
-
 float Fraction(float value, float low, float size) {
   return clampf((value - low) / size, 0.0f, 1.0f);
 }
@@ -38,7 +35,7 @@ bool ApplyPointerToPattern(const SoundPad& pad, const PointerAxes& axes, double 
   for (int i = 0; i < ClickCount(); ++i) {
     const Click& click = ClickAt(i);
     // Before the loop's first step is heard no step has begun.
-    if (click.heardTime < loop.startTime || !Inside(pad, click.x, click.y)) continue;
+    if (click.heardTime < loop.startTime || !PointWithin(click.x, click.y, pad.x, pad.y, pad.width, pad.height)) continue;
     if (!LateTimingWindow(click.heardTime)) continue;
     const int step = loop.TimeToStep(click.heardTime);
     if (click.right) {

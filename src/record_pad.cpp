@@ -6,11 +6,10 @@
 
 #include "common.h"
 #include "content_fonts.h"
+#include "draw_list.h"
 #include "game_state.h"
 
 namespace {
-constexpr float kHighlightStep = 0.15f;
-
 // Never destroyed: the recorder's writer thread may still name a file while the process exits.
 std::string& Folder() {
   static std::string* folder = new std::string("../../../");
@@ -59,14 +58,10 @@ void RecordPad::UpdateCallback(double /*streamTime*/) {
 
 bool RecordPad::Failed() { return gameState.recorder.Failed(); }
 
-float RecordPad::OverlayAlpha() const {
-  float alpha = MouseWithin(x, y, width, height) ? kHighlightStep : 0.0f;
-  if (Pressed()) alpha += kHighlightStep;
-  return alpha;
-}
+float RecordPad::OverlayAlpha() const { return SwitchHighlight(Pressed()); }
 
 void RecordPad::Draw() {
-  DrawFrame(x, y, width, height);
+  draw::Frame(x, y, width, height);
 
   RenderText(content.smallFont, SDL_Color{255, 255, 255, 0}, x + width * 0.5f - 27.0f,
              y + height - 20.0f, "Recording");
@@ -81,5 +76,5 @@ void RecordPad::Draw() {
                y + height * 0.5f - 5.0f, "OFF");
   }
 
-  DrawHighlight(x, y, width, height, OverlayAlpha());
+  draw::Highlight(x, y, width, height, OverlayAlpha());
 }

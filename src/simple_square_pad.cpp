@@ -1,6 +1,6 @@
 #include "simple_square_pad.h"
 
-#include "common.h"
+#include "draw_list.h"
 
 SimpleSquarePad::SimpleSquarePad(float x, float y, float w, float h, int keys,
                                  double minVelocity, double pitchMultiplier)
@@ -20,6 +20,6 @@ void SimpleSquarePad::RenderVoice(double* buffer, unsigned int nFrames) {
 }
 
 void SimpleSquarePad::Draw() {
-  DrawFrame(x, y, width, height);
+  draw::Frame(x, y, width, height);
   sequencer_.Draw(x, y, width, height * 0.5f, keys_);
 }

@@ -23,4 +23,11 @@ class SoundPad {
   float y;
   float width;
   float height;
+
+ protected:
+  // Step of a switch pad's white highlight (alpha).
+  static constexpr float kSwitchHighlight = 0.15f;
+  // Alpha of a switch pad's highlight: one step under the pointer, one more while pressed.
+  // Main thread.
+  float SwitchHighlight(bool pressed) const;
 };

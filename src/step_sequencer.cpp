@@ -50,10 +50,10 @@ Note StepSequencer::NoteAt(unsigned int step) const {
 void StepSequencer::Draw(float x, float y, float w, float h, int rows) const {
   const int current = TimeToStep(gameState.clock->StreamTime());
 
-  DrawFrame(x, y, w, h);
+  draw::Frame(x, y, w, h);
 
   const LoopOptions& loop = gameState.loopOptions;
-  const int steps = loop.stepsPerBeat * loop.beatsPerLoop;
+  const int steps = loop.StepsPerLoop();
   const float cell = w / steps;
 
   draw::LineWidth(1.0f);
@@ -65,15 +65,7 @@ void StepSequencer::Draw(float x, float y, float w, float h, int rows) const {
   }
   draw::End();
 
-  draw::Enable(GL_BLEND);
-  draw::BlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-  draw::Color(1.0f, 1.0f, 1.0f, 0.25f);
-  draw::Begin(GL_QUADS);
-  draw::Vertex(x + current * cell, y);
-  draw::Vertex(x + current * cell + cell, y);
-  draw::Vertex(x + current * cell + cell, y + h);
-  draw::Vertex(x + current * cell, y + h);
-  draw::End();
+  draw::Highlight(x + current * cell, y, cell, h, 0.25f);
 
   draw::LineWidth(3.0f);
   draw::ShadeModel(GL_SMOOTH);

@@ -22,9 +22,6 @@ void TestSinePad::MonoAudioCallback(double* buffer, unsigned int nFrames, double
 void TestSinePad::Draw() {
   draw::Color(1.0f, 1.0f, 1.0f);
   draw::Begin(GL_QUADS);
-  draw::Vertex(x, y);
-  draw::Vertex(x, y + height);
-  draw::Vertex(x + width, y + height);
-  draw::Vertex(x + width, y);
+  draw::QuadVertices(x, y, x + width, y + height);
   draw::End();
 }

@@ -8,11 +8,6 @@
 #include "game_state.h"
 #include "pattern_input.h"
 
-namespace {
-constexpr unsigned long kChunkThreshold = 1000000;
-constexpr unsigned long kChunkSize = 1024;
-}  // namespace
-
 WaveLoopPad::WaveLoopPad(float x, float y, float w, float h, int rows, double minVelocity,
                          double pitchMultiplier, std::string sampleFile, double echoFeedback,
                          double echoSteps, bool oneShot, std::string name, double attackTime,
@@ -24,8 +19,8 @@ WaveLoopPad::WaveLoopPad(float x, float y, float w, float h, int rows, double mi
       pitchMultiplier_(pitchMultiplier),
       // Both readers open the file; a file that cannot be read throws stk::StkError here and
       // the caller reports it.
-      wvIn_(sampleFile, false, true, kChunkThreshold, kChunkSize, true),
-      loop_(sampleFile, false, true, kChunkThreshold, kChunkSize, true),
+      wvIn_(sampleFile, false, true, GameState::kChunkThreshold, GameState::kChunkSize, true),
+      loop_(sampleFile, false, true, GameState::kChunkThreshold, GameState::kChunkSize, true),
       adsr_(),
       sequencer_(),
       echoSteps_(echoSteps),
@@ -89,7 +84,7 @@ void WaveLoopPad::MonoAudioCallback(double* buffer, unsigned int nFrames, double
 
 void WaveLoopPad::Draw() {
   draw::Disable(GL_BLEND);
-  DrawFrame(x, y, width, height);
+  draw::Frame(x, y, width, height);
 
   // A one-shot pad has a single row; the count is derived, never stored, so drawing writes
   // nothing the audio thread reads.

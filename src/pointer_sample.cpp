@@ -1,0 +1,154 @@
+#include "pointer_sample.h"
+
+#include <SDL.h>
+
+#include "common.h"
+#include "game_state.h"
+#include "input_source.h"
+
+namespace {
+constexpr uint32_t kLeft = SDL_BUTTON_LMASK;
+constexpr uint32_t kRight = SDL_BUTTON_RMASK;
+// Presses one buffer takes; more within one buffer are left for the next.
+constexpr int kMaxClicksPerBuffer = 16;
+
+// The pointer as the audio callback sampled it for its buffer; the mask stored for the next
+// buffer is exactly the sampled state.
+struct BufferPointer {
+  bool sampled = false;
+  PointerState state;
+  double heardNow = 0.0;  // stream time heard as this buffer began, seconds
+  bool heardStepChange = false;  // heardNow passed a step's start for the first time
+  Click clicks[kMaxClicksPerBuffer];
+  int clickCount = 0;
+};
+thread_local BufferPointer sample;
+
+uint8_t LastButtons() { return gameState.lastMouseButtons.load(std::memory_order_relaxed); }
+
+// Appends a press at (x, sdlY), SDL's window pixels, heard at heardTime (seconds).
+void AddClick(int x, int sdlY, bool right, double heardTime) {
+  Click& click = sample.clicks[sample.clickCount++];
+  click.x = static_cast<float>(x);
+  click.y = static_cast<float>(600 - sdlY);
+  click.right = right;
+  click.heardTime = heardTime;
+}
+
+// Where the heard stream clock stands against the press clock. A buffer's stream time minus
+// the output latency is what is heard as its callback starts only if the callback starts on
+// time: one that the system runs late finds less queued than the latency says, so the player
+// is already hearing later audio. On-time callbacks give the largest value of (stream time -
+// latency - press clock), so the estimate is the largest of the last quarter second; a move of
+// the stream against the wall clock (an underrun) is followed within that quarter second.
+class HeardClock {
+ public:
+  // Records a callback at streamTime (seconds) that starts at press-clock time nowMs; returns
+  // the heard stream time minus press-clock seconds.
+  double Update(double streamTime, double outputLatency, uint32_t nowMs) {
+    // A new stream, a new latency or a clock that went back: the old callbacks no longer count.
+    if (count_ > 0 && (streamTime < lastStreamTime_ || outputLatency != lastLatency_ ||
+                       static_cast<int32_t>(nowMs - entries_[(next_ + kEntries - 1) % kEntries].ms) < 0)) {
+      count_ = 0;
+    }
+    restarted_ = count_ == 0;
+    lastStreamTime_ = streamTime;
+    lastLatency_ = outputLatency;
+    entries_[next_] = Entry{nowMs, streamTime - outputLatency - nowMs / 1000.0};
+    next_ = (next_ + 1) % kEntries;
+    if (count_ < kEntries) ++count_;
+    double best = entries_[(next_ + kEntries - 1) % kEntries].offset;
+    for (int i = 2; i <= count_; ++i) {
+      const Entry& entry = entries_[(next_ + kEntries - i) % kEntries];
+      if (nowMs - entry.ms > kSpanMs) break;
+      if (entry.offset > best) best = entry.offset;
+    }
+    return best;
+  }
+  // True when the last Update began a new clock (the first callback, or one of a new stream).
+  bool Restarted() const { return restarted_; }
+
+ private:
+  static constexpr int kEntries = 256;
+  static constexpr uint32_t kSpanMs = 250;
+  struct Entry {
+    uint32_t ms;
+    double offset;
+  };
+  Entry entries_[kEntries] = {};
+  int next_ = 0;
+  int count_ = 0;
+  double lastStreamTime_ = 0.0;
+  double lastLatency_ = 0.0;
+  bool restarted_ = true;
+};
+thread_local HeardClock heardClock;
+}  // namespace
+
+uint8_t SamplePointerForBuffer(double streamTime, double outputLatency) {
+  InputSource& input = Input();
+  const uint32_t now = input.TicksMs();
+  const double heardNow = now / 1000.0 + heardClock.Update(streamTime, outputLatency, now);
+  sample.heardNow = heardNow;
+  // Steps begin, as heard, when the heard clock first passes their start. It is compared with
+  // the furthest point any earlier buffer heard, not with this buffer's length: callbacks that
+  // come in bursts move it on by several buffers at once, and its estimate may also step back
+  // a little, which must not begin the same step twice.
+  // A new clock (a new stream, the first buffer) is compared with where it stood a buffer ago.
+  static thread_local double furthestHeard = 0.0;
+  if (heardClock.Restarted()) {
+    const double advance = streamTime - gameState.lastStreamTime.load(std::memory_order_relaxed);
+    furthestHeard = heardNow - (advance > 0.0 ? advance : 0.0);
+  }
+  sample.heardStepChange = heardNow > furthestHeard && TimeToStep(heardNow) != TimeToStep(furthestHeard);
+  if (heardNow > furthestHeard) furthestHeard = heardNow;
+  sample.clickCount = 0;
+  PointerPress press;
+  while (sample.clickCount < kMaxClicksPerBuffer && input.PopPress(&press)) {
+    // Unsigned difference: right across the millisecond counter's wrap. A stamp from the
+    // future (another clock's jitter) counts as now.
+    const uint32_t agoMs = now - press.timeMs;
+    const double ago = agoMs > 0x80000000u ? 0.0 : agoMs / 1000.0;
+    AddClick(press.x, press.y, press.button == kRight || (press.button == kLeft && press.shift),
+             heardNow - ago);
+  }
+  PointerState& state = sample.state;
+  state.buttons = input.MouseState(&state.x, &state.y);
+  state.shift = input.ShiftHeld();
+  sample.sampled = true;
+  uint8_t mask = static_cast<uint8_t>(state.buttons & 0xFF);
+  if ((mask & kLeft) && state.shift) mask |= kRight;
+  // Shift pressed while the left button is already held makes no button event; it is one
+  // right click, made now, at the pointer.
+  const uint8_t last = LastButtons();
+  if ((last & kLeft) && !(last & kRight) && (mask & kRight) && !(state.buttons & kRight) &&
+      !MouseRightClick() && sample.clickCount < kMaxClicksPerBuffer) {
+    AddClick(state.x, state.y, true, streamTime - outputLatency);
+  }
+  return mask;
+}
+
+void EndBufferSample() {
+  sample.sampled = false;
+  sample.clickCount = 0;
+}
+
+PointerState Pointer() {
+  if (sample.sampled) return sample.state;
+  PointerState live;
+  live.buttons = Input().MouseState(&live.x, &live.y);
+  live.shift = Input().ShiftHeld();
+  return live;
+}
+
+bool PointWithin(float px, float py, float x, float y, float w, float h) {
+  return px >= x && px <= x + w && py >= y && py <= y + h;
+}
+
+int ClickCount() { return sample.clickCount; }
+
+const Click& ClickAt(int i) { return sample.clicks[i]; }
+
+double HeardNow() { return sample.heardNow; }
+
+bool HeardStepChange() { return sample.heardStepChange; }
