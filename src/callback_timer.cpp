@@ -1,5 +1,6 @@
 #include "callback_timer.h"
 
+#include <sys/resource.h>
 #include <time.h>
 
 #include <algorithm>
@@ -24,6 +25,8 @@ struct Slot {
   std::atomic<long long> worstNanoseconds{0};
   std::atomic<long long> worstCpuNanoseconds{0};
   std::atomic<long long> overruns{0};
+  std::atomic<long long> overQuarter{0};       // calls whose CPU time passed a quarter period
+  std::atomic<long long> worstCpuFaults{0};    // page faults taken by the call of worstCpu
 };
 Slot slots[kSlots];
 
@@ -44,6 +47,13 @@ long long ThreadCpuNanoseconds() {
   timespec now{};
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
   return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+}
+
+// Page faults the calling thread has taken, minor and major.
+long long ThreadPageFaults() {
+  rusage usage{};
+  getrusage(RUSAGE_THREAD, &usage);
+  return usage.ru_minflt + usage.ru_majflt;
 }
 
 void KeepWorst(std::atomic<long long>& worst, long long value) {
@@ -113,6 +123,7 @@ void CountFrame([[maybe_unused]] const Scene* scene, [[maybe_unused]] bool shown
 
 int TimedAudioMixerCallback(void* outputBuffer, void* inputBuffer, unsigned int nFrames,
                             double streamTime, RtAudioStreamStatus status, void* userData) {
+  const long long faultsBefore = ThreadPageFaults();
   const auto start = std::chrono::steady_clock::now();
   const long long cpuStart = ThreadCpuNanoseconds();
   const int result =
@@ -121,7 +132,12 @@ int TimedAudioMixerCallback(void* outputBuffer, void* inputBuffer, unsigned int 
   const long long took = std::chrono::duration_cast<std::chrono::nanoseconds>(
                              std::chrono::steady_clock::now() - start)
                              .count();
+  const long long faults = ThreadPageFaults() - faultsBefore;
   Slot& slot = slots[SlotOf(nFrames)];
+  if (cpu > slot.worstCpuNanoseconds.load(std::memory_order_relaxed)) {
+    slot.worstCpuFaults.store(faults, std::memory_order_relaxed);
+  }
+  if (4 * cpu > PeriodNanoseconds(nFrames)) slot.overQuarter.fetch_add(1, std::memory_order_relaxed);
   slot.frames.store(nFrames, std::memory_order_relaxed);
   slot.calls.fetch_add(1, std::memory_order_relaxed);
   if (took > PeriodNanoseconds(nFrames)) slot.overruns.fetch_add(1, std::memory_order_relaxed);
@@ -140,10 +156,12 @@ void Print(std::FILE* out) {
     const double periodMs = PeriodNanoseconds(frames) * 1e-6;
     std::fprintf(out,
                  "callback timing: %u frames, %lld calls, worst %.3f ms of a %.3f ms buffer "
-                 "(%.1f %%), %lld overruns; worst thread CPU %.3f ms (%.1f %%)\n",
+                 "(%.1f %%), %lld overruns; worst thread CPU %.3f ms (%.1f %%, %lld page faults), "
+                 "%lld calls above 25 %%\n",
                  frames, calls, worstMs, periodMs, 100.0 * worstMs / periodMs,
                  slot.overruns.load(std::memory_order_relaxed), worstCpuMs,
-                 100.0 * worstCpuMs / periodMs);
+                 100.0 * worstCpuMs / periodMs, slot.worstCpuFaults.load(std::memory_order_relaxed),
+                 slot.overQuarter.load(std::memory_order_relaxed));
   }
   frameStatistics.Print(out);
 }
