@@ -1,9 +1,10 @@
 // The synthesiser pads a layout may place beside the preset (no layout does yet), driven through
-// the real mixer: keys across and velocity up, a note that decays to silence at a rate set by its
-// velocity, at the chord note's frequency times the pad's multiplier.
+// the real mixer: keys across and velocity up; a square note decays to silence at a rate set by
+// its velocity, at the chord note's frequency times the pad's multiplier; a bass note holds.
 
 #include <tuple>
 
+#include "nes_bass_pad.h"
 #include "simple_square_pad.h"
 #include "test_support.h"
 
@@ -38,6 +39,23 @@ TEST_F(ExtraPadsTest, SquareNoteDecaysToSilenceAtARateSetByItsVelocityAtItsPitch
   int rising = 0;
   for (size_t i = 5633; i < 9632; ++i) rising += pass[i - 1] < 0.0 && pass[i] >= 0.0;
   EXPECT_NEAR(rising, 220 * 4000 / 44100.0, 1.5) << "220 Hz";
+}
+
+// A bass note attacks to full scale (also when its click falls on the step the sequencer starts),
+// holds at its velocity and is released at the next step without a note.
+TEST_F(ExtraPadsTest, BassNoteHoldsAtItsVelocityUntilAStepWithoutNote) {
+  const std::string flat = MakeTempDir() + "/flat.wav";  // normalised to 1.0: the envelope shows
+  WriteTestWav(flat, std::vector<double>(64, 0.5), 1);
+  AddPad(new NesBassPad(100, 100, 160, 100, 8, 0.25, 1.0, flat));
+  RunBuffer(0.0, 0);
+  input.MoveTo(100, 150);  // velocity 0.625
+  input.buttons = 1;
+  const std::vector<double> step1 = LeftChannel(RunSeconds(0.125, 0.125));
+  input.buttons = 0;
+  EXPECT_NEAR(step1[10], 0.5, 0.01) << "attacks at once to full scale (at half gain)";
+  EXPECT_NEAR(step1.back(), 0.5 * 0.625, 1e-6) << "then holds at the note's velocity";
+  // Released in the first buffer of the empty step 2, silent from its second.
+  EXPECT_EQ(Peak(RunSeconds(0.25 + 512 / 44100.0, 0.1), 2 * 512), 0.0);
 }
 
 }  // namespace

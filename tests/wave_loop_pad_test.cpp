@@ -171,8 +171,9 @@ TEST_F(WaveLoopPadTest, RightButtonRemovesNotes) {
   input.buttons = 1;
   for (int step = 1; step <= 3; ++step) Buffer(StepStart(step));
   input.buttons = 0;
+  Buffer(2.0 + StepStart(2) - 2 * kBuffer);
+  input.buttons = 4;  // pressed late in step 1 of the next loop, held as step 2 begins
   Buffer(2.0 + StepStart(2) - kBuffer);
-  input.buttons = 4;  // held as step 2 of the next loop begins
   Buffer(2.0 + StepStart(2));
   EXPECT_TRUE(pad->Sequencer().IsActive(1));
   EXPECT_FALSE(pad->Sequencer().IsActive(2));
