@@ -1,20 +1,19 @@
 // The mixer callback: pads at half level in both channels, the limiter, the menu theme's fade
-// and sound-effect restarts asked for from another thread, and recording.
+// asked for from another thread, and recording; and the stream supervisor that decides each
+// buffer's fate: telling a lost stream from a hiccup, and pacing the attempts to reopen it.
 
-#include <cmath>
 #include <filesystem>
 #include <string>
-#include <vector>
 
 #include "FileWvIn.h"
 #include "audio_mixer.h"
 #include "mono_sound_pad.h"
-#include "soundless_sound_pad.h"
+#include "stream_supervisor.h"
 #include "test_support.h"
 
 namespace {
 
-// Outputs `level` times the frame's number (from 1) on every frame.
+// Outputs 0.01 times the frame's number (from 1) on every frame.
 class RampPad : public MonoSoundPad {
  public:
   RampPad() : MonoSoundPad(0, 0, 10, 10) {}
@@ -24,22 +23,12 @@ class RampPad : public MonoSoundPad {
   }
 };
 
-class QuietPad : public SoundlessSoundPad {
- public:
-  QuietPad() : SoundlessSoundPad(0, 0, 10, 10) {}
-  void Draw() override {}
-  void UpdateCallback(double) override {}
-};
-
 TEST(Limiter, CompressesAboveThresholdAndClipsAtFullScale) {
-  const double kneeGain = (0.8 + 0.6 / 6.0) / 1.4;
   const struct { double left, right, limitedLeft, limitedRight; } cases[] = {
-      {1.2, 0.3, 0.8 + 0.4 / 6.0, 0.3 * (0.8 + 0.4 / 6.0) / 1.2},
-      {3.2, -3.2, 1.0, -1.0},  // compressed to 1.2, then clipped
-      {-3.2, 3.2, -1.0, 1.0},
+      {1.2, 0.3, 0.8 + 0.4 / 6.0, 0.3 * (0.8 + 0.4 / 6.0) / 1.2}, {3.2, -3.2, 1.0, -1.0},
+      {-3.2, 3.2, -1.0, 1.0},  // compressed to 1.2, then clipped
       {-0.8, 0.5, -0.8, 0.5},  // exactly the threshold is untouched
-      {0.1, -1.4, 0.1 * kneeGain, -1.4 * kneeGain},  // the louder channel decides for both
-  };
+      {0.1, -1.4, 0.1 * 0.9 / 1.4, -0.9}};  // the louder channel decides for both
   for (const auto& c : cases) {
     double left = c.left, right = c.right;
     LimitFrame(left, right);
@@ -52,24 +41,13 @@ class MixerTest : public EngineTest {
  protected:
   void TearDown() override {
     gameState.menuTheme.closeFile();
-    gameState.selectSound.closeFile();
     gameState.menuThemeEnvelope.setValue(0.0);
     EngineTest::TearDown();
   }
-  // Opens a stereo file whose left channel holds `left` and right channel its negation.
-  template <typename Reader>
-  void Open(Reader& reader, std::vector<double> left) {
-    std::vector<double> samples;
-    for (double sample : left) samples.insert(samples.end(), {sample, -sample});
-    const std::string path = MakeTempDir() + "/sound.wav";
-    WriteTestWav(path, samples, 2);
-    reader.openFile(path, false, false, true);
-  }
 };
 
-TEST_F(MixerTest, PadsAddAtHalfLevelToBothChannelsWithoutStaleScratchAndAreLimited) {
+TEST_F(MixerTest, PadsAddAtHalfLevelToBothChannelsAndAreLimited) {
   AddPad(new RampPad());
-  AddPad(new QuietPad());  // must clear the scratch the ramp pad left
   const std::vector<double> out = RunBuffer(0.0, 256);
   for (unsigned int i = 0; i < 256; ++i) {
     double left = 0.5 * 0.01 * (i + 1), right = left;  // above the threshold from frame 160 on
@@ -79,8 +57,11 @@ TEST_F(MixerTest, PadsAddAtHalfLevelToBothChannelsWithoutStaleScratchAndAreLimit
   }
 }
 
-TEST_F(MixerTest, FadeAndEffectAskedForOnAnotherThread) {
-  Open(gameState.menuTheme, std::vector<double>(44100, 0.5));
+TEST_F(MixerTest, FadeAskedForOnAnotherThreadRampsOverOneSecond) {
+  std::vector<double> theme(2 * 44100, 0.5);  // -0.5 on the right
+  for (size_t i = 1; i < theme.size(); i += 2) theme[i] = -0.5;
+  WriteTestWav(recordingFolder + "/theme.wav", theme, 2);
+  gameState.menuTheme.openFile(recordingFolder + "/theme.wav", false, false, true);
   gameState.menuThemeEnvelope.setRate(1.0 / (GameState::kMenuThemeFadeTime * 44100.0));
   gameState.menuThemeEnvelope.setValue(0.0);
   EXPECT_EQ(Peak(RunBuffer(0.0, 441)), 0.0) << "nothing before the request";
@@ -89,17 +70,6 @@ TEST_F(MixerTest, FadeAndEffectAskedForOnAnotherThread) {
   EXPECT_NEAR(ramp[2 * 22050], 0.25, 0.01) << "half-way through the fade";
   EXPECT_NEAR(ramp[2 * 44541], 0.5, 1e-3) << "full level after one second";
   EXPECT_NEAR(ramp[2 * 44541 + 1], -0.5, 1e-3) << "the right channel from the file's right";
-  gameState.menuThemeEnvelope.setValue(0.0);
-
-  std::vector<double> blip(300);
-  for (size_t i = 0; i < blip.size(); ++i) blip[i] = 0.4 * std::sin(i * 0.3);
-  Open(gameState.selectSound, blip);
-  gameState.selectSound.addTime(1000000.0);
-  EXPECT_EQ(Peak(RunBuffer(0.0, 512)), 0.0) << "armed and silent";
-  gameState.RestartSound(SoundEffect::kSelect);
-  const std::vector<double> played = RunBuffer(0.02, 512);
-  EXPECT_GT(Peak(played, 0, 600), 0.3);
-  EXPECT_EQ(Peak(played, 600), 0.0) << "plays once, then silence";
 }
 
 TEST_F(MixerTest, RecordingHoldsExactlyTheBuffersPlayedWhileOn) {
@@ -116,6 +86,59 @@ TEST_F(MixerTest, RecordingHoldsExactlyTheBuffersPlayedWhileOn) {
   stk::StkFrames frames(256, 2);
   file.tick(frames);
   for (unsigned int i = 0; i < 512; ++i) ASSERT_NEAR(frames[i], played[i], 1e-4) << i;
+}
+
+using Action = StreamSupervisor::Action;
+
+TEST(StreamSupervisorTest, ErrorsInARowMeanTheStreamIsLost) {
+  // Events: r the stream starts running, b a buffer begins, w the library warns, f a fatal
+  // error, s the stream is stopped on purpose. Each buffer's fate: P play, U unrecorded, S stop.
+  // Lost: Poll then says to close the stream, and later to retry.
+  const struct { const char* events; const char* fates; bool lost; } cases[] = {
+      {"rbwbb", "PUP", false},                   // an underrun: one failed write
+      {"rbwbwbbwbwbbwbb", "PUUPUUPUP", false},   // writes failing now and then
+      {"rbwbwbwbwbb", "PUUUSS", true},           // a server gone: every write fails
+      {"rbfb", "PS", true},                      // a fatal error
+      {"wwwwf", "", false},                      // errors while no stream runs
+      {"rfs", "", false},                        // closed on purpose before the loss was seen
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.events);
+    StreamSupervisor supervisor;
+    std::string fates;
+    for (const char* e = c.events; *e != '\0'; ++e) {
+      if (*e == 'r') supervisor.Starting();
+      if (*e == 'b') fates += "PUS"[static_cast<int>(supervisor.BeginBuffer())];
+      if (*e == 'w') supervisor.ReportError(false, "audio write error, Connection terminated.");
+      if (*e == 'f') supervisor.ReportError(true, "thread failed");
+      if (*e == 's') supervisor.Stopped();
+    }
+    EXPECT_EQ(fates, c.fates);
+    EXPECT_EQ(supervisor.Poll(0) == Action::kClose, c.lost);
+    EXPECT_EQ(supervisor.Poll(60000) == Action::kRetry, c.lost);
+  }
+}
+
+TEST(StreamSupervisorTest, RetriesOnceASecondUntilTheStreamStartsAgain) {
+  for (uint32_t lostAt : {5000u, 0xFFFFFF00u}) {  // the millisecond clock may wrap
+    SCOPED_TRACE(lostAt);
+    StreamSupervisor supervisor;
+    supervisor.Starting();
+    supervisor.ReportError(true, "Connection terminated.");
+    EXPECT_EQ(supervisor.Poll(lostAt), Action::kClose);
+    EXPECT_STREQ(supervisor.LossReason(), "Connection terminated.");
+    EXPECT_EQ(supervisor.Poll(lostAt + 999), Action::kNone);
+    EXPECT_EQ(supervisor.Poll(lostAt + 1000), Action::kRetry);  // the open fails: nothing to say
+    EXPECT_EQ(supervisor.Poll(lostAt + 1500), Action::kNone);
+    EXPECT_EQ(supervisor.Poll(lostAt + 2016), Action::kRetry);
+    supervisor.Starting();
+    supervisor.StartFailed();  // opened, but would not start
+    EXPECT_EQ(supervisor.Poll(lostAt + 2500), Action::kNone);
+    EXPECT_EQ(supervisor.Poll(lostAt + 3016), Action::kRetry);
+    supervisor.Starting();
+    EXPECT_EQ(supervisor.BeginBuffer(), StreamSupervisor::Buffer::kPlay) << "the old loss is forgotten";
+    EXPECT_EQ(supervisor.Poll(lostAt + 5000), Action::kNone);
+  }
 }
 
 }  // namespace

@@ -30,9 +30,7 @@ void FakeInput::Press(uint32_t button, int x, int y, uint32_t timeMs) {
 void EngineTest::SetUp() {
   SetInputSource(&input);
   gameState.clock = &clock;
-  NoteChord chord(49, 12);
-  chord.AddNote(0);
-  gameState.loopOptions.chord.Install(chord);
+  gameState.loopOptions.chord.Install(LoopOptions().chord.Current());  // the default chord
   gameState.loopOptions.lateWindow.store(0.0);
   gameState.lastStreamTime.store(0.0);
   gameState.lastMouseButtons.store(0);

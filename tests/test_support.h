@@ -51,13 +51,12 @@ class FakeInput : public InputSource {
   uint32_t recorded_ = 0;  // buttons whose going down has been recorded
 };
 
-// A stream clock whose time and rate the test sets.
+// A stream clock at 44.1 kHz whose time the test sets.
 class FakeClock : public StreamClock {
  public:
   double StreamTime() override { return time; }
-  double SampleRate() override { return rate; }
+  double SampleRate() override { return 44100.0; }
   double time = 0.0;
-  double rate = 44100.0;
 };
 
 // Installs the fakes into the global game state and restores a clean state around each test:
