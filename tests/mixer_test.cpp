@@ -1,5 +1,5 @@
 // The mixer callback: pads at half level in both channels, the limiter, the menu theme's fade
-// asked for from another thread, and recording; and the stream supervisor that decides each
+// and sound-effect restarts asked for from another thread, and recording; and the stream supervisor that decides each
 // buffer's fate: telling a lost stream from a hiccup, and pacing the attempts to reopen it.
 
 #include <filesystem>
@@ -41,6 +41,7 @@ class MixerTest : public EngineTest {
  protected:
   void TearDown() override {
     gameState.menuTheme.closeFile();
+    gameState.selectSound.closeFile();
     gameState.menuThemeEnvelope.setValue(0.0);
     EngineTest::TearDown();
   }
@@ -70,6 +71,17 @@ TEST_F(MixerTest, FadeAskedForOnAnotherThreadRampsOverOneSecond) {
   EXPECT_NEAR(ramp[2 * 22050], 0.25, 0.01) << "half-way through the fade";
   EXPECT_NEAR(ramp[2 * 44541], 0.5, 1e-3) << "full level after one second";
   EXPECT_NEAR(ramp[2 * 44541 + 1], -0.5, 1e-3) << "the right channel from the file's right";
+}
+
+TEST_F(MixerTest, EffectRestartedOnAnotherThreadPlaysOnceFromTheNextBuffer) {
+  WriteTestWav(recordingFolder + "/blip.wav", std::vector<double>(2 * 300, 0.4), 2);
+  gameState.selectSound.openFile(recordingFolder + "/blip.wav", false, false, true);
+  gameState.selectSound.addTime(1000000.0);
+  EXPECT_EQ(Peak(RunBuffer(0.0, 512)), 0.0) << "armed and silent";
+  gameState.RestartSound(SoundEffect::kSelect);  // the last of the effects
+  const std::vector<double> played = RunBuffer(0.02, 512);
+  EXPECT_GT(Peak(played, 0, 600), 0.3);
+  EXPECT_EQ(Peak(played, 600), 0.0) << "plays once, then silence";
 }
 
 TEST_F(MixerTest, RecordingHoldsExactlyTheBuffersPlayedWhileOn) {
