@@ -19,29 +19,33 @@ class ClickProbe : public SoundlessSoundPad {
   void Draw() override {}
   void UpdateCallback(double) override {
     for (int i = 0; i < ClickCount(); ++i) (ClickAt(i).right ? right : left) += 1;
-    unclicks += MouseLeftUnclick();
+    ups += MouseLeftUnclick();
     down = std::string(MouseLeftButton() ? "L" : "") + (MouseRightButton() ? "R" : "");
     if (input != nullptr) input->buttons = SDL_BUTTON_LMASK;
     input = nullptr;
   }
   FakeInput* input;  // to press on
-  int left = 0, right = 0, unclicks = 0;
+  int left = 0, right = 0, ups = 0;  // left and right presses, left releases
   std::string down;  // the button helpers: L left, R right
 };
 
 using InputTest = EngineTest;
 
+TEST_F(InputTest, PointerCountsUpFromTheBottomAndRectanglesIncludeTheirEdges) {
+  input.MoveTo(150, 1);  // the bottom pixel row
+  EXPECT_EQ(MouseY(), 1);
+  EXPECT_TRUE(MouseWithin(100, 1, 50, 20)) << "on the right and bottom edges";
+  EXPECT_FALSE(MouseWithin(100, 2, 49, 20));
+}
+
 // Buffer after buffer: the buttons held at its start (L, R, S for Shift), presses made between
-// buffers or while it renders, and what each of two pads has been told so far.
+// buffers ("between": left and right pressed and released) or while it renders ("during":
+// left), and what each of two pads has been told so far: presses, releases, and which buttons
+// the button helpers say are down.
 TEST_F(InputTest, EveryPadSeesEachPressOnceInTheBufferWhereItFirstShows) {
   ClickProbe* probes[] = {new ClickProbe(nullptr), new ClickProbe(nullptr)};
   for (ClickProbe* probe : probes) AddPad(probe);
-  const struct {
-    const char* held;
-    const char* presses;  // "between": left and right pressed and released; "during": left
-    int left, right, unclicks;
-    const char* down;
-  } steps[] = {
+  const struct { const char *held, *presses; int left, right, ups; const char* down; } steps[] = {
       {"L", "", 1, 0, 0, "L"},        // left goes down
       {"L", "", 1, 0, 0, "L"},        // held: no new press
       {"", "", 1, 0, 1, ""},          // released
@@ -73,7 +77,7 @@ TEST_F(InputTest, EveryPadSeesEachPressOnceInTheBufferWhereItFirstShows) {
     for (const ClickProbe* probe : probes) {
       EXPECT_EQ(probe->left, s.left);
       EXPECT_EQ(probe->right, s.right);
-      EXPECT_EQ(probe->unclicks, s.unclicks);
+      EXPECT_EQ(probe->ups, s.ups);
       EXPECT_EQ(probe->down, s.down);
     }
   }

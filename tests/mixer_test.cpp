@@ -1,6 +1,7 @@
 // The mixer callback: pads at half level in both channels, the limiter, the menu theme's fade
-// and sound-effect restarts asked for from another thread, and recording; and the stream supervisor that decides each
-// buffer's fate: telling a lost stream from a hiccup, and pacing the attempts to reopen it.
+// and sound-effect restarts asked for from another thread, and recording; and the stream
+// supervisor that decides each buffer's fate: telling a lost stream from a hiccup, and pacing
+// the attempts to reopen it.
 
 #include <filesystem>
 #include <string>
@@ -148,7 +149,7 @@ TEST(StreamSupervisorTest, RetriesOnceASecondUntilTheStreamStartsAgain) {
     EXPECT_EQ(supervisor.Poll(lostAt + 2500), Action::kNone);
     EXPECT_EQ(supervisor.Poll(lostAt + 3016), Action::kRetry);
     supervisor.Starting();
-    EXPECT_EQ(supervisor.BeginBuffer(), StreamSupervisor::Buffer::kPlay) << "the old loss is forgotten";
+    EXPECT_EQ(supervisor.BeginBuffer(), StreamSupervisor::Buffer::kPlay) << "loss forgotten";
     EXPECT_EQ(supervisor.Poll(lostAt + 5000), Action::kNone);
   }
 }

@@ -55,7 +55,7 @@ extern "C" void free(void* pointer) {
 extern "C" int pthread_mutex_lock(pthread_mutex_t* mutex) {
   using Lock = int (*)(pthread_mutex_t*);
   static std::atomic<Lock> real{nullptr};
-  if (real.load() == nullptr) real.store(reinterpret_cast<Lock>(dlsym(RTLD_NEXT, "pthread_mutex_lock")));
+  if (real.load() == nullptr) real = reinterpret_cast<Lock>(dlsym(RTLD_NEXT, "pthread_mutex_lock"));
   if (audio_probe::Strict()) ++strictCalls;
   return real.load()(mutex);
 }
@@ -111,9 +111,9 @@ class RtSafetyTest : public EngineTest {
 TEST_F(RtSafetyTest, FullGameScreenNeverAllocatesOrLocksInTheCallback) {
   PresetInit();
   ASSERT_EQ(gameState.pads.size(), 13u);
-  const SoundPad& chords = *gameState.pads[0];
+  const SoundPad &chords = *gameState.pads[0], &metronome = *gameState.pads[1],
+                 &record = *gameState.pads[2];
   const auto toggle = [this](const SoundPad& pad) { Hold(pad.x + 50, pad.y + 37); };
-  const SoundPad &metronome = *gameState.pads[1], &record = *gameState.pads[2];
   toggle(metronome);
   toggle(record);
 
@@ -132,7 +132,7 @@ TEST_F(RtSafetyTest, FullGameScreenNeverAllocatesOrLocksInTheCallback) {
   for (int round = 0; round < 3; ++round) {
     for (int k = 0; k < 4; ++k) {  // each entry's root column, then its type column
       for (int column : {12, 60}) {
-        Hold(chords.x + 100.0f * k + column, chords.y + 8.0f + 16.7f * ((5 * k + column + round) % 12));
+        Hold(chords.x + 100 * k + column, chords.y + 8 + 16.7f * ((5 * k + column + round) % 12));
       }
     }
     Play(loop);
