@@ -1,56 +1,41 @@
-// The mixer callback: pad gain, the limiter, the menu theme under its envelope, sound-effect
-// restarts asked for from another thread, recording, and chunk-size independence.
+// The mixer callback: pads at half level in both channels, the limiter, the menu theme's fade
+// and sound-effect restarts asked for from another thread, and recording; and the stream
+// supervisor that decides each buffer's fate: telling a lost stream from a hiccup, and pacing
+// the attempts to reopen it.
 
-#include <cmath>
 #include <filesystem>
 #include <string>
-#include <vector>
 
 #include "FileWvIn.h"
 #include "audio_mixer.h"
 #include "mono_sound_pad.h"
-#include "record_pad.h"
+#include "stream_supervisor.h"
 #include "test_support.h"
 
 namespace {
 
-// Outputs a constant level on every frame.
-class ConstantPad : public MonoSoundPad {
+// Outputs 0.01 times the frame's number (from 1) on every frame.
+class RampPad : public MonoSoundPad {
  public:
-  explicit ConstantPad(double level) : MonoSoundPad(0, 0, 10, 10), level(level) {}
+  RampPad() : MonoSoundPad(0, 0, 10, 10) {}
   void Draw() override {}
-  double level;
-
- protected:
   void MonoAudioCallback(double* buffer, unsigned int nFrames, double) override {
-    for (unsigned int i = 0; i < nFrames; ++i) buffer[i] = level;
+    for (unsigned int i = 0; i < nFrames; ++i) buffer[i] = 0.01 * (i + 1);
   }
 };
 
 TEST(Limiter, CompressesAboveThresholdAndClipsAtFullScale) {
-  double left = 1.2, right = 0.3;
-  LimitFrame(left, right);
-  EXPECT_NEAR(left, 0.86667, 1e-5);
-  EXPECT_NEAR(right, 0.21667, 1e-5);
-
-  left = 3.2;
-  right = -3.2;
-  LimitFrame(left, right);
-  EXPECT_DOUBLE_EQ(left, 1.0) << "3.2 compresses to 1.2 and is clamped";
-  EXPECT_DOUBLE_EQ(right, -1.0);
-
-  left = -0.8;
-  right = 0.5;
-  LimitFrame(left, right);
-  EXPECT_DOUBLE_EQ(left, -0.8) << "exactly the threshold is untouched";
-  EXPECT_DOUBLE_EQ(right, 0.5);
-
-  left = 0.1;
-  right = -1.4;  // the louder channel decides for both
-  LimitFrame(left, right);
-  const double gain = (0.8 + 0.6 / 6.0) / 1.4;
-  EXPECT_NEAR(left, 0.1 * gain, 1e-12);
-  EXPECT_NEAR(right, -1.4 * gain, 1e-12);
+  const struct { double left, right, limitedLeft, limitedRight; } cases[] = {
+      {1.2, 0.3, 0.8 + 0.4 / 6.0, 0.3 * (0.8 + 0.4 / 6.0) / 1.2}, {3.2, -3.2, 1.0, -1.0},
+      {-3.2, 3.2, -1.0, 1.0},  // compressed to 1.2, then clipped
+      {-0.8, 0.5, -0.8, 0.5},  // exactly the threshold is untouched
+      {0.1, -1.4, 0.1 * 0.9 / 1.4, -0.9}};  // the louder channel decides for both
+  for (const auto& c : cases) {
+    double left = c.left, right = c.right;
+    LimitFrame(left, right);
+    EXPECT_NEAR(left, c.limitedLeft, 1e-12) << c.left << ", " << c.right;
+    EXPECT_NEAR(right, c.limitedRight, 1e-12) << c.left << ", " << c.right;
+  }
 }
 
 class MixerTest : public EngineTest {
@@ -61,116 +46,112 @@ class MixerTest : public EngineTest {
     gameState.menuThemeEnvelope.setValue(0.0);
     EngineTest::TearDown();
   }
-
-  // A stereo theme whose left channel ramps up and right channel ramps down, in a temp file.
-  void LoadTheme(unsigned int frames) {
-    std::vector<double> samples(2 * frames);
-    for (unsigned int i = 0; i < frames; ++i) {
-      samples[2 * i] = 0.5 * i / frames;
-      samples[2 * i + 1] = -0.5 * i / frames;
-    }
-    const std::string path = MakeTempDir() + "/theme.wav";
-    WriteTestWav(path, samples, 2);
-    gameState.menuTheme.openFile(path, false, false, true);
-  }
 };
 
-TEST_F(MixerTest, PadsAddAtHalfLevelToBothChannels) {
-  AddPad(new ConstantPad(1.0));
-  const std::vector<double> out = RunBuffer(0.0, 64);
-  for (double sample : out) ASSERT_DOUBLE_EQ(sample, 0.5);
-
-  AddPad(new ConstantPad(1.4));  // 0.5 + 0.7 = 1.2, above the threshold
-  const std::vector<double> loud = RunBuffer(0.01, 64);
-  EXPECT_NEAR(loud[0], 0.8 + 0.4 / 6.0, 1e-12);
-}
-
-TEST_F(MixerTest, ThemeIsScaledByItsEnvelopeChannelByChannel) {
-  LoadTheme(4410);
-  gameState.menuThemeEnvelope.setValue(1.0);
-  const std::vector<double> out = RunBuffer(0.0, 512);
-  for (unsigned int i = 1; i < 512; ++i) {
-    ASSERT_GT(out[2 * i], out[2 * (i - 1)]) << "left rises";
-    ASSERT_LT(out[2 * i + 1], out[2 * (i - 1) + 1]) << "right falls";
-    ASSERT_NEAR(out[2 * i], -out[2 * i + 1], 1e-4);
+TEST_F(MixerTest, PadsAddAtHalfLevelToBothChannelsAndAreLimited) {
+  AddPad(new RampPad());
+  const std::vector<double> out = RunBuffer(0.0, 256);
+  for (unsigned int i = 0; i < 256; ++i) {
+    double left = 0.5 * 0.01 * (i + 1), right = left;  // above the threshold from frame 160 on
+    LimitFrame(left, right);
+    ASSERT_DOUBLE_EQ(out[2 * i], left) << i;
+    ASSERT_DOUBLE_EQ(out[2 * i + 1], right) << i;
   }
-  gameState.menuThemeEnvelope.setValue(0.0);
-  const std::vector<double> silent = RunBuffer(0.02, 512);
-  EXPECT_EQ(Peak(silent), 0.0);
 }
 
 TEST_F(MixerTest, FadeAskedForOnAnotherThreadRampsOverOneSecond) {
-  std::vector<double> samples(2 * 44100, 0.5);
-  const std::string path = MakeTempDir() + "/flat.wav";
-  WriteTestWav(path, samples, 2);
-  gameState.menuTheme.openFile(path, false, false, true);
+  std::vector<double> theme(2 * 44100, 0.5);  // -0.5 on the right
+  for (size_t i = 1; i < theme.size(); i += 2) theme[i] = -0.5;
+  WriteTestWav(recordingFolder + "/theme.wav", theme, 2);
+  gameState.menuTheme.openFile(recordingFolder + "/theme.wav", false, false, true);
   gameState.menuThemeEnvelope.setRate(1.0 / (GameState::kMenuThemeFadeTime * 44100.0));
   gameState.menuThemeEnvelope.setValue(0.0);
-
   EXPECT_EQ(Peak(RunBuffer(0.0, 441)), 0.0) << "nothing before the request";
   gameState.FadeMenuTheme(1.0);
-  const std::vector<double> ramp = LeftChannel(RunSeconds(0.01, 1.2, 441));
-  EXPECT_NEAR(ramp[22050], 0.25, 0.01) << "half-way through the fade";
-  EXPECT_NEAR(ramp[44100 + 441], 0.5, 1e-3) << "full level after one second";
+  const std::vector<double> ramp = RunSeconds(0.01, 1.2, 441);
+  EXPECT_NEAR(ramp[2 * 22050], 0.25, 0.01) << "half-way through the fade";
+  EXPECT_NEAR(ramp[2 * 44541], 0.5, 1e-3) << "full level after one second";
+  EXPECT_NEAR(ramp[2 * 44541 + 1], -0.5, 1e-3) << "the right channel from the file's right";
 }
 
-TEST_F(MixerTest, RestartedEffectPlaysOnceFromTheNextBuffer) {
-  std::vector<double> blip(2 * 300);
-  for (unsigned int i = 0; i < 300; ++i) blip[2 * i] = blip[2 * i + 1] = 0.4 * std::sin(i * 0.3);
-  const std::string path = MakeTempDir() + "/blip.wav";
-  WriteTestWav(path, blip, 2);
-  gameState.selectSound.openFile(path, false, false, true);
+TEST_F(MixerTest, EffectRestartedOnAnotherThreadPlaysOnceFromTheNextBuffer) {
+  WriteTestWav(recordingFolder + "/blip.wav", std::vector<double>(2 * 300, 0.4), 2);
+  gameState.selectSound.openFile(recordingFolder + "/blip.wav", false, false, true);
   gameState.selectSound.addTime(1000000.0);
-
   EXPECT_EQ(Peak(RunBuffer(0.0, 512)), 0.0) << "armed and silent";
-  gameState.RestartSound(SoundEffect::kSelect);
+  gameState.RestartSound(SoundEffect::kSelect);  // the last of the effects
   const std::vector<double> played = RunBuffer(0.02, 512);
   EXPECT_GT(Peak(played, 0, 600), 0.3);
   EXPECT_EQ(Peak(played, 600), 0.0) << "plays once, then silence";
-  EXPECT_EQ(Peak(RunBuffer(0.04, 512)), 0.0);
 }
 
-TEST_F(MixerTest, RecordingHoldsExactlyTheLimitedBuffersWhileOn) {
-  auto* pad = new ConstantPad(1.4);  // mix 0.7, limits nothing; then louder
-  AddPad(pad);
-  const std::string dir = MakeTempDir();
-  RecordPad::SetRecordingFolder(dir + "/");
+TEST_F(MixerTest, RecordingHoldsExactlyTheBuffersPlayedWhileOn) {
+  AddPad(new RampPad());
   gameState.recorder.StartCapture();  // as the record pad does, on this (audio) thread
-  RunBuffer(0.0, 256);
-  pad->level = 2.4;  // mix 1.2, limited to about 0.8667
-  RunBuffer(256 / 44100.0, 256);
+  const std::vector<double> played = RunBuffer(0.0, 256);
   gameState.recorder.StopCapture();
-  RunBuffer(512 / 44100.0, 256);
+  RunBuffer(256 / 44100.0, 256);
   gameState.recorder.Drain();
-
-  std::vector<std::string> files;
-  for (const auto& entry : std::filesystem::directory_iterator(dir)) files.push_back(entry.path());
-  ASSERT_EQ(files.size(), 1u);
-  stk::FileWvIn file(files[0], false, false);
-  ASSERT_EQ(file.getSize(), 512u) << "two buffers while on, none after";
-  ASSERT_EQ(file.channelsOut(), 2u);
-  stk::StkFrames frames(512, 2);
+  std::filesystem::directory_iterator files(recordingFolder);
+  ASSERT_NE(files, end(files)) << "no recording";
+  stk::FileWvIn file(files->path(), false, false);
+  ASSERT_EQ(file.getSize(), 256u) << "the buffer played while on, none after";
+  stk::StkFrames frames(256, 2);
   file.tick(frames);
-  EXPECT_NEAR(frames(0, 0), 0.7, 1e-4);
-  EXPECT_NEAR(frames(300, 1), 0.8 + 0.4 / 6.0, 1e-4);
+  for (unsigned int i = 0; i < 512; ++i) ASSERT_NEAR(frames[i], played[i], 1e-4) << i;
 }
 
-TEST_F(MixerTest, SmallBuffersRenderTheSameThemeAsOneLargeBuffer) {
-  LoadTheme(3000);
-  gameState.menuThemeEnvelope.setValue(0.0);
-  gameState.menuThemeEnvelope.setTarget(1.0);
-  std::vector<double> whole = RunBuffer(0.0, 2048);
+using Action = StreamSupervisor::Action;
 
-  gameState.menuTheme.reset();
-  gameState.menuThemeEnvelope.setValue(0.0);
-  gameState.menuThemeEnvelope.setTarget(1.0);
-  std::vector<double> chunks;
-  for (int i = 0; i < 32; ++i) {
-    const std::vector<double> part = RunBuffer(i * 64 / 44100.0, 64);
-    chunks.insert(chunks.end(), part.begin(), part.end());
+TEST(StreamSupervisorTest, ErrorsInARowMeanTheStreamIsLost) {
+  // Events: r the stream starts running, b a buffer begins, w the library warns, f a fatal
+  // error, s the stream is stopped on purpose. Each buffer's fate: P play, U unrecorded, S stop.
+  // Lost: Poll then says to close the stream, and later to retry.
+  const struct { const char* events; const char* fates; bool lost; } cases[] = {
+      {"rbwbb", "PUP", false},                   // an underrun: one failed write
+      {"rbwbwbbwbwbbwbb", "PUUPUUPUP", false},   // writes failing now and then
+      {"rbwbwbwbwbb", "PUUUSS", true},           // a server gone: every write fails
+      {"rbfb", "PS", true},                      // a fatal error
+      {"wwwwf", "", false},                      // errors while no stream runs
+      {"rfs", "", false},                        // closed on purpose before the loss was seen
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.events);
+    StreamSupervisor supervisor;
+    std::string fates;
+    for (const char* e = c.events; *e != '\0'; ++e) {
+      if (*e == 'r') supervisor.Starting();
+      if (*e == 'b') fates += "PUS"[static_cast<int>(supervisor.BeginBuffer())];
+      if (*e == 'w') supervisor.ReportError(false, "audio write error, Connection terminated.");
+      if (*e == 'f') supervisor.ReportError(true, "thread failed");
+      if (*e == 's') supervisor.Stopped();
+    }
+    EXPECT_EQ(fates, c.fates);
+    EXPECT_EQ(supervisor.Poll(0) == Action::kClose, c.lost);
+    EXPECT_EQ(supervisor.Poll(60000) == Action::kRetry, c.lost);
   }
-  ASSERT_EQ(whole.size(), chunks.size());
-  for (size_t i = 0; i < whole.size(); ++i) ASSERT_DOUBLE_EQ(whole[i], chunks[i]) << i;
+}
+
+TEST(StreamSupervisorTest, RetriesOnceASecondUntilTheStreamStartsAgain) {
+  for (uint32_t lostAt : {5000u, 0xFFFFFF00u}) {  // the millisecond clock may wrap
+    SCOPED_TRACE(lostAt);
+    StreamSupervisor supervisor;
+    supervisor.Starting();
+    supervisor.ReportError(true, "Connection terminated.");
+    EXPECT_EQ(supervisor.Poll(lostAt), Action::kClose);
+    EXPECT_STREQ(supervisor.LossReason(), "Connection terminated.");
+    EXPECT_EQ(supervisor.Poll(lostAt + 999), Action::kNone);
+    EXPECT_EQ(supervisor.Poll(lostAt + 1000), Action::kRetry);  // the open fails: nothing to say
+    EXPECT_EQ(supervisor.Poll(lostAt + 1500), Action::kNone);
+    EXPECT_EQ(supervisor.Poll(lostAt + 2016), Action::kRetry);
+    supervisor.Starting();
+    supervisor.StartFailed();  // opened, but would not start
+    EXPECT_EQ(supervisor.Poll(lostAt + 2500), Action::kNone);
+    EXPECT_EQ(supervisor.Poll(lostAt + 3016), Action::kRetry);
+    supervisor.Starting();
+    EXPECT_EQ(supervisor.BeginBuffer(), StreamSupervisor::Buffer::kPlay) << "loss forgotten";
+    EXPECT_EQ(supervisor.Poll(lostAt + 5000), Action::kNone);
+  }
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <filesystem>
 
 #include "FileWvOut.h"
@@ -12,53 +11,34 @@
 #include "record_pad.h"
 #include "sound_pad.h"
 
-uint32_t FakeInput::MouseState(int* x, int* y) const {
-  if (x != nullptr) *x = sdlX;
-  if (y != nullptr) *y = sdlY;
-  return buttons;
-}
-
 bool FakeInput::PopPress(PointerPress* press) {
   for (uint32_t button : {uint32_t{SDL_BUTTON_LMASK}, uint32_t{SDL_BUTTON_RMASK}}) {
-    if ((buttons & button) && !(recorded_ & button)) {
-      Press(button, sdlX, 600 - sdlY, ticks);
-    }
+    if ((buttons & button) && !(recorded_ & button)) Press(button, sdlX, 600 - sdlY, ticks);
   }
   recorded_ = buttons;
   if (count_ == 0) return false;
-  *press = queued_[head_];
-  head_ = (head_ + 1) % queued_.size();
-  --count_;
+  *press = queued_[0];
+  std::copy(queued_.begin() + 1, queued_.begin() + count_--, queued_.begin());
   return true;
 }
 
 void FakeInput::Press(uint32_t button, int x, int y, uint32_t timeMs) {
-  if (count_ < queued_.size()) {
-    queued_[(head_ + count_) % queued_.size()] = PointerPress{timeMs, x, 600 - y, button, shift};
-    ++count_;
-  }
+  if (count_ < queued_.size()) queued_[count_++] = PointerPress{timeMs, x, 600 - y, button, shift};
   recorded_ |= button;
-}
-
-void FakeInput::MoveTo(int x, int y) {
-  sdlX = x;
-  sdlY = 600 - y;
 }
 
 void EngineTest::SetUp() {
   SetInputSource(&input);
   gameState.clock = &clock;
-  NoteChord chord(49, 12);
-  chord.AddNote(0);
-  gameState.loopOptions.chord.Install(chord);
+  gameState.loopOptions.chord.Install(LoopOptions().chord.Current());  // the default chord
   gameState.loopOptions.lateWindow.store(0.0);
   gameState.lastStreamTime.store(0.0);
   gameState.lastMouseButtons.store(0);
   gameState.bufferFrames.store(512);
   gameState.outputLatency.store(0.0);
   // Recordings a test starts land in a folder of its own, never beside the build's bundle.
-  recordingFolder_ = MakeTempDir();
-  RecordPad::SetRecordingFolder(recordingFolder_ + "/");
+  recordingFolder = MakeTempDir();
+  RecordPad::SetRecordingFolder(recordingFolder + "/");
   gameState.recorder.StartWriter();
 }
 
@@ -69,7 +49,7 @@ void EngineTest::TearDown() {
   gameState.recorder.StopCapture();
   gameState.recorder.StopWriter();
   RecordPad::SetRecordingFolder("../../../");
-  std::filesystem::remove_all(recordingFolder_);
+  std::filesystem::remove_all(recordingFolder);
   SetInputSource(nullptr);
 }
 
@@ -81,8 +61,7 @@ std::vector<double> EngineTest::RunBuffer(double t, unsigned int nFrames) {
 
 std::vector<double> EngineTest::RunSeconds(double t0, double seconds, unsigned int nFrames) {
   std::vector<double> all;
-  const int buffers = static_cast<int>(std::ceil(seconds * 44100.0 / nFrames));
-  for (int i = 0; i < buffers; ++i) {
+  for (int i = 0; i < std::ceil(seconds * 44100.0 / nFrames); ++i) {
     const std::vector<double> out = RunBuffer(t0 + i * nFrames / 44100.0, nFrames);
     all.insert(all.end(), out.begin(), out.end());
   }
@@ -112,14 +91,6 @@ double Peak(const std::vector<double>& samples, size_t from, size_t to) {
     peak = std::max(peak, std::fabs(samples[i]));
   }
   return peak;
-}
-
-double Rms(const std::vector<double>& samples, size_t from, size_t to) {
-  to = std::min(to, samples.size());
-  if (to <= from) return 0.0;
-  double sum = 0.0;
-  for (size_t i = from; i < to; ++i) sum += samples[i] * samples[i];
-  return std::sqrt(sum / (to - from));
 }
 
 std::string MakeTempDir() {

@@ -21,13 +21,17 @@ class SoundPad;
 // thread next takes presses; Press records one with a time of the test's choosing.
 class FakeInput : public InputSource {
  public:
-  uint32_t MouseState(int* x, int* y) const override;
+  uint32_t MouseState(int* x, int* y) const override {
+    if (x != nullptr) *x = sdlX;
+    if (y != nullptr) *y = sdlY;
+    return buttons;
+  }
   bool ShiftHeld() const override { return shift; }
   bool PopPress(PointerPress* press) override;
   uint32_t TicksMs() const override { return ticks; }
 
   // Places the pointer at (x, y) in window pixels, y counted up from the bottom edge.
-  void MoveTo(int x, int y);
+  void MoveTo(int x, int y) { sdlX = x, sdlY = 600 - y; }
   // Records a press of button (1 left, 4 right) at (x, y), window pixels with y up, made at
   // timeMs on the `ticks` clock. The button's state is left as it is (set `buttons` after
   // this to hold it).
@@ -40,20 +44,19 @@ class FakeInput : public InputSource {
   uint32_t ticks = 0;    // milliseconds now, on the clock that stamps presses
 
  private:
-  // Presses waiting, a fixed ring so that taking one never allocates on the audio thread.
+  // Presses waiting, oldest first, in a fixed array so that taking one never allocates on the
+  // audio thread.
   std::array<PointerPress, 32> queued_{};
-  size_t head_ = 0;
   size_t count_ = 0;
   uint32_t recorded_ = 0;  // buttons whose going down has been recorded
 };
 
-// A stream clock whose time and rate the test sets.
+// A stream clock at 44.1 kHz whose time the test sets.
 class FakeClock : public StreamClock {
  public:
   double StreamTime() override { return time; }
-  double SampleRate() override { return rate; }
+  double SampleRate() override { return 44100.0; }
   double time = 0.0;
-  double rate = 44100.0;
 };
 
 // Installs the fakes into the global game state and restores a clean state around each test:
@@ -76,9 +79,7 @@ class EngineTest : public ::testing::Test {
 
   FakeInput input;
   FakeClock clock;
-
- private:
-  std::string recordingFolder_;
+  std::string recordingFolder;  // a fresh folder where this test's recordings land
 };
 
 // Writes a WAV file of 16-bit samples (frames x channels interleaved) for tests.
@@ -88,7 +89,5 @@ void WriteTestWav(const std::string& path, const std::vector<double>& samples,
 std::vector<double> LeftChannel(const std::vector<double>& stereo);
 // Peak absolute value.
 double Peak(const std::vector<double>& samples, size_t from = 0, size_t to = SIZE_MAX);
-// Root mean square.
-double Rms(const std::vector<double>& samples, size_t from = 0, size_t to = SIZE_MAX);
 // A fresh, empty temporary folder.
 std::string MakeTempDir();

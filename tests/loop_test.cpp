@@ -1,0 +1,99 @@
+// The loop: step timing at the edges of steps, beats, loops and the late window; sample counts
+// and key frequencies; the step sequencer reporting its notes as steps begin; chords turning
+// offsets into keys, and the loop chord's copy for drawing.
+
+#include <sstream>
+
+#include "common.h"
+#include "game_state.h"
+#include "step_sequencer.h"
+#include "test_support.h"
+
+namespace {
+
+using LoopTest = EngineTest;
+
+TEST_F(LoopTest, StepsWindowsSamplesAndKeysAtTheirBoundaries) {
+  // The mixer sets the late window: a quarter step plus one buffer (512 frames), 42.9 ms. A
+  // step is 125 ms, a beat four steps.
+  RunBuffer(0.0, 0);
+  const struct {
+    double previous, t;  // the previous buffer's stream time and this one's, seconds
+    int step;
+    bool change, late, beat;
+  } cases[] = {
+      {0.0, 0.0, 0, false, true, true},      // a fresh stream's first instant
+      {0.0, 0.124, 0, false, false, false},
+      {0.124, 0.125, 1, true, true, false},  // step 1 begins; no beat
+      {1.99, 1.999, 15, false, false, false},
+      {1.99, 2.001, 0, true, true, true},    // the loop wraps from step 15 to step 0
+      {0.6, 0.667, 5, true, true, false},    // 42 ms into step 5: inside the window
+      {0.6, 0.669, 5, true, false, false},   // 44 ms: past it
+      {0.505, 0.52, 4, false, true, true},   // inside the late window of beat 2
+      {0.505, 0.56, 4, false, false, false},
+      {0.49, 0.56, 4, true, false, true},    // a beat's first buffer, past the window
+      {5.25, 5.3, 10, false, false, false},  // the third loop
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.previous << " then " << c.t);
+    gameState.lastStreamTime.store(c.previous);
+    EXPECT_EQ(TimeToStep(c.t), c.step);
+    EXPECT_EQ(StepChange(c.t), c.change);
+    EXPECT_EQ(LateTimingWindow(c.t), c.late);
+    EXPECT_EQ(BeatWindow(c.t), c.beat);
+  }
+  EXPECT_EQ(StepsToSamples(3.0), 16537);  // 16537.5 frames
+  EXPECT_DOUBLE_EQ(KeyToFrequency(69), 440.0);
+}
+
+TEST_F(LoopTest, SequencerReportsEachNoteOncePerLoopInTheFirstBufferOfItsStep) {
+  StepSequencer sequencer;
+  sequencer.AddNote(0, 1, 0.2);   // begins as the loop wraps (not on a fresh stream's start)
+  sequencer.AddNote(5, 1, 0.3);
+  sequencer.AddNote(5, 4, 0.6);   // replaces the first note of step 5
+  sequencer.AddNote(15, 7, 0.8);  // the loop's last step
+  sequencer.AddNote(9, 2, 0.5);
+  sequencer.RemoveNote(9);
+  sequencer.RemoveNote(StepSequencer::kMaxSteps + 10);  // beyond the table: ignored
+  // One 512-frame buffer after another for two loops, each buffer's time published afterwards
+  // as the mixer does: each report names its step, "late" if not in the step's first buffer.
+  const double buffer = 512 / 44100.0;
+  std::ostringstream reports;
+  for (double t = 0.0; t < 4.0; t += buffer) {
+    Note note;
+    if (sequencer.Tick(t, &note)) {
+      reports << TimeToStep(t) << (TimeToStep(t - buffer) == TimeToStep(t) ? " late" : "") << ": "
+              << note.offset << " at " << note.velocity << "; ";
+    }
+    gameState.lastStreamTime.store(t);
+  }
+  EXPECT_EQ(reports.str(), "5: 4 at 0.6; 15: 7 at 0.8; 0: 1 at 0.2; 5: 4 at 0.6; 15: 7 at 0.8; ");
+}
+
+NoteChord MakeChord(int root, std::initializer_list<int> offsets) {
+  NoteChord chord(root, 12);
+  for (int offset : offsets) chord.AddNote(offset);
+  return chord;
+}
+
+TEST(ChordTest, OffsetsWrapIntoNeighbouringOctaves) {
+  const NoteChord major = MakeChord(60, {0, 2, 4, 5, 7, 9, 11});
+  const NoteChord odd = MakeChord(60, {7, 0, 0, 4});  // used exactly as listed
+  const NoteChord single = MakeChord(49, {0}), empty(55, 12);
+  const struct { const NoteChord& chord; int offset, key; } cases[] = {{major, -8, 47},
+      {major, -7, 48}, {major, -1, 59}, {major, 0, 60}, {major, 6, 71}, {major, 7, 72},
+      {major, 9, 76}, {odd, 0, 67}, {odd, 2, 60}, {odd, 3, 64}, {odd, 4, 79}, {odd, -1, 52},
+      {single, -3, 13}, {single, 11, 181}, {empty, 9, 55}, {empty, -9, 55}};
+  for (const auto& c : cases) EXPECT_EQ(c.chord.GetKey(c.offset), c.key) << "offset " << c.offset;
+  EXPECT_NEAR(major.GetFrequency(7), 2 * 261.6255653, 1e-6);
+}
+
+// The main thread installs; drawing reads a copy.
+TEST(ChordTest, LoopChordSnapshotIsTheWholeChordInstalledLast) {
+  LoopChord loop(MakeChord(67, {0, 5, 7}));
+  loop.Install(MakeChord(60, {0, 2, 4, 5, 7, 9, 11}));
+  EXPECT_EQ(loop.Snapshot().NoteCount(), 7);
+  EXPECT_EQ(loop.Snapshot().GetKey(-1), 59) << "the last note an octave down";
+}
+
+}  // namespace
