@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common.h"
+#include "pointer_sample.h"
 #include "soundless_sound_pad.h"
 #include "test_support.h"
 
