@@ -139,6 +139,36 @@ e2e_start() {
   xdotool windowfocus --sync "$E2E_WID" 2>/dev/null || e2e_fail "cannot focus the window"
 }
 
+# e2e_start_loading - starts the program under gdb, stopped where start-up initialises the
+# font library: after the window and the loading image, before draining its input. What is
+# done before e2e_continue happens "during loading", however fast or loaded the machine.
+e2e_start_loading() {
+  command -v gdb >/dev/null || e2e_fail "gdb is not installed (scripts/install-deps.sh)"
+  e2e_start gdb -q -batch -ex 'set breakpoint pending on' -ex 'set print thread-events off' \
+    -ex 'handle SIGTERM SIGHUP SIGINT nostop noprint pass' -ex 'break TTF_Init' -ex run \
+    -ex "shell touch '$E2E_OUT/loading'; while [ ! -e '$E2E_OUT/go' ]; do sleep 0.05; done" \
+    -ex continue -ex 'quit $_exitcode' --args "$E2E_PROGRAM"
+  local i
+  for i in $(seq 100); do [ -e "$E2E_OUT/loading" ] && break; sleep 0.1; done
+  [ -e "$E2E_OUT/loading" ] && _e2e_alive "$E2E_PID" || e2e_fail "start-up did not stop at TTF_Init"
+}
+e2e_continue() { touch "$E2E_OUT/go"; }
+
+# e2e_record DIR - from the menu: a game, the record pad pressed, a kick note; prints the path
+# of the new recording in DIR. e2e_recorded FILE SECONDS - waits until FILE holds SECONDS of
+# audio (the program's own clock; fails if it stops growing for 5 s).
+e2e_record() {
+  local i wav
+  e2e_key Return
+  e2e_wait_screen game
+  e2e_press $(e2e_pad Record)
+  for i in $(seq 50); do wav=$(e2e_recordings "$1" | head -n 1); [ -n "$wav" ] && break; sleep 0.1; done
+  [ -n "$wav" ] || e2e_fail "the record pad started no recording in $1"
+  e2e_press $(e2e_pad Kick 75 30) 1 0.6
+  echo "$1/$wav"
+}
+e2e_recorded() { E2E_WAV=$1; _e2e_until "$2"; }
+
 # The pid of the sound server listening on the rig's socket.
 e2e_server_pid() {
   ss -xlpn 2>/dev/null | awk -v s="${PULSE_SERVER#unix:}" '$5 == s' | grep -o 'pid=[0-9]*' | head -n 1 | cut -d= -f2

@@ -18,14 +18,9 @@ source "$MARLUNE_E2E_LIB"
 e2e_init
 
 e2e_capture_start "$E2E_OUT/start.wav"
-command -v gdb >/dev/null || e2e_fail "gdb is not installed"
-e2e_start gdb -q -batch -ex 'set breakpoint pending on' -ex 'set print thread-events off' -ex 'break TTF_Init' \
-  -ex run -ex "shell touch '$E2E_OUT/loading'; while [ ! -e '$E2E_OUT/go' ]; do sleep 0.05; done" \
-  -ex continue -ex 'quit $_exitcode' --args "$E2E_PROGRAM"
-for i in $(seq 100); do [ -e "$E2E_OUT/loading" ] && break; sleep 0.1; done
-[ -e "$E2E_OUT/loading" ] && _e2e_alive "$E2E_PID" || e2e_fail "start-up did not stop at TTF_Init"
+e2e_start_loading
 xdotool key --delay 20 Down Return Escape Escape && xdotool getwindowfocus >/dev/null || e2e_fail "keys during loading failed"
-touch "$E2E_OUT/go"
+e2e_continue
 e2e_wait_screen menu
 menu="$E2E_OUT/menu.png"
 e2e_capture_for 3.5
