@@ -117,7 +117,7 @@ e2e_start() {
   _e2e_check_sanitizers
   [ $# -gt 0 ] || set -- "$E2E_PROGRAM"
   "$@" >"$E2E_OUT/stdout.txt" 2>"$E2E_OUT/stderr.txt" </dev/null &
-  E2E_PID=$! E2E_STATUS="" E2E_MARK=0
+  E2E_PID=$! E2E_STATUS="" E2E_MARK=0 E2E_AT="" E2E_WAV=""
   e2e_log "started $* (pid $E2E_PID)"
   local i
   E2E_WID=""
@@ -154,20 +154,17 @@ e2e_start_loading() {
 }
 e2e_continue() { touch "$E2E_OUT/go"; }
 
-# e2e_record DIR - from the menu: a game, the record pad pressed, a kick note; prints the path
-# of the new recording in DIR. e2e_recorded FILE SECONDS - waits until FILE holds SECONDS of
-# audio (the program's own clock; fails if it stops growing for 5 s).
+# e2e_record DIR - in the game, presses the record pad and waits for the new recording in DIR;
+# sets E2E_WAV to its path. e2e_recorded SECONDS - waits until E2E_WAV holds SECONDS of audio
+# (the program's own clock; fails if it stops growing for 5 s).
 e2e_record() {
-  local i wav
-  e2e_key Return
-  e2e_wait_screen game
+  local i
   e2e_press $(e2e_pad Record)
-  for i in $(seq 50); do wav=$(e2e_recordings "$1" | head -n 1); [ -n "$wav" ] && break; sleep 0.1; done
-  [ -n "$wav" ] || e2e_fail "the record pad started no recording in $1"
-  e2e_press $(e2e_pad Kick 75 30) 1 0.6
-  echo "$1/$wav"
+  for i in $(seq 50); do E2E_WAV=$(e2e_recordings "$1" | head -n 1); [ -n "$E2E_WAV" ] && break; sleep 0.1; done
+  [ -n "$E2E_WAV" ] || e2e_fail "the record pad started no recording in $1"
+  E2E_WAV="$1/$E2E_WAV"
 }
-e2e_recorded() { E2E_WAV=$1; _e2e_until "$2"; }
+e2e_recorded() { _e2e_until "$1"; }
 
 # The pid of the sound server listening on the rig's socket.
 e2e_server_pid() {
@@ -394,11 +391,8 @@ e2e_perform() {
   e2e_press $(e2e_pad Metronome)
   sleep 0.3
   [ -z "$(e2e_recordings "$1")" ] || e2e_fail "$1 already holds a recording"
-  e2e_press $(e2e_pad Record)
+  e2e_record "$1"
   local i k
-  for i in $(seq 100); do E2E_WAV=$(e2e_recordings "$1" | head -n 1); [ -n "$E2E_WAV" ] && break; sleep 0.05; done
-  [ -n "$E2E_WAV" ] || e2e_fail "the record pad started no recording in $1"
-  E2E_WAV="$1/$E2E_WAV"
   _e2e_mark record_on
   _e2e_until 3.0
   _e2e_mark metronome_off

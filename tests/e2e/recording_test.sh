@@ -36,8 +36,11 @@ signalled() {
   MARLUNE_BUNDLE_DIR=$built e2e_bundle "$dir"
   e2e_start
   e2e_wait_screen menu
-  wav=$(e2e_record "$dir") || exit 1
-  e2e_recorded "$wav" 2.5
+  e2e_key Return
+  e2e_wait_screen game
+  e2e_record "$dir"; wav=$E2E_WAV
+  e2e_press $(e2e_pad Kick 75 30) 1 0.6
+  e2e_recorded 2.5
   for s in "$@"; do case $s in [0-9]*) sleep "$s" ;; *) kill -"$s" "$E2E_PID" ;; esac; done
   pressed=$(date +%s.%N)
   e2e_wait_exit 10
@@ -64,7 +67,10 @@ avail=$(df -B1 --output=avail "$full" | tail -n 1)  # leave about 700 KB: some f
 dd if=/dev/zero of="$full/filler" bs=4096 count=$(((avail - 700 * 1024) / 4096)) status=none || e2e_fail "cannot fill $full"
 e2e_start
 e2e_wait_screen menu
-wav=$(e2e_record "$full") || exit 1
+e2e_key Return
+e2e_wait_screen game
+e2e_record "$full"; wav=$E2E_WAV
+e2e_press $(e2e_pad Kick 75 30) 1 0.6
 e2e_move 10 590
 # "ERR" is three characters at the pad's centre, "ON" two starting 3 pixels further right.
 read -r x y w h <<<"${E2E_PAD[Record]}"

@@ -15,13 +15,8 @@
 #   and one per resumption among them.
 # The servers are started from the rig's own server's command line and environment; this
 # script ends every server it started, however it exits.
-set -uo pipefail
-# shellcheck source=lib.sh
 source "$MARLUNE_E2E_LIB"
-# shellcheck source=robust_lib.sh
-source "$(dirname -- "$0")/robust_lib.sh"
 e2e_init
-[ -n "${RIG_SINK:-}" ] || e2e_fail "no sound server: run inside scripts/rig.sh with audio"
 
 SOCKET=${PULSE_SERVER#unix:}
 SERVER_PID=""      # the server that runs now (the rig's at first)
@@ -32,18 +27,6 @@ cleanup_servers() {
 }
 # The program first, so that it does not see its server go once more.
 trap '_e2e_cleanup; cleanup_servers' EXIT
-
-# The pid of the server listening on our socket.
-find_server() {
-  local dir
-  for dir in /proc/[0-9]*; do
-    if tr '\0' ' ' <"$dir/cmdline" 2>/dev/null | grep -qF -- "socket=$SOCKET "; then
-      echo "${dir#/proc/}"
-      return 0
-    fi
-  done
-  return 1
-}
 
 # CPU time (user + system) from a /proc stat file, in clock ticks (fields after the name).
 _ticks() { sed 's/.*) //' "$1" 2>/dev/null | awk '{ print $12 + $13 }'; }
@@ -94,43 +77,32 @@ start_server() {
   e2e_fail "the new sound server did not come up (see $E2E_OUT/server.log)"
 }
 
-SERVER_PID=$(find_server) || e2e_fail "cannot find the rig's sound server (socket $SOCKET)"
+SERVER_PID=$(e2e_server_pid)
+[ -n "$SERVER_PID" ] || e2e_fail "cannot find the rig's sound server (socket $SOCKET)"
 
 e2e_log "--- game, a tone in every step, recording"
-robust_copy_bundle "$RIG_DIR/loss"
-e2e_start "$ROBUST_PROGRAM"
-e2e_wait_window "Marlune v1.03" 30
-robust_wait_menu 30
+e2e_bundle "$RIG_DIR/loss"
+e2e_start
+e2e_wait_screen menu
 e2e_key Return
-robust_wait_game
+e2e_wait_screen game
 # Held across every step boundary of one loop (2 s), the button writes a note in each step.
-robust_click 560 310 1 2.4
-recorded=""
-for attempt in 1 2 3; do
-  robust_click 100 447
-  for _ in $(seq 30); do
-    recorded=$(ls "$RIG_DIR/loss"/*.wav 2>/dev/null | head -n 1)
-    [ -n "$recorded" ] && break 2
-    sleep 0.1
-  done
-  e2e_log "record click $attempt not seen; clicking again"
-done
-[ -n "$recorded" ] || e2e_fail "no recording started"
-t_recording=$(robust_now)
+e2e_press $(e2e_pad Kick 10 30) 1 2.4
+e2e_record "$RIG_DIR/loss"; recorded=$E2E_WAV
+t_recording=$(date +%s.%N)
 ticks_playing=$(cpu_ticks "$E2E_PID")
 
 e2e_log "--- the sound server dies 3 s into the recording"
 sleep 3
-e2e_mark_output
+e2e_mark
 ticks0=$(cpu_ticks "$E2E_PID")
 kill_server
-t_lost=$(robust_now)
+t_lost=$(date +%s.%N)
 cpu_report "while playing" "$ticks_playing" "$ticks0" \
   "$(awk -v a="$t_recording" -v b="$t_lost" 'BEGIN { print b - a }')" >/dev/null
 e2e_wait_stderr '^Audio: lost the sound device \(.*\), retrying$' 3
 e2e_log "program: $E2E_LINE"
-info=$("$E2E_WAVTOOL" info "$recorded" 2>&1) || e2e_fail "the recording is not a complete WAV after the loss: $info"
-recording_s=$(awk '$1 == "seconds" { print $2 }' <<<"$info")
+recording_s=$(e2e_wav_field "$recorded" seconds) || e2e_fail "the recording is not a complete WAV after the loss"
 played_s=$(awk -v a="$t_recording" -v b="$t_lost" 'BEGIN { printf "%.2f", b - a }')
 e2e_log "recording ${recorded##*/}: $recording_s s, played for $played_s s"
 # A sanitizer slows the program several-fold: on a busy machine its stream then falls behind
@@ -140,11 +112,11 @@ short=0.5
 e2e_check "$recording_s - $played_s <= 0.5 && $played_s - $recording_s <= $short" \
   "the recording lasts $recording_s s but sound played for $played_s s"
 cp -- "$recorded" "$E2E_OUT/"
-sleep "$(awk -v a="$t_lost" -v b="$(robust_now)" 'BEGIN { d = 5 - (b - a); print (d > 0 ? d : 0) }')"
+sleep "$(awk -v a="$t_lost" -v b="$(date +%s.%N)" 'BEGIN { d = 5 - (b - a); print (d > 0 ? d : 0) }')"
 _e2e_alive "$E2E_PID" || e2e_fail "the program ended while no sound server ran"
 ticks1=$(cpu_ticks "$E2E_PID")
 read -r lost_all lost_rest <<<"$(cpu_report "while no server ran" "$ticks0" "$ticks1" \
-  "$(awk -v a="$t_lost" -v b="$(robust_now)" 'BEGIN { print b - a }')")"
+  "$(awk -v a="$t_lost" -v b="$(date +%s.%N)" 'BEGIN { print b - a }')")"
 # With no sound the play-head stands still, so the frame loop draws nothing new: the whole
 # program stays light. A sanitizer multiplies every thread's work, and the frame-check build
 # draws every frame to compare it, so there only the threads other than drawing are held to
@@ -157,23 +129,24 @@ fi
 
 e2e_log "--- a new server on the same socket"
 start_server
-t_server=$(robust_now)
+t_server=$(date +%s.%N)
 # A silent stream keeps the sink running, so the capture advances whether the program plays
 # or not. A fresh server moves no sound for its first second or two: the capture is that much
 # shorter than the wall time it ran, and its first sample is the sink's first moment.
 pacat --playback --raw --rate=44100 --channels=2 --format=s16le -d "$RIG_SINK" </dev/zero &
 OWN_SERVERS+=("$!")
 e2e_capture_start "$E2E_OUT/resumed.wav"
-t_capture=$(robust_now)
+t_capture=$(date +%s.%N)
 e2e_wait_stderr '^Audio: sound resumed$' 3
-resumed_s=$(awk -v a="$t_server" -v b="$(robust_now)" 'BEGIN { printf "%.2f", b - a }')
+resumed_s=$(awk -v a="$t_server" -v b="$(date +%s.%N)" 'BEGIN { printf "%.2f", b - a }')
 e2e_log "\"sound resumed\" $resumed_s s after the new server came up"
 # Long enough that, after the server's silent start, the capture holds a whole loop.
 sleep 5
-t_stop=$(robust_now)
+t_stop=$(date +%s.%N)
 e2e_capture_stop
-first=$(e2e_wav_first_sound "$E2E_OUT/resumed.wav" 0.02)
-captured=$(e2e_wav_seconds "$E2E_OUT/resumed.wav")
+first=$(e2e_wav "$E2E_OUT/resumed.wav" onsets 0.02 | awk 'NR == 1 { print $2 }')
+[ -n "$first" ] || e2e_fail "nothing heard on the new server"
+captured=$(e2e_wav_field "$E2E_OUT/resumed.wav" seconds)
 # Wall time the capture ran (to the stop's own 0.2 s pause) less the audio it holds: the
 # server's silent start. The first sound comes that much later than its sample position.
 heard_s=$(awk -v a="$t_server" -v c="$t_capture" -v d="$t_stop" -v l="$captured" -v f="$first" \
@@ -181,7 +154,7 @@ heard_s=$(awk -v a="$t_server" -v c="$t_capture" -v d="$t_stop" -v l="$captured"
 e2e_log "heard on the new server $heard_s s after it came up (first sound at $first s of a $captured s capture)"
 e2e_check "$heard_s <= 3" "nothing heard on the new server within 3 s of its start (at $heard_s s)"
 # The tone of every step: sound in each quarter of the last loop captured.
-end=$(e2e_wav_seconds "$E2E_OUT/resumed.wav")
+end=$captured
 e2e_check "$end >= 2.3" "the capture on the new server holds only $end s, less than a loop"
 for q in 0 1 2 3; do
   from=$(awk -v e="$end" -v q="$q" 'BEGIN { printf "%.2f", e - 2.2 + q * 0.5 }')
@@ -189,15 +162,12 @@ for q in 0 1 2 3; do
 done
 
 e2e_log "--- lost again: Escape and quitting work without a server"
-e2e_mark_output
+e2e_mark
 kill_server
 e2e_wait_stderr '^Audio: lost the sound device' 3
 e2e_key Escape
-robust_wait_menu 10
-e2e_key Escape Escape  # the first selects "Quit"
-e2e_wait_exit 10
-robust_assert_clean_exit "quitting while no sound server ran"
-[ "$E2E_STATUS" = 0 ] || e2e_fail "quitting while no sound server ran: status $E2E_STATUS, want 0"
+e2e_wait_screen menu 10
+e2e_quit
 
 lines=$(wc -l <"$E2E_OUT/stderr.txt")
 e2e_log "standard error: $lines lines"
