@@ -23,7 +23,32 @@ if [ "${1:-}" = --inside ]; then
   e2e_bundle "$3/run"
   e2e_start
   e2e_wait_screen menu
-  e2e_perform "$3/run" "$E2E_OUT/timeline.txt"
+  # After the checked part of the performance, the groove: bass line, beat, a "Lead 2" melody
+  # and a progression on C, A, F, G.
+  groove() {
+    local i k=0
+    e2e_press $(e2e_pad_row "Bass 1" 130 4 8) 1 0.3
+    e2e_press $(e2e_pad_row "Bass 1" 130 2 8) 1 0.15
+    sleep 0.3
+    e2e_press $(e2e_pad_row "Bass 1" 130 1 8) 1 0.2
+    e2e_press $(e2e_pad Kick 140 30)
+    sleep 0.35
+    e2e_press $(e2e_pad Snare 120 30)
+    sleep 0.35
+    e2e_press $(e2e_pad Kick 140 30)
+    e2e_press $(e2e_pad "Closed Hat" 60 30) 1 0.6
+    sleep 0.2
+    e2e_press $(e2e_pad Snare 120 30)
+    e2e_press $(e2e_pad "Open Hat" 60 30)
+    k=0
+    for i in 0 9 5 7; do e2e_press $(e2e_pad_row Chord $((100 * k + 12)) "$i" 12); k=$((k + 1)); done
+    e2e_press $(e2e_pad_row Chord 360 9 12)  # the G becomes a Dominant7
+    # "Lead 2" melody: the button held while the pointer walks the rows, a step (0.125 s) each.
+    e2e_press $(e2e_pad_row "Lead 2" 120 7 12) 1 0
+    for i in 7 7 8 9 11 9 8 7; do e2e_move $(e2e_pad_row "Lead 2" 120 "$i" 12); sleep 0.125; done
+    e2e_release
+  }
+  e2e_perform "$3/run" "$E2E_OUT/timeline.txt" groove
   e2e_screenshot "$3/demo-game.png"
   e2e_quit 3
   exit 0

@@ -9,7 +9,7 @@
 #      coming back 88200 frames (one loop) later, within a buffer; after it is cleared,
 #      silence; "Lead 1" row 0 at the chord root x 0.5 within 5 cents: C (130.81 Hz) on its
 #      first two passes, G (196.00 Hz) once "G" was clicked in every chord segment.
-#      The picture: notes drawn in the Kick strip, the "Kick" label above its pad.
+#      The picture, with a kick added: notes drawn in the Kick strip, the "Kick" label above its pad.
 #   3. Escape: the menu with "Start" selected; Return: a new game; closing the window (the
 #      WM_DELETE_WINDOW a window manager sends) ends the program with status 0, and the quit
 #      sound plays, after a silent second, for at least half a second.
@@ -23,6 +23,9 @@ e2e_wait_screen menu
 before=$(date +%Y-%m-%d_%H-%M)
 e2e_perform "$run" "$E2E_OUT/timeline.txt"
 after=$(date +%Y-%m-%d_%H-%M)
+e2e_press $(e2e_pad Kick 140 30)
+e2e_move 200 400
+sleep 0.5
 shot="$E2E_OUT/game.png"
 e2e_screenshot "$shot"
 for name in "${!E2E_PAD[@]}"; do

@@ -349,7 +349,7 @@ e2e_assert_recording() {
   e2e_assert_sound "$1" 0 "$s" 0.002
 }
 
-# e2e_perform DIR TIMELINE - the scripted performance of the game test and the demo, from the
+# e2e_perform DIR TIMELINE [MORE] - the scripted performance of the game test and the demo, from the
 # menu, recorded by the program into DIR (the folder beside the bundle, empty of recordings).
 # Every sound to be checked gets a stretch of its own between silences, so it can be found in
 # the recording itself. Time is kept by the recording (its size), which a busy machine slows
@@ -360,7 +360,7 @@ e2e_assert_recording() {
 #   lead                    "Lead 1" row 0 (the chord's root, C) held for about eight steps
 #   chord_first, chord_last root "G" clicked in all four chord segments; from pass
 #                           lead_g_pass (counted from the lead's first) the lead plays on G
-#   groove .. record_off    bass line, beat, a "Lead 2" melody, a progression of four roots
+#   groove .. record_off    what the function MORE plays (the demo's groove), then 4 s
 # The game stays on screen afterwards, the recording closed, the pointer off the pads.
 E2E_WAV=""
 _e2e_time() {
@@ -416,27 +416,7 @@ e2e_perform() {
   local pass; pass=$(awk -v l="$lead" -v c="$(_e2e_at chord_last)" 'BEGIN { k = 1; while (l + 2 * k - 0.5 <= c) k++; print k }')
   echo "lead_g_pass $pass" >>"$E2E_TIMELINE"
   _e2e_until "$(e2e_calc "$lead + 2 * $pass + 1.3")"
-  _e2e_mark groove
-  e2e_press $(e2e_pad_row "Bass 1" 130 4 8) 1 0.3
-  e2e_press $(e2e_pad_row "Bass 1" 130 2 8) 1 0.15
-  sleep 0.3
-  e2e_press $(e2e_pad_row "Bass 1" 130 1 8) 1 0.2
-  e2e_press $(e2e_pad Kick 140 30)
-  sleep 0.35
-  e2e_press $(e2e_pad Snare 120 30)
-  sleep 0.35
-  e2e_press $(e2e_pad Kick 140 30)
-  e2e_press $(e2e_pad "Closed Hat" 60 30) 1 0.6
-  sleep 0.2
-  e2e_press $(e2e_pad Snare 120 30)
-  e2e_press $(e2e_pad "Open Hat" 60 30)
-  k=0
-  for i in 0 9 5 7; do e2e_press $(e2e_pad_row Chord $((100 * k + 12)) "$i" 12); k=$((k + 1)); done
-  e2e_press $(e2e_pad_row Chord 360 9 12)  # the G becomes a Dominant7
-  # "Lead 2" melody: the button held while the pointer walks the rows, a step (0.125 s) each.
-  e2e_press $(e2e_pad_row "Lead 2" 120 7 12) 1 0
-  for i in 7 7 8 9 11 9 8 7; do e2e_move $(e2e_pad_row "Lead 2" 120 "$i" 12); sleep 0.125; done
-  e2e_release
+  [ -z "${3:-}" ] || { _e2e_mark groove; "$3"; }
   _e2e_until "$(e2e_calc "$(_e2e_time) + 4")"
   _e2e_mark record_off
   e2e_press $(e2e_pad Record)
