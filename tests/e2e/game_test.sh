@@ -48,27 +48,7 @@ e2e_capture_for 2.5 -1  # the start sound ends
 pacat --playback --raw --rate=44100 --channels=2 --format=s16le -d "$RIG_SINK" </dev/zero &
 keeper=$!
 sleep 0.5
-python3 - "$E2E_WID" <<'PY' || e2e_fail "cannot send WM_DELETE_WINDOW"
-import ctypes, sys
-x = ctypes.cdll.LoadLibrary("libX11.so.6")
-x.XOpenDisplay.restype = ctypes.c_void_p
-x.XInternAtom.restype = ctypes.c_ulong
-x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
-x.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.c_void_p]
-class ClientMessage(ctypes.Structure):
-    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
-                ("display", ctypes.c_void_p), ("window", ctypes.c_ulong),
-                ("message_type", ctypes.c_ulong), ("format", ctypes.c_int), ("data", ctypes.c_long * 5)]
-class XEvent(ctypes.Union):
-    _fields_ = [("xclient", ClientMessage), ("pad", ctypes.c_long * 24)]
-d = x.XOpenDisplay(None)
-ev = XEvent()
-ev.xclient.type, ev.xclient.window, ev.xclient.format = 33, int(sys.argv[1]), 32  # ClientMessage
-ev.xclient.message_type = x.XInternAtom(d, b"WM_PROTOCOLS", 0)
-ev.xclient.data[0] = x.XInternAtom(d, b"WM_DELETE_WINDOW", 0)
-x.XCloseDisplay.argtypes = [ctypes.c_void_p]
-sys.exit(not (d and x.XSendEvent(d, int(sys.argv[1]), 0, 0, ctypes.byref(ev)) and x.XCloseDisplay(d) == 0))
-PY
+"$MARLUNE_TAPPER" close "$E2E_WID" || e2e_fail "cannot send WM_DELETE_WINDOW"
 e2e_wait_exit 10
 [ "$E2E_STATUS" = 0 ] || e2e_fail "status $E2E_STATUS after closing the window"
 e2e_capture_for 1.5 -1

@@ -2,21 +2,21 @@
 # lib.sh - the one library of the end-to-end tests (and of scripts/demo.sh and scripts/soak.sh).
 # Source it inside scripts/rig.sh, then call e2e_init. Program coordinates throughout: origin at
 # the window's lower-left corner, y up, as the program draws.
-#
+# 
 # Environment (set by marlune_e2e_test in CMakeLists.txt): MARLUNE_BUNDLE_DIR (.../Contents),
 # MARLUNE_BUILD_DIR, MARLUNE_WAVTOOL, MARLUNE_PADS, MARLUNE_TAPPER, MARLUNE_E2E_OUT (artefacts),
 # MARLUNE_FRAME_CHECK (1: the program reports its frame check at exit), MARLUNE_SANITIZER; and
 # the rig's DISPLAY, PULSE_SERVER, RIG_SINK, RIG_DIR.
-#
+# 
 # Every helper succeeds or ends the script through e2e_fail ("FAIL: ..." on stderr, the tail of
 # the program's output, status 1). The program and the capture are stopped however the script
 # ends. The program's stderr is checked for sanitizer reports before each new start and at
 # e2e_pass, and for its frame check report after each normal exit.
-#
+# 
 # Sound reaches the sink some 0.4 s after the program renders it: judge audio timing from sample
 # positions in a capture or recording, never from the wall clock.
 
-E2E_PID="" E2E_STATUS="" E2E_WID="" E2E_CAPTURE_PID="" E2E_CAPTURE="" E2E_LINE="" E2E_MARK=0
+E2E_PID="" E2E_STATUS="" E2E_WID="" E2E_WAV="" E2E_CAPTURE_PID="" E2E_CAPTURE="" E2E_LINE="" E2E_MARK=0
 E2E_YELLOW='r > 200 && g > 200 && b < 90'
 E2E_GREY='r > 150 && r < 225 && g > 150 && g < 225 && b > 150 && b < 225 && r - b < 25 && b - r < 25'
 E2E_WHITE='r > 200 && g > 200 && b > 200'
@@ -25,14 +25,7 @@ declare -A E2E_PAD=()
 
 e2e_log() { echo "e2e: $*" >&2; }
 
-e2e_fail() {
-  echo "FAIL: $*" >&2
-  local f
-  for f in "$E2E_OUT/stdout.txt" "$E2E_OUT/stderr.txt"; do
-    [ -s "$f" ] && { echo "--- last lines of $f:" >&2; tail -n 15 "$f" >&2; }
-  done
-  exit 1
-}
+e2e_fail() { echo "FAIL: $*" >&2; tail -n 15 "$E2E_OUT/stdout.txt" "$E2E_OUT/stderr.txt" >&2 2>/dev/null; exit 1; }
 
 # e2e_check AWK_CONDITION MESSAGE...
 e2e_check() { local c=$1; shift; awk "BEGIN { exit !($c) }" || e2e_fail "$* (failed: $c)"; }
@@ -40,11 +33,8 @@ e2e_calc() { awk "BEGIN { print $1 }"; }
 
 # Any sanitizer's report in the program's stderr fails the test, however the program ended.
 _e2e_check_sanitizers() {
-  if grep -Eq '(ERROR|WARNING): (Address|Leak|Thread|Realtime|UndefinedBehavior)Sanitizer|: runtime error: ' \
-       "$E2E_OUT/stderr.txt" 2>/dev/null; then
-    cp -- "$E2E_OUT/stderr.txt" "$E2E_OUT/sanitizer-report.txt"
-    e2e_fail "sanitizer report in the program's stderr (kept in $E2E_OUT/sanitizer-report.txt)"
-  fi
+  ! grep -Eq '(ERROR|WARNING): (Address|Leak|Thread|Realtime|UndefinedBehavior)Sanitizer|: runtime error: ' \
+    "$E2E_OUT/stderr.txt" 2>/dev/null || e2e_fail "sanitizer report in the program's stderr"
 }
 
 # A frame-check build prints at exit "frame check: N skipped frames compared, M differing; K
@@ -61,19 +51,13 @@ _e2e_check_frames() {
 
 e2e_pass() { _e2e_check_sanitizers; echo "PASS: $(basename -- "$0")" >&2; exit 0; }
 
-_e2e_cleanup() {
-  [ -n "$E2E_PID" ] && _e2e_kill "$E2E_PID" TERM
-  [ -n "$E2E_CAPTURE_PID" ] && _e2e_kill "$E2E_CAPTURE_PID" INT
-  return 0
-}
+_e2e_cleanup() { [ -z "$E2E_PID" ] || _e2e_kill "$E2E_PID" TERM; [ -z "$E2E_CAPTURE_PID" ] || _e2e_kill "$E2E_CAPTURE_PID" INT; }
 
 e2e_init() {
   set -uo pipefail
   E2E_OUT=${MARLUNE_E2E_OUT:-${RIG_DIR:-/tmp}/e2e-$(basename -- "$0" .sh)}
   rm -rf -- "$E2E_OUT" && mkdir -p -- "$E2E_OUT" || { echo "FAIL: cannot create $E2E_OUT" >&2; exit 1; }
-  trap _e2e_cleanup EXIT
-  trap 'exit 130' INT
-  trap 'exit 143' TERM
+  trap _e2e_cleanup EXIT; trap 'exit 130' INT; trap 'exit 143' TERM
   E2E_PROGRAM="${MARLUNE_BUNDLE_DIR:?register the test with marlune_e2e_test}/MacOS/marlune"
   [ -x "$E2E_PROGRAM" ] || e2e_fail "program not built: $E2E_PROGRAM"
   # The pads as the preset lays them out: E2E_PAD[NAME]="X Y W H".
@@ -101,12 +85,9 @@ _e2e_alive() { local s; s=$(awk '{ print $3 }' "/proc/$1/stat" 2>/dev/null) && [
 
 # _e2e_kill PID SIGNAL - signal, wait up to 5 s, then SIGKILL; reaps a child.
 _e2e_kill() {
-  local i
   kill -"$2" "$1" 2>/dev/null
-  for i in $(seq 50); do _e2e_alive "$1" || break; sleep 0.1; done
-  kill -KILL "$1" 2>/dev/null
-  wait "$1" 2>/dev/null
-  return 0
+  for _ in $(seq 50); do _e2e_alive "$1" || break; sleep 0.1; done
+  kill -KILL "$1" 2>/dev/null; wait "$1" 2>/dev/null; return 0
 }
 
 # e2e_start [CMD ARGS...] - starts CMD (default: the program) in the background, output to
@@ -119,9 +100,8 @@ e2e_start() {
   "$@" >"$E2E_OUT/stdout.txt" 2>"$E2E_OUT/stderr.txt" </dev/null &
   E2E_PID=$! E2E_STATUS="" E2E_MARK=0 E2E_AT="" E2E_WAV=""
   e2e_log "started $* (pid $E2E_PID)"
-  local i
   E2E_WID=""
-  for i in $(seq 300); do
+  for _ in $(seq 300); do
     E2E_WID=$(xdotool search --onlyvisible --name '^Marlune v1\.03$' 2>/dev/null | head -n 1)
     [ -n "$E2E_WID" ] && break
     if ! _e2e_alive "$E2E_PID"; then
@@ -148,8 +128,7 @@ e2e_start_loading() {
     -ex 'handle SIGTERM SIGHUP SIGINT nostop noprint pass' -ex 'break TTF_Init' -ex run \
     -ex "shell touch '$E2E_OUT/loading'; while [ ! -e '$E2E_OUT/go' ]; do sleep 0.05; done" \
     -ex continue -ex 'quit $_exitcode' --args "$E2E_PROGRAM"
-  local i
-  for i in $(seq 100); do [ -e "$E2E_OUT/loading" ] && break; sleep 0.1; done
+  for _ in $(seq 100); do [ -e "$E2E_OUT/loading" ] || sleep 0.1; done
   [ -e "$E2E_OUT/loading" ] && _e2e_alive "$E2E_PID" || e2e_fail "start-up did not stop at TTF_Init"
 }
 e2e_continue() { touch "$E2E_OUT/go"; }
@@ -158,13 +137,11 @@ e2e_continue() { touch "$E2E_OUT/go"; }
 # sets E2E_WAV to its path. e2e_recorded SECONDS - waits until E2E_WAV holds SECONDS of audio
 # (the program's own clock; fails if it stops growing for 5 s).
 e2e_record() {
-  local i
   e2e_press $(e2e_pad Record)
-  for i in $(seq 50); do E2E_WAV=$(e2e_recordings "$1" | head -n 1); [ -n "$E2E_WAV" ] && break; sleep 0.1; done
+  for _ in $(seq 50); do E2E_WAV=$(e2e_recordings "$1" | head -n 1); [ -n "$E2E_WAV" ] && break; sleep 0.1; done
   [ -n "$E2E_WAV" ] || e2e_fail "the record pad started no recording in $1"
   E2E_WAV="$1/$E2E_WAV"
 }
-e2e_recorded() { _e2e_until "$1"; }
 
 # The pid of the sound server listening on the rig's socket.
 e2e_server_pid() {
@@ -176,8 +153,7 @@ e2e_server_pid() {
 # once per audio buffer, so a press shorter than a buffer could go unseen. BUTTON 1 left, 3
 # right; a HOLD_S of 0 leaves the button down (release with e2e_release).
 e2e_move() {
-  local wx wy ww wh
-  read -r wx wy ww wh <<<"$E2E_WIN"
+  local wx wy ww wh; read -r wx wy ww wh <<<"$E2E_WIN"
   [ "${E2E_AT:-}" = "$1 $2" ] && return 0  # xdotool would wait for a motion that never comes
   xdotool mousemove --sync $((wx + $1)) $((wy + wh - $2)) || e2e_fail "cannot move the pointer to $1 $2"
   E2E_AT="$1 $2"
@@ -196,16 +172,8 @@ e2e_release() { xdotool mouseup "${1:-1}" || e2e_fail "release failed"; }
 
 # e2e_pad NAME [DX DY] - the point DX DY (default: the centre) from the pad's lower-left corner.
 # e2e_pad_row NAME DX ROW ROWS - DX from the left edge, in the middle of row ROW of ROWS.
-e2e_pad() {
-  local x y w h
-  read -r x y w h <<<"${E2E_PAD[$1]:?no pad named $1}"
-  echo "$((x + ${2:-w / 2})) $((y + ${3:-h / 2}))"
-}
-e2e_pad_row() {
-  local x y w h
-  read -r x y w h <<<"${E2E_PAD[$1]:?no pad named $1}"
-  echo "$((x + $2)) $((y + h * (2 * $3 + 1) / (2 * $4)))"
-}
+e2e_pad() { local x y w h; read -r x y w h <<<"${E2E_PAD[$1]:?no pad $1}"; echo "$((x + ${2:-w / 2})) $((y + ${3:-h / 2}))"; }
+e2e_pad_row() { local x y w h; read -r x y w h <<<"${E2E_PAD[$1]:?no pad $1}"; echo "$((x + $2)) $((y + h * (2 * $3 + 1) / (2 * $4)))"; }
 
 # Keys go through XTEST to the focused window, as a keyboard's would.
 e2e_key() { xdotool key --delay 60 "$@" || e2e_fail "key $* failed"; }
@@ -214,8 +182,7 @@ e2e_key() { xdotool key --delay 60 "$@" || e2e_fail "key $* failed"; }
 # the mark (e2e_mark) matching REGEX; sets E2E_LINE.
 e2e_mark() { E2E_MARK=$(wc -l <"$E2E_OUT/stderr.txt"); }
 e2e_wait_stderr() {
-  local i
-  for i in $(seq $((${2:-10} * 10))); do
+  for _ in $(seq $((${2:-10} * 10))); do
     E2E_LINE=$(tail -n +"$((E2E_MARK + 1))" "$E2E_OUT/stderr.txt" | grep -E -m 1 -- "$1") && return 0
     sleep 0.1
   done
@@ -226,9 +193,8 @@ e2e_wait_stderr() {
 # a hang (killing it), on a crash (a signal other than SIGINT, SIGTERM, SIGKILL) and, after
 # status 0, on a missing or failed frame check.
 e2e_wait_exit() {
-  local i
   [ -n "$E2E_PID" ] || return 0
-  for i in $(seq $((${1:-20} * 10))); do _e2e_alive "$E2E_PID" || break; sleep 0.1; done
+  for _ in $(seq $((${1:-20} * 10))); do _e2e_alive "$E2E_PID" || break; sleep 0.1; done
   if _e2e_alive "$E2E_PID"; then _e2e_kill "$E2E_PID" TERM; E2E_PID=""; e2e_fail "the program still ran after ${1:-20} s"; fi
   wait "$E2E_PID"
   E2E_STATUS=$? E2E_PID=""
@@ -248,8 +214,7 @@ e2e_quit() {
 }
 
 e2e_screenshot() {
-  local wx wy ww wh
-  read -r wx wy ww wh <<<"$E2E_WIN"
+  local wx wy ww wh; read -r wx wy ww wh <<<"$E2E_WIN"
   import -silent -window root -crop "${ww}x${wh}+${wx}+${wy}" +repage "png:$1" || e2e_fail "screenshot to $1 failed"
 }
 
@@ -290,29 +255,21 @@ e2e_capture_start() {
   parec -d "$RIG_SINK.monitor" --file-format=wav --rate=44100 --channels=2 --format=s16le \
     --latency-msec=20 "$1" 2>"$E2E_OUT/parec.txt" &
   E2E_CAPTURE_PID=$!
-  local i
-  for i in $(seq 100); do
-    pactl list short source-outputs 2>/dev/null | grep -q . && return 0
-    sleep 0.1
-  done
+  for _ in $(seq 100); do pactl list short source-outputs 2>/dev/null | grep -q . && return 0; sleep 0.1; done
   e2e_fail "the capture did not start: $(cat "$E2E_OUT/parec.txt")"
 }
-e2e_capture_stop() {
-  sleep 0.2
-  _e2e_kill "$E2E_CAPTURE_PID" INT
-  E2E_CAPTURE_PID=""
-  e2e_wav "$E2E_CAPTURE" info >/dev/null
-}
+e2e_capture_stop() { sleep 0.2; _e2e_kill "$E2E_CAPTURE_PID" INT; E2E_CAPTURE_PID=""; e2e_wav "$E2E_CAPTURE" info >/dev/null; }
 
 # e2e_capture_for SECONDS [LEVEL] - waits until the running capture holds sound (peak above
 # LEVEL, default 0.005; -1 for any audio at all: the stream is audible, however slowly it
 # started), then until it holds
 # SECONDS of audio more. Sample positions, not the wall clock, decide.
 e2e_capture_for() {
-  local i start="" held peak
-  for i in $(seq 300); do
-    if ! read -r _ _ _ held _ peak <<<"$("$MARLUNE_WAVTOOL" raw "$E2E_CAPTURE" 2>/dev/null)" || [ -z "$peak" ]; then
-      sleep 0.1; continue
+  local start="" held peak
+  for _ in $(seq 300); do
+    read -r _ _ _ held _ peak <<<"$("$MARLUNE_WAVTOOL" raw "$E2E_CAPTURE" 2>/dev/null)"
+    if [ -z "$peak" ]; then
+      :
     elif [ -z "$start" ]; then
       awk -v p="${peak:-0}" -v l="${2:-0.005}" 'BEGIN { exit !(p > l) }' && start=$held
     else
@@ -328,14 +285,8 @@ e2e_wav() { local f=$1 c=$2; shift 2; "$MARLUNE_WAVTOOL" "$c" "$f" "$@" || e2e_f
 e2e_wav_field() { e2e_wav "$1" info | awk -v k="$2" '{ for (i = 1; i < NF; i++) if ($i == k) print $(i + 1) }'; }
 
 # e2e_assert_sound FILE FROM TO MIN_RMS / e2e_assert_silence FILE FROM TO MAX_PEAK
-e2e_assert_sound() {
-  local v; v=$(e2e_wav "$1" rms "$2" "$3") || exit 1
-  e2e_check "$v >= $4" "$1 from $2 to $3 s is too quiet: RMS $v < $4"
-}
-e2e_assert_silence() {
-  local v; v=$(e2e_wav "$1" peak "$2" "$3") || exit 1
-  e2e_check "$v <= $4" "$1 from $2 to $3 s is not silent: peak $v > $4"
-}
+e2e_assert_sound() { local v; v=$(e2e_wav "$1" rms "$2" "$3") && e2e_check "$v >= $4" "$1 from $2 to $3 s: RMS $v < $4" || exit 1; }
+e2e_assert_silence() { local v; v=$(e2e_wav "$1" peak "$2" "$3") && e2e_check "$v <= $4" "$1 from $2 to $3 s: peak $v > $4" || exit 1; }
 
 # e2e_assert_recording FILE MIN_S - a complete WAV (header sizes agree with the data) in the
 # stream's format, at least MIN_S long, not silent.
@@ -362,7 +313,6 @@ e2e_assert_recording() {
 #                           lead_g_pass (counted from the lead's first) the lead plays on G
 #   groove .. record_off    what the function MORE plays (the demo's groove), then 4 s
 # The game stays on screen afterwards, the recording closed, the pointer off the pads.
-E2E_WAV=""
 _e2e_time() {
   local size=0
   [ -n "$E2E_WAV" ] && size=$(stat -c %s -- "$E2E_WAV" 2>/dev/null || echo 0)
@@ -371,20 +321,18 @@ _e2e_time() {
 _e2e_mark() { echo "$1 $(_e2e_time)" >>"$E2E_TIMELINE"; e2e_log "$(_e2e_time) s: $1"; }
 _e2e_at() { awk -v n="$1" '$1 == n { print $2; exit }' "$E2E_TIMELINE"; }
 # Waits until the recording holds SECONDS of audio; fails if it stops growing for 5 s.
-_e2e_until() {
+e2e_recorded() {
   local now last="" still=0
   while now=$(_e2e_time); ! awk -v n="$now" -v t="$1" 'BEGIN { exit !(n >= t) }'; do
-    [ "$now" = "$last" ] && still=$((still + 1)) || still=0
+    [ "$now" = "$last" ] && still=$((still + 1)) || still=0 last=$now
     [ "$still" -lt 250 ] || e2e_fail "the recording $E2E_WAV stopped growing at $now s"
-    last=$now
     sleep 0.02
   done
 }
 # _e2e_hold X Y BUTTON SECONDS - a press held for SECONDS of recorded audio.
-_e2e_hold() { e2e_press "$1" "$2" "$3" 0; _e2e_until "$(e2e_calc "$(_e2e_time) + $4")"; e2e_release "$3"; sleep 0.1; }
+_e2e_hold() { e2e_press "$1" "$2" "$3" 0; e2e_recorded "$(e2e_calc "$(_e2e_time) + $4")"; e2e_release "$3"; sleep 0.1; }
 e2e_perform() {
-  E2E_TIMELINE=$2
-  : >"$E2E_TIMELINE"
+  E2E_TIMELINE=$2; : >"$E2E_TIMELINE"
   e2e_key Return
   e2e_wait_screen game
   sleep 1.5  # the menu theme fades out
@@ -392,32 +340,32 @@ e2e_perform() {
   sleep 0.3
   [ -z "$(e2e_recordings "$1")" ] || e2e_fail "$1 already holds a recording"
   e2e_record "$1"
-  local i k
+  local k lead pass
   _e2e_mark record_on
-  _e2e_until 3.0
+  e2e_recorded 3.0
   _e2e_mark metronome_off
   e2e_press $(e2e_pad Metronome)
-  _e2e_until 4.0
+  e2e_recorded 4.0
   _e2e_mark kick  # held across a step boundary, so it lands whatever the step's phase
   e2e_press $(e2e_pad Kick 140 30) 1 0.18
-  _e2e_until 9.0
+  e2e_recorded 9.0
   _e2e_mark kick_clear
   _e2e_hold $(e2e_pad Kick 75 30) 3 2.3
-  _e2e_until 12.1
+  e2e_recorded 12.1
   _e2e_mark lead
   _e2e_hold $(e2e_pad_row "Lead 1" 140 0 8) 1 1.0
-  local lead; lead=$(_e2e_at lead)
-  _e2e_until "$(e2e_calc "$lead + 3.4")"
+  lead=$(_e2e_at lead)
+  e2e_recorded "$(e2e_calc "$lead + 3.4")"
   _e2e_mark chord_first
   for k in 0 1 2 3; do e2e_press $(e2e_pad_row Chord $((100 * k + 12)) 7 12); done
   _e2e_mark chord_last
   # The first pass that starts half a second after the last click (the way from a click to
   # the audio thread on a busy machine) plays on G.
-  local pass; pass=$(awk -v l="$lead" -v c="$(_e2e_at chord_last)" 'BEGIN { k = 1; while (l + 2 * k - 0.5 <= c) k++; print k }')
+  pass=$(awk -v l="$lead" -v c="$(_e2e_at chord_last)" 'BEGIN { k = 1; while (l + 2 * k - 0.5 <= c) k++; print k }')
   echo "lead_g_pass $pass" >>"$E2E_TIMELINE"
-  _e2e_until "$(e2e_calc "$lead + 2 * $pass + 1.3")"
+  e2e_recorded "$(e2e_calc "$lead + 2 * $pass + 1.3")"
   [ -z "${3:-}" ] || { _e2e_mark groove; "$3"; }
-  _e2e_until "$(e2e_calc "$(_e2e_time) + 4")"
+  e2e_recorded "$(e2e_calc "$(_e2e_time) + 4")"
   _e2e_mark record_off
   e2e_press $(e2e_pad Record)
   e2e_move 200 400

@@ -54,7 +54,7 @@ round() {
   local size=$1 hold=$2 out beat
   e2e_press $METRONOME_XY  # on
   e2e_move $SNARE_XY
-  out=$("$TAPPER" "$CAPTURE" "10/$hold,15/$hold,20/$hold,25/$hold") || e2e_fail "the tapper failed: $out"
+  out=$("$TAPPER" "$CAPTURE" "$hold") || e2e_fail "the tapper failed: $out"
   e2e_log "$size frames, $hold ms presses: $(tr '\n' ' ' <<<"$out")"
   awk -v size="$size" -v hold="$hold" '$1 == "tap" { print size, hold, $2, $3, $5 }' <<<"$out" >>"$ROUNDS_FILE"
   beat=$(awk '$1 == "tap" { b = $2 } END { print b }' <<<"$out")
