@@ -68,9 +68,8 @@ mapfile -t recordings < <(e2e_recordings "$run")
 [ "${#recordings[@]}" = 1 ] || e2e_fail "want one recording in $run, found: ${recordings[*]:-none}"
 wav="$run/${recordings[0]}" stamp=${recordings[0]%.wav}
 [[ ! "$stamp" < "$before" && ! "$stamp" > "$after" ]] || e2e_fail "${recordings[0]} is not named after the minute of the performance"
-at() { awk -v n="$1" '$1 == n { print $2; exit }' "$E2E_OUT/timeline.txt"; }
-e2e_assert_recording "$wav" "$(at record_off)"
-e2e_check "$(e2e_wav_field "$wav" seconds) <= $(at record_off) + 1.5" "the recording runs on after the record pad's second press"
+e2e_assert_recording "$wav" "$(e2e_at record_off)"
+e2e_check "$(e2e_wav_field "$wav" seconds) <= $(e2e_at record_off) + 1.5" "the recording runs on after the record pad's second press"
 
 mapfile -t onsets < <(e2e_wav "$wav" onsets 0.05 40 | awk '{ print $1 }')
 # chain I STEP - onset I and the onsets STEP, 2 STEP... frames after it, each within a buffer.
@@ -96,9 +95,9 @@ done
 mapfile -t kicks < <(chain "$k1" $LOOP)
 [ "$k1" -lt "${#onsets[@]}" ] && [ "${#kicks[@]}" -ge 2 ] || e2e_fail "the kick at ${onsets[k0]:-none} does not come back every loop: ${onsets[*]}"
 e2e_log "${#clicks[@]} metronome clicks; the kick at frame ${onsets[k0]}, repeated ${#kicks[@]} times"
-p0=${onsets[$(first_after "$(e2e_calc "int(($(at lead) - 0.05) * $RATE)")")]:?no lead after its press}
+p0=${onsets[$(first_after "$(e2e_calc "int(($(e2e_at lead) - 0.05) * $RATE)")")]:?no lead after its press}
 e2e_assert_silence "$wav" "$(e2e_calc "${onsets[kicks[-1]]} / $RATE + 0.8")" "$(e2e_calc "$p0 / $RATE - 0.02")" 0.01
-for pass in "0 130.8128" "1 130.8128" "$(at lead_g_pass) 195.9977"; do
+for pass in "0 130.8128" "1 130.8128" "$(e2e_at lead_g_pass) 195.9977"; do
   read -r k hz <<<"$pass"
   from=$(e2e_calc "($p0 + $k * $LOOP) / $RATE + 0.3")
   got=$(e2e_wav "$wav" pitch "$from" "$(e2e_calc "$from + 0.45")") || exit 1

@@ -319,7 +319,7 @@ _e2e_time() {
   awk -v s="$size" 'BEGIN { d = (s - 44) / 176400; printf "%.3f\n", d < 0 ? 0 : int(d * 1000) / 1000 }'
 }
 _e2e_mark() { echo "$1 $(_e2e_time)" >>"$E2E_TIMELINE"; e2e_log "$(_e2e_time) s: $1"; }
-_e2e_at() { awk -v n="$1" '$1 == n { print $2; exit }' "$E2E_TIMELINE"; }
+e2e_at() { awk -v n="$1" '$1 == n { print $2; exit }' "$E2E_TIMELINE"; }
 # Waits until the recording holds SECONDS of audio; fails if it stops growing for 5 s.
 e2e_recorded() {
   local now last="" still=0
@@ -354,14 +354,14 @@ e2e_perform() {
   e2e_recorded 12.1
   _e2e_mark lead
   _e2e_hold $(e2e_pad_row "Lead 1" 140 0 8) 1 1.0
-  lead=$(_e2e_at lead)
+  lead=$(e2e_at lead)
   e2e_recorded "$(e2e_calc "$lead + 3.4")"
   _e2e_mark chord_first
   for k in 0 1 2 3; do e2e_press $(e2e_pad_row Chord $((100 * k + 12)) 7 12); done
   _e2e_mark chord_last
   # The first pass that starts half a second after the last click (the way from a click to
   # the audio thread on a busy machine) plays on G.
-  pass=$(awk -v l="$lead" -v c="$(_e2e_at chord_last)" 'BEGIN { k = 1; while (l + 2 * k - 0.5 <= c) k++; print k }')
+  pass=$(awk -v l="$lead" -v c="$(e2e_at chord_last)" 'BEGIN { k = 1; while (l + 2 * k - 0.5 <= c) k++; print k }')
   echo "lead_g_pass $pass" >>"$E2E_TIMELINE"
   e2e_recorded "$(e2e_calc "$lead + 2 * $pass + 1.3")"
   [ -z "${3:-}" ] || { _e2e_mark groove; "$3"; }
