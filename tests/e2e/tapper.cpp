@@ -37,11 +37,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -250,10 +252,7 @@ int Judge(const char* path) {
   Capture capture(path);
   if (!capture.Poll()) Fail(std::string("cannot read ") + path);
   const std::vector<float> level = capture.Levels();
-  struct Count {
-    int taps = 0, own = 0, neighbour = 0;
-  };
-  std::vector<std::pair<std::string, Count>> counts;
+  std::map<std::string, std::array<int, 3>> counts;  // taps, on their own step, on a neighbour
   char line[256];
   while (std::fgets(line, sizeof line, stdin) != nullptr) {
     int size = 0;
@@ -262,24 +261,17 @@ int Judge(const char* path) {
     if (std::sscanf(line, "%d %lf %lld %lf %lf", &size, &hold, &beat, &offset, &error) != 5) continue;
     char key[64];
     std::snprintf(key, sizeof key, "%d frames, %.0f ms presses", size, hold);
-    auto it = std::find_if(counts.begin(), counts.end(), [&](const auto& c) { return c.first == key; });
-    if (it == counts.end()) it = counts.insert(counts.end(), {key, Count{}});
-    Count& count = it->second;
-    ++count.taps;
     int64_t click = FindClick(level, beat - Ms(250), beat + Ms(250));
     for (int k = 0; k < 4 && click >= 0; ++k) click = NextClick(level, click);
-    bool own = false;
-    bool neighbour = false;
-    double ownRms = 0.0;
+    bool own = false, neighbour = false;
     if (click >= 0) {
-      ownRms = Rms(level, click + Ms(55), click + Ms(110));
-      own = ownRms >= 0.02;
+      own = Rms(level, click + Ms(55), click + Ms(110)) >= 0.02;
       const float ringing = Peak(level, click + Ms(55), click + Ms(95));
       neighbour = Peak(level, click + Ms(95), click + Ms(160)) > 1.5f * ringing + 0.02f ||
                   Peak(level, click - Ms(160), click - Ms(95)) >= kThreshold;
     }
-    count.own += own;
-    count.neighbour += neighbour;
+    std::array<int, 3>& count = counts[key];
+    count = {count[0] + 1, count[1] + own, count[2] + neighbour};
     std::printf("%s: tap %.0f ms after the beat at frame %lld (sent %.2f ms late): %s%s\n", key,
                 offset, beat, error,
                 click < 0 ? "no click found a loop later"
@@ -288,7 +280,7 @@ int Judge(const char* path) {
   }
   for (const auto& [key, count] : counts) {
     std::printf("SUMMARY %s: %d of %d taps on their own step, %d on a neighbouring step\n",
-                key.c_str(), count.own, count.taps, count.neighbour);
+                key.c_str(), count[1], count[0], count[2]);
   }
   return 0;
 }
