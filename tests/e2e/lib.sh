@@ -112,9 +112,7 @@ e2e_start() {
     sleep 0.1
   done
   [ -n "$E2E_WID" ] || e2e_fail "no window \"Marlune v1.03\" within 30 s"
-  local WINDOW X Y WIDTH HEIGHT SCREEN
-  eval "$(xdotool getwindowgeometry --shell "$E2E_WID")" || e2e_fail "cannot read the window's geometry"
-  E2E_WIN="$X $Y $WIDTH $HEIGHT"
+  local WINDOW X Y WIDTH HEIGHT SCREEN; eval "$(xdotool getwindowgeometry --shell "$E2E_WID")"; E2E_WIN="$X $Y $WIDTH $HEIGHT"
   # Without a window manager only XSetInputFocus works (no _NET_ACTIVE_WINDOW).
   xdotool windowfocus --sync "$E2E_WID" 2>/dev/null || e2e_fail "cannot focus the window"
 }
@@ -236,8 +234,7 @@ e2e_wait_screen() {
   for i in $(seq $((${2:-20} * 5))); do
     _e2e_alive "$E2E_PID" || e2e_fail "the program ended before the $1 appeared"
     e2e_screenshot "$shot"
-    if [ "$1" = menu ]; then
-      [ "$(e2e_count "$shot" 100 150 60 20 "$E2E_YELLOW")" -ge 20 ] && return 0
+    if [ "$1" = menu ]; then [ "$(e2e_count "$shot" 100 150 60 20 "$E2E_YELLOW")" -ge 20 ] && return 0
     elif [ "$(e2e_count "$shot" "$x" $((y + 10)) 1 $((h - 20)) "$E2E_WHITE")" -ge $((h - 20)) ] &&
          [ "$(e2e_count "$shot" $((x + w - 1)) $((y + 10)) 1 $((h - 20)) "$E2E_WHITE")" -ge $((h - 20)) ]; then
       return 0
@@ -291,13 +288,11 @@ e2e_assert_silence() { local v; v=$(e2e_wav "$1" peak "$2" "$3") && e2e_check "$
 # e2e_assert_recording FILE MIN_S - a complete WAV (header sizes agree with the data) in the
 # stream's format, at least MIN_S long, not silent.
 e2e_assert_recording() {
-  local info s
-  info=$(e2e_wav "$1" info) || exit 1
-  [[ "$info" == "channels 2 rate 44100 seconds "* ]] || e2e_fail "$1 is not 2-channel 44100 Hz: $info"
-  s=${info##* }
-  e2e_log "recording ${1##*/}: $s s"
-  e2e_check "$s >= $2" "the recording $1 lasts $s s, want at least $2 s"
-  e2e_assert_sound "$1" 0 "$s" 0.002
+  local info; info=$(e2e_wav "$1" info) || exit 1
+  e2e_log "recording ${1##*/}: $info"
+  [[ "$info" == "channels 2 rate 44100 seconds "* ]] || e2e_fail "$1 is not 2-channel 44100 Hz"
+  e2e_check "${info##* } >= $2" "the recording $1 lasts under $2 s"
+  e2e_assert_sound "$1" 0 "${info##* }" 0.002
 }
 
 # e2e_perform DIR TIMELINE [MORE] - the scripted performance of the game test and the demo, from the

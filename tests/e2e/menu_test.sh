@@ -70,16 +70,14 @@ for size in 512 1024 2048 64 128 256 512; do
   shots+=("$sig")
   [ "${#shots[@]}" = 2 ] && continue
   [ "${#shots[@]}" = 8 ] && break
-  cap="$E2E_OUT/capture_$size.wav"
-  e2e_capture_start "$cap"
+  cap="$E2E_OUT/capture_$size.wav"; e2e_capture_start "$cap"
   e2e_capture_for 1  # not judged: attaching the capture reconfigures the sink
   from=$(e2e_wav "$cap" raw | awk '{ print $4 }')
   read -r idle0 total0 <<<"$(cpu)"
   e2e_capture_for 3
   read -r idle1 total1 <<<"$(cpu)"
   e2e_capture_stop
-  count=$(e2e_wav "$cap" gaps "$from" 1000 | tee "$E2E_OUT/gaps_$size.txt" | awk '$1 == "gaps" { print $2 }')
-  longest=$(awk '$1 != "gaps" && $2 > m { m = $2 } END { print m + 0 }' "$E2E_OUT/gaps_$size.txt")
+  read -r count longest <<<"$(e2e_wav "$cap" gaps "$from" 1000 | awk '$1 != "gaps" && $2 > m { m = $2 } END { print $2, m + 0 }')"
   rms=$(e2e_wav "$cap" rms "$from" 1000)
   idle=$(e2e_calc "($idle1 - $idle0) / ($total1 - $total0 + 0.001)")
   load=$(cut -d' ' -f1 /proc/loadavg)
