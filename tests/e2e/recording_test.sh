@@ -44,7 +44,6 @@ signalled() {
   for s in "$@"; do case $s in [0-9]*) sleep "$s" ;; *) kill -"$s" "$E2E_PID" ;; esac; done
   pressed=$(date +%s.%N)
   e2e_wait_exit 10
-  e2e_log "$*: status $E2E_STATUS"
   [[ " $* " == *" KILL "* ]] || e2e_assert_recording "$wav" 2.5
   WAV=$wav
 }

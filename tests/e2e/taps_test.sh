@@ -25,14 +25,10 @@
 # Taps and verdicts go to stderr and $MARLUNE_E2E_OUT/taps.txt.
 source "$MARLUNE_E2E_LIB"
 e2e_init
-TAPPER=$MARLUNE_TAPPER
 
 readonly ROUNDS=${TAPS_ROUNDS:-3}
 METRONOME_XY=$(e2e_pad Metronome) SNARE_XY=$(e2e_pad Snare 140 30)
-CAPTURE="$E2E_OUT/capture.wav"
-ROUNDS_FILE="$E2E_OUT/rounds.txt"
-REPORT="$E2E_OUT/taps.txt"
-: >"$ROUNDS_FILE"
+CAPTURE="$E2E_OUT/capture.wav" ROUNDS_FILE="$E2E_OUT/rounds.txt" REPORT="$E2E_OUT/taps.txt"
 
 # A desktop's sound setup runs the sound server and the audio threads of its clients with
 # real-time priority; on the shared test machine, without it, other work starves them and the
@@ -54,24 +50,20 @@ round() {
   local size=$1 hold=$2 out beat
   e2e_press $METRONOME_XY  # on
   e2e_move $SNARE_XY
-  out=$("$TAPPER" "$CAPTURE" "$hold") || e2e_fail "the tapper failed: $out"
+  out=$("$MARLUNE_TAPPER" "$CAPTURE" "$hold") || e2e_fail "the tapper failed: $out"
   e2e_log "$size frames, $hold ms presses: $(tr '\n' ' ' <<<"$out")"
   awk -v size="$size" -v hold="$hold" '$1 == "tap" { print size, hold, $2, $3, $5 }' <<<"$out" >>"$ROUNDS_FILE"
   beat=$(awk '$1 == "tap" { b = $2 } END { print b }' <<<"$out")
   # The checked loop (the tapped beats plus four) must be heard before the metronome stops:
   # follow its clicks to the beat after it.
-  "$TAPPER" follow "$CAPTURE" "$beat" 5 >/dev/null || e2e_fail "lost the metronome after the taps"
+  "$MARLUNE_TAPPER" follow "$CAPTURE" "$beat" 5 >/dev/null || e2e_fail "lost the metronome after the taps"
   e2e_press $METRONOME_XY  # off
   e2e_press $SNARE_XY 3 2.3
   sleep 0.25
 }
 
 # rounds SIZE - every round at one buffer size, 40 ms presses then 5 ms presses.
-rounds() {
-  local i
-  for i in $(seq $ROUNDS); do round "$1" 40; done
-  for i in $(seq $ROUNDS); do round "$1" 5; done
-}
+rounds() { for hold in 40 5; do for _ in $(seq $ROUNDS); do round "$1" $hold; done; done; }
 
 start_game() { e2e_key Return; e2e_wait_screen game; sleep 1.5; }  # the theme fades out
 e2e_start
@@ -84,11 +76,7 @@ rounds 512
 # Back to the menu, buffer size 512 → 1024 → 2048 → 64, and a new game.
 e2e_key Escape
 e2e_wait_screen menu
-e2e_key Down Return
-sleep 0.5
-e2e_key Return
-sleep 0.5
-e2e_key Return
+e2e_key Down Return Return Return
 sleep 0.5
 e2e_key Up
 e2e_wait_screen menu
@@ -104,7 +92,7 @@ sleep 1
 e2e_capture_stop
 e2e_quit 3
 
-"$TAPPER" judge "$CAPTURE" <"$ROUNDS_FILE" >"$REPORT" || e2e_fail "cannot judge $CAPTURE"
+"$MARLUNE_TAPPER" judge "$CAPTURE" <"$ROUNDS_FILE" >"$REPORT" || e2e_fail "cannot judge $CAPTURE"
 cat "$REPORT" >&2
 uptime >&2
 
