@@ -103,7 +103,10 @@ e2e_start() {
   E2E_WID=""
   for _ in $(seq 300); do
     E2E_WID=$(xdotool search --onlyvisible --name '^Marlune v1\.03$' 2>/dev/null | head -n 1)
-    [ -n "$E2E_WID" ] && break
+    # A program may end just after its window appears (a start-up failure): then no focus.
+    local WINDOW X Y WIDTH HEIGHT SCREEN
+    [ -n "$E2E_WID" ] && eval "$(xdotool getwindowgeometry --shell "$E2E_WID" 2>/dev/null)" && [ -n "${X:-}" ] &&
+      xdotool windowfocus --sync "$E2E_WID" 2>/dev/null && { E2E_WIN="$X $Y $WIDTH $HEIGHT"; return 0; }
     if ! _e2e_alive "$E2E_PID"; then
       e2e_wait_exit 1
       [ -n "${E2E_MAY_EXIT:-}" ] && return 0
@@ -111,10 +114,7 @@ e2e_start() {
     fi
     sleep 0.1
   done
-  [ -n "$E2E_WID" ] || e2e_fail "no window \"Marlune v1.03\" within 30 s"
-  local WINDOW X Y WIDTH HEIGHT SCREEN; eval "$(xdotool getwindowgeometry --shell "$E2E_WID")"; E2E_WIN="$X $Y $WIDTH $HEIGHT"
-  # Without a window manager only XSetInputFocus works (no _NET_ACTIVE_WINDOW).
-  xdotool windowfocus --sync "$E2E_WID" 2>/dev/null || e2e_fail "cannot focus the window"
+  e2e_fail "no window \"Marlune v1.03\" to focus within 30 s"
 }
 
 # e2e_start_loading - starts the program under gdb, stopped where start-up initialises the
