@@ -76,9 +76,7 @@ rounds 512
 # Back to the menu, buffer size 512 → 1024 → 2048 → 64, and a new game.
 e2e_key Escape
 e2e_wait_screen menu
-e2e_key Down Return Return Return
-sleep 0.5
-e2e_key Up
+xdotool key --delay 500 Down Return Return Return Up || e2e_fail "keys failed"  # each Return reopens the stream
 e2e_wait_screen menu
 start_game
 rt_boost
