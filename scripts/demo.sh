@@ -3,7 +3,7 @@
 #
 # Runs the program built in BUILD_DIR (BUILD_DIR/Marlune.app) under scripts/rig.sh - a
 # virtual display and a private sound server - and plays the performance of the
-# end-to-end test (tests/e2e/performance_lib.sh): metronome, a kick, a lead on C and
+# end-to-end test (e2e_perform in tests/e2e/lib.sh): metronome, a kick, a lead on C and
 # then on G, a bass line, a kick/snare/hat beat, a melody and a chord progression,
 # about half a minute, all of it recorded by the program's own record pad.
 #
@@ -17,16 +17,40 @@ root=$(cd "$(dirname -- "$0")/.." && pwd)
 
 if [ "${1:-}" = --inside ]; then
   # Inside the rig: $2 the build folder, $3 the scratch folder.
+  export MARLUNE_BUNDLE_DIR="$2/Marlune.app/Contents" MARLUNE_PADS="$2/tests/e2e/marlune_pads" MARLUNE_E2E_OUT="$3/out"
   source "$root/tests/e2e/lib.sh"
-  source "$root/tests/e2e/performance_lib.sh"
-  MARLUNE_E2E_OUT="$3/out" e2e_init
-  perf_private_bundle "$2/Marlune.app" "$3/run"
-  e2e_start_marlune
-  perf_play "$E2E_OUT/timeline.txt"
+  e2e_init
+  e2e_bundle "$3/run"
+  e2e_start
+  e2e_wait_screen menu
+  # After the checked part of the performance, the groove: bass line, beat, a "Lead 2" melody
+  # and a progression on C, A, F, G.
+  groove() {
+    local i k=0
+    e2e_press $(e2e_pad_row "Bass 1" 130 4 8) 1 0.3
+    e2e_press $(e2e_pad_row "Bass 1" 130 2 8) 1 0.15
+    sleep 0.3
+    e2e_press $(e2e_pad_row "Bass 1" 130 1 8) 1 0.2
+    e2e_press $(e2e_pad Kick 140 30)
+    sleep 0.35
+    e2e_press $(e2e_pad Snare 120 30)
+    sleep 0.35
+    e2e_press $(e2e_pad Kick 140 30)
+    e2e_press $(e2e_pad "Closed Hat" 60 30) 1 0.6
+    sleep 0.2
+    e2e_press $(e2e_pad Snare 120 30)
+    e2e_press $(e2e_pad "Open Hat" 60 30)
+    k=0
+    for i in 0 9 5 7; do e2e_press $(e2e_pad_row Chord $((100 * k + 12)) "$i" 12); k=$((k + 1)); done
+    e2e_press $(e2e_pad_row Chord 360 9 12)  # the G becomes a Dominant7
+    # "Lead 2" melody: the button held while the pointer walks the rows, a step (0.125 s) each.
+    e2e_press $(e2e_pad_row "Lead 2" 120 7 12) 1 0
+    for i in 7 7 8 9 11 9 8 7; do e2e_move $(e2e_pad_row "Lead 2" 120 "$i" 12); sleep 0.125; done
+    e2e_release
+  }
+  e2e_perform "$3/run" "$E2E_OUT/timeline.txt" groove
   e2e_screenshot "$3/demo-game.png"
-  perf_quit
-  e2e_wait_exit 15
-  [ "$E2E_STATUS" = 0 ] || e2e_fail "marlune exited with status $E2E_STATUS"
+  e2e_quit 3
   exit 0
 fi
 

@@ -1,429 +1,361 @@
-# shellcheck shell=bash disable=SC2034
-# lib.sh - helpers for end-to-end test scripts. Source it, do not run it:
-#
-#   #!/usr/bin/env bash
-#   source "$MARLUNE_E2E_LIB"          # or: source "$(dirname "$0")/lib.sh"
-#   e2e_init
-#   e2e_start_marlune                  # program running, window found and focused
-#   e2e_key Return
-#   e2e_click 400 300                  # program coordinates: origin bottom-left, y up
-#   e2e_screenshot "$E2E_OUT/game.png"
-#   e2e_assert_pixel "$E2E_OUT/game.png" 10 10 0 0 0 8
-#   e2e_key Escape
-#   e2e_wait_exit 10 && [ "$E2E_STATUS" = 0 ] || e2e_fail "marlune exited with $E2E_STATUS"
-#   e2e_pass
-#
-# Scripts run inside scripts/rig.sh, which provides DISPLAY, PULSE_SERVER,
-# RIG_SINK and RIG_DIR (see its header). Registered with marlune_e2e_test() in
-# tests/e2e/CMakeLists.txt they also get:
-#   MARLUNE_BUNDLE_DIR   .../Marlune.app/Contents (program: MacOS/marlune)
-#   MARLUNE_BUILD_DIR    the build folder (recordings land here, beside the bundle)
-#   MARLUNE_SOURCE_DIR   the source tree
-#   MARLUNE_WAVTOOL, MARLUNE_SHOT   the analysis tools
-#   MARLUNE_E2E_LIB      this file
-#   MARLUNE_E2E_OUT      a folder for this test's artefacts (emptied by e2e_init)
-#
-# Guarantees: every helper either succeeds or ends the script through e2e_fail
-# with "FAIL: <what>" on stderr, the tail of the program's output, and status 1
-# (the e2e_wav_*/e2e_pixel query helpers print their value on stdout). Programs
-# started with e2e_start and captures started with e2e_capture_start are
-# stopped when the script exits, however it exits.
-#
-# Functions:
-#   e2e_init                        strict mode, artefact folder, exit trap, tool check
-#   e2e_log MSG...                  progress line on stderr ("e2e: MSG")
-#   e2e_fail MSG...                 "FAIL: MSG" + program output tail, exit 1
-#   e2e_pass                        "PASS: <script>", exit 0 (fails instead if the program's
-#                                   stderr holds a sanitizer report or, in a frame-check
-#                                   build, a frame check with differing frames)
-#   e2e_check COND MSG...           awk condition (e.g. "3.2 < 4"); e2e_fail MSG if false
-#   e2e_marlune_path                path of the built program; fails clearly if not built
-#   e2e_start CMD ARGS...           start in background (stdout/stderr to E2E_OUT); sets E2E_PID
-#   e2e_start_marlune               start the program from its bundle and wait for its window
-#   e2e_wait_window TITLE [SECS]    wait for a visible window titled exactly TITLE (fails at
-#                                   once if the started program exits first); focus it;
-#                                   sets E2E_WID, E2E_WIN_X, E2E_WIN_Y, E2E_WIN_W, E2E_WIN_H
-#   e2e_focus                       give E2E_WID the keyboard focus (works without a WM)
-#   e2e_screen_xy X Y               prints the screen position of program point X Y:
-#                                   (win_x + X, win_y + 600 - Y); inside the window for
-#                                   X 0..799, Y 1..600 (SDL row r is program y 600 - r)
-#   e2e_move X Y                    move the pointer to program point X Y
-#   e2e_click X Y [BUTTON]          move there and click (1 left, 3 right)
-#   e2e_mouse_down X Y [BUTTON]     move there and press
-#   e2e_mouse_up [BUTTON]           release
-#   e2e_shift_click X Y             hold Shift, left click, release Shift
-#   e2e_key KEY...                  press and release keys (xdotool names: Return, Escape, Up)
-#   e2e_keydown KEY / e2e_keyup KEY hold / release a key
-#   e2e_wait_output REGEX [SECS]    wait (default 10 s) until the program's stdout has a line
-#                                   matching REGEX after the mark; sets E2E_LINE to it
-#   e2e_wait_stderr REGEX [SECS]    same for its stderr
-#   e2e_mark_output                 set the mark: later waits ignore the lines so far
-#   e2e_wait_exit [SECS]            wait for the program to end (default 20 s); sets E2E_STATUS;
-#                                   fails (and kills it) on timeout
-#   e2e_stop                        end the program (TERM, then KILL after 5 s)
-#   e2e_screenshot OUT.png          picture of the window's 800x600 client area
-#   e2e_pixel FILE X Y              prints "R G B" of program point X Y (y from bottom)
-#   e2e_region_mean FILE X Y W H    prints mean "R G B" of a program rectangle
-#   e2e_assert_pixel FILE X Y R G B [TOL]   each channel within TOL (default 10)
-#   e2e_capture_start OUT.wav       record the rig's sink from now on
-#   e2e_capture_stop                stop it; the WAV is complete and validated afterwards
-#   e2e_wav_check FILE              fail unless FILE is a well-formed WAV (header sizes agree)
-#   e2e_wav_seconds FILE            prints the duration in seconds
-#   e2e_wav_rms / e2e_wav_peak FILE [FROM TO] [CH]   level of a range (full scale 1)
-#   e2e_wav_pitch FILE FROM TO      prints the fundamental in Hz
-#   e2e_wav_onsets FILE [THR] [GAP_MS]   onset lines "FRAME SECONDS"
-#   e2e_wav_first_sound FILE [THR]  prints the time in seconds of the first onset (fails if none)
-#   e2e_cents F1 F2                 prints 1200*log2(F1/F2)
-#   e2e_assert_pitch FILE FROM TO HZ [CENTS]    pitch within CENTS (default 5)
-#   e2e_assert_sound FILE [FROM TO] [MIN_RMS]   RMS at least MIN_RMS (default 0.01)
-#   e2e_assert_silence FILE [FROM TO] [MAX_PEAK] peak at most MAX_PEAK (default 0.001)
-#
-# Timing: judge audio timing from sample positions in a capture or recording,
-# never from the wall clock (PulseAudio starts a stream a fraction of a second
-# late). A capture only advances while some stream plays into the sink. Sound
-# reaches the sink some 0.4 s after the program renders it, and about the last
-# second before the program quits may never reach it: keep the program running
-# at least 1.5 s past the sound a test checks.
+# shellcheck shell=bash disable=SC2034,SC2086
+# lib.sh - the one library of the end-to-end tests (and of scripts/demo.sh and scripts/soak.sh).
+# Source it inside scripts/rig.sh, then call e2e_init. Program coordinates throughout: origin at
+# the window's lower-left corner, y up, as the program draws.
+# 
+# Environment (set by marlune_e2e_test in CMakeLists.txt): MARLUNE_BUNDLE_DIR (.../Contents),
+# MARLUNE_BUILD_DIR, MARLUNE_WAVTOOL, MARLUNE_PADS, MARLUNE_TAPPER, MARLUNE_E2E_OUT (artefacts),
+# MARLUNE_FRAME_CHECK (1: the program reports its frame check at exit), MARLUNE_SANITIZER; and
+# the rig's DISPLAY, PULSE_SERVER, RIG_SINK, RIG_DIR.
+# 
+# Every helper succeeds or ends the script through e2e_fail ("FAIL: ..." on stderr, the tail of
+# the program's output, status 1). The program and the capture are stopped however the script
+# ends. The program's stderr is checked for sanitizer reports before each new start and at
+# e2e_pass, and for its frame check report after each normal exit.
+# 
+# Sound reaches the sink some 0.4 s after the program renders it: judge audio timing from sample
+# positions in a capture or recording, never from the wall clock.
 
-E2E_PID=""
-E2E_COMMAND=""
-E2E_STATUS=""
-E2E_WID=""
-E2E_CAPTURE_PID=""
-E2E_CAPTURE_FILE=""
-E2E_LINE=""
-E2E_MARK_OUT=0
-E2E_MARK_ERR=0
+E2E_PID="" E2E_STATUS="" E2E_WID="" E2E_WAV="" E2E_CAPTURE_PID="" E2E_CAPTURE="" E2E_LINE="" E2E_MARK=0
+E2E_YELLOW='r > 200 && g > 200 && b < 90'
+E2E_GREY='r > 150 && r < 225 && g > 150 && g < 225 && b > 150 && b < 225 && r - b < 25 && b - r < 25'
+E2E_WHITE='r > 200 && g > 200 && b > 200'
+E2E_RED='r >= 90 && 3 * g <= r && 3 * b <= r'
+declare -A E2E_PAD=()
 
 e2e_log() { echo "e2e: $*" >&2; }
 
-e2e_fail() {
-  echo "FAIL: $*" >&2
-  local f
-  for f in "${E2E_OUT:-}/stdout.txt" "${E2E_OUT:-}/stderr.txt"; do
-    if [ -s "$f" ]; then
-      echo "--- last lines of $f:" >&2
-      tail -n 15 "$f" >&2
-    fi
-  done
-  exit 1
-}
+e2e_fail() { echo "FAIL: $*" >&2; tail -n 15 "$E2E_OUT/stdout.txt" "$E2E_OUT/stderr.txt" >&2 2>/dev/null; exit 1; }
 
-# A sanitizer build's report in the program's stderr fails the test, even when the program was
-# stopped by the test rather than left to exit with the sanitizer's status.
+# e2e_check AWK_CONDITION MESSAGE...
+e2e_check() { local c=$1; shift; awk "BEGIN { exit !($c) }" || e2e_fail "$* (failed: $c)"; }
+e2e_calc() { awk "BEGIN { print $1 }"; }
+
+# Any sanitizer's report in the program's stderr fails the test, however the program ended.
 _e2e_check_sanitizers() {
-  local f="${E2E_OUT:-}/stderr.txt"
-  [ -s "$f" ] || return 0
-  if grep -Eq '(ERROR|WARNING): (Address|Leak|Thread|Realtime|UndefinedBehavior)Sanitizer|: runtime error: ' "$f"; then
-    cp -- "$f" "$E2E_OUT/sanitizer-report.txt"
-    e2e_fail "sanitizer report in the program's stderr (kept in $E2E_OUT/sanitizer-report.txt)"
-  fi
+  ! grep -Eq '(ERROR|WARNING): (Address|Leak|Thread|Realtime|UndefinedBehavior)Sanitizer|: runtime error: ' \
+    "$E2E_OUT/stderr.txt" 2>/dev/null || e2e_fail "sanitizer report in the program's stderr"
 }
 
-# A frame-check build (MARLUNE_FRAME_CHECK=1, set by CMake for builds with the option) prints
-# at exit "frame check: N skipped frames compared, M differing; K shown frames replayed, L
-# differing": a skipped frame that differs from the frame on screen, or a replayed frame that
-# differs from the frame drawn directly, fails the test. REQUIRED set: the report must be there
-# (the program ended normally).
+# A frame-check build prints at exit "frame check: N skipped frames compared, M differing; K
+# shown frames replayed, L differing": both differing counts must be 0, and after a normal exit
+# the report must be there.
 _e2e_check_frames() {
   [ "${MARLUNE_FRAME_CHECK:-0}" = 1 ] || return 0
-  local f="${E2E_OUT:-}/stderr.txt" line
-  line=$(grep -E '^frame check: ' "$f" 2>/dev/null | tail -n 1)
-  if [ -z "$line" ]; then
-    [ -z "${1:-}" ] || e2e_fail "no frame check report in the program's stderr"
-    return 0
-  fi
-  e2e_log "$line"
+  local line
+  line=$(grep -E '^frame check: ' "$E2E_OUT/stderr.txt" 2>/dev/null | tail -n 1)
+  [ -n "$line" ] || { [ "${1:-}" = required ] && e2e_fail "no frame check report in the program's stderr"; return 0; }
   awk '{ for (i = 2; i <= NF; i++) if ($i ~ /^differing/ && $(i - 1) + 0 != 0) bad = 1 } END { exit bad }' <<<"$line" ||
     e2e_fail "frames differ from the picture they stand for: $line"
 }
 
-e2e_pass() { _e2e_check_sanitizers; _e2e_check_frames; echo "PASS: $(basename -- "$0")" >&2; exit 0; }
+e2e_pass() { _e2e_check_sanitizers; echo "PASS: $(basename -- "$0")" >&2; exit 0; }
 
-# e2e_check CONDITION MESSAGE... - CONDITION is an awk expression.
-e2e_check() {
-  local cond=$1; shift
-  awk "BEGIN { exit !($cond) }" || e2e_fail "$* (failed: $cond)"
-}
-
-_e2e_cleanup() {
-  if [ -n "$E2E_PID" ] && kill -0 "$E2E_PID" 2>/dev/null; then
-    e2e_log "stopping program $E2E_PID left running"
-    _e2e_kill "$E2E_PID" TERM
-  fi
-  if [ -n "$E2E_CAPTURE_PID" ]; then
-    _e2e_kill "$E2E_CAPTURE_PID" INT
-  fi
-}
+_e2e_cleanup() { [ -z "$E2E_PID" ] || _e2e_kill "$E2E_PID" TERM; [ -z "$E2E_CAPTURE_PID" ] || _e2e_kill "$E2E_CAPTURE_PID" INT; }
 
 e2e_init() {
   set -uo pipefail
-  local name
-  name=$(basename -- "$0" .sh)
-  E2E_OUT=${MARLUNE_E2E_OUT:-${RIG_DIR:-/tmp}/e2e-$name}
+  E2E_OUT=${MARLUNE_E2E_OUT:-${RIG_DIR:-/tmp}/e2e-$(basename -- "$0" .sh)}
   rm -rf -- "$E2E_OUT" && mkdir -p -- "$E2E_OUT" || { echo "FAIL: cannot create $E2E_OUT" >&2; exit 1; }
-  E2E_WAVTOOL=${MARLUNE_WAVTOOL:-marlune_wavtool}
-  E2E_SHOT=${MARLUNE_SHOT:-marlune_shot}
-  trap _e2e_cleanup EXIT
-  trap 'exit 130' INT
-  trap 'exit 143' TERM
-  command -v xdotool >/dev/null || e2e_fail "xdotool is not installed (scripts/install-deps.sh)"
-  e2e_log "artefacts in $E2E_OUT"
+  trap _e2e_cleanup EXIT; trap 'exit 130' INT; trap 'exit 143' TERM
+  E2E_PROGRAM="${MARLUNE_BUNDLE_DIR:?register the test with marlune_e2e_test}/MacOS/marlune"
+  [ -x "$E2E_PROGRAM" ] || e2e_fail "program not built: $E2E_PROGRAM"
+  # The pads as the preset lays them out: E2E_PAD[NAME]="X Y W H".
+  local x y w h name
+  while read -r x y w h name; do E2E_PAD[$name]="$x $y $w $h"; done \
+    < <("${MARLUNE_PADS:?}" "$MARLUNE_BUNDLE_DIR/Resources")
+  [ "${#E2E_PAD[@]}" = 13 ] || e2e_fail "marlune_pads did not list the thirteen pads"
 }
 
-# True while PID is a live process (a zombie child counts as ended).
-_e2e_alive() {
-  local state
-  state=$(awk '{ print $3 }' "/proc/$1/stat" 2>/dev/null) || return 1
-  [ -n "$state" ] && [ "$state" != Z ]
+# e2e_bundle DIR - copies the built bundle into DIR and runs the program from there: its
+# recordings then land in DIR, never in the build folder.
+e2e_bundle() {
+  mkdir -p -- "$1" && cp -r -- "$(dirname -- "$MARLUNE_BUNDLE_DIR")" "$1/" || e2e_fail "cannot copy the bundle to $1"
+  MARLUNE_BUNDLE_DIR="$(cd "$1" && pwd)/Marlune.app/Contents"
+  E2E_PROGRAM="$MARLUNE_BUNDLE_DIR/MacOS/marlune"
 }
 
-# _e2e_kill PID SIGNAL - signal, wait up to 5 s, then SIGKILL; reaps the child.
+# The recordings in DIR, named YYYY-MM-DD_HH-MM[_N].wav, oldest name first.
+e2e_recordings() {
+  find "$1" -maxdepth 1 -type f -printf '%f\n' | grep -E '^[0-9]{4}(-[0-9]{2}){2}_[0-9]{2}-[0-9]{2}(_[0-9]+)?\.wav$' | sort
+}
+
+# True while PID is a live process (a zombie counts as ended).
+_e2e_alive() { local s; s=$(awk '{ print $3 }' "/proc/$1/stat" 2>/dev/null) && [ -n "$s" ] && [ "$s" != Z ]; }
+
+# _e2e_kill PID SIGNAL - signal, wait up to 5 s, then SIGKILL; reaps a child.
 _e2e_kill() {
-  local pid=$1 i
-  kill -"$2" "$pid" 2>/dev/null
-  for i in $(seq 50); do _e2e_alive "$pid" || break; sleep 0.1; done
-  kill -KILL "$pid" 2>/dev/null
-  wait "$pid" 2>/dev/null
-  return 0
+  kill -"$2" "$1" 2>/dev/null
+  for _ in $(seq 50); do _e2e_alive "$1" || break; sleep 0.1; done
+  kill -KILL "$1" 2>/dev/null; wait "$1" 2>/dev/null; return 0
 }
 
-e2e_marlune_path() {
-  [ -n "${MARLUNE_BUNDLE_DIR:-}" ] || e2e_fail "MARLUNE_BUNDLE_DIR is not set (register the test with marlune_e2e_test)"
-  local program="$MARLUNE_BUNDLE_DIR/MacOS/marlune"
-  [ -x "$program" ] || e2e_fail "program not built: $program (build the target 'marlune' first)"
-  echo "$program"
-}
-
+# e2e_start [CMD ARGS...] - starts CMD (default: the program) in the background, output to
+# E2E_OUT, waits for the window "Marlune v1.03" and focuses it. If the program ends first, that
+# fails, unless E2E_MAY_EXIT is set: then E2E_PID is empty and E2E_STATUS its status.
 e2e_start() {
   [ -z "$E2E_PID" ] || ! _e2e_alive "$E2E_PID" || e2e_fail "a program is already running ($E2E_PID)"
-  _e2e_check_sanitizers  # before the previous program's output is replaced
-  _e2e_check_frames
+  _e2e_check_sanitizers
+  [ $# -gt 0 ] || set -- "$E2E_PROGRAM"
   "$@" >"$E2E_OUT/stdout.txt" 2>"$E2E_OUT/stderr.txt" </dev/null &
-  E2E_PID=$!
-  E2E_COMMAND="$*"
-  E2E_STATUS=""
-  E2E_MARK_OUT=0 E2E_MARK_ERR=0
+  E2E_PID=$! E2E_STATUS="" E2E_MARK=0 E2E_AT="" E2E_WAV=""
   e2e_log "started $* (pid $E2E_PID)"
-}
-
-e2e_start_marlune() {
-  local program
-  program=$(e2e_marlune_path) || exit 1
-  e2e_start "$program"
-  e2e_wait_window "Marlune v1.03" 30
-}
-
-e2e_wait_window() {
-  local title=$1 seconds=${2:-20} pattern
-  [ -n "${DISPLAY:-}" ] || e2e_fail "no DISPLAY: run inside scripts/rig.sh"
-  # xdotool matches a regular expression: anchor it and escape the dots.
-  pattern="^$(printf '%s' "$title" | sed 's/[.[\*^$()+?{|]/\\&/g')\$"
-  local i
   E2E_WID=""
-  for i in $(seq $((seconds * 10))); do
-    E2E_WID=$(xdotool search --onlyvisible --name "$pattern" 2>/dev/null | head -n 1)
-    [ -n "$E2E_WID" ] && break
-    if [ -n "$E2E_PID" ] && ! _e2e_alive "$E2E_PID"; then
-      wait "$E2E_PID"
-      E2E_STATUS=$?
-      E2E_PID=""
-      e2e_fail "the program exited with status $E2E_STATUS before its window \"$title\" appeared"
+  for _ in $(seq 300); do
+    E2E_WID=$(xdotool search --onlyvisible --name '^Marlune v1\.03$' 2>/dev/null | head -n 1)
+    # A program may end just after its window appears (a start-up failure): then no focus.
+    local WINDOW X Y WIDTH HEIGHT SCREEN
+    [ -n "$E2E_WID" ] && eval "$(xdotool getwindowgeometry --shell "$E2E_WID" 2>/dev/null)" && [ -n "${X:-}" ] &&
+      xdotool windowfocus --sync "$E2E_WID" 2>/dev/null && { E2E_WIN="$X $Y $WIDTH $HEIGHT"; return 0; }
+    if ! _e2e_alive "$E2E_PID"; then
+      e2e_wait_exit 1
+      [ -n "${E2E_MAY_EXIT:-}" ] && return 0
+      e2e_fail "the program exited with status $E2E_STATUS before its window appeared"
     fi
     sleep 0.1
   done
-  [ -n "$E2E_WID" ] || e2e_fail "no window \"$title\" within $seconds s"
-  local WINDOW X Y WIDTH HEIGHT SCREEN
-  eval "$(xdotool getwindowgeometry --shell "$E2E_WID")" || e2e_fail "cannot read the geometry of window $E2E_WID"
-  E2E_WIN_X=$X E2E_WIN_Y=$Y E2E_WIN_W=$WIDTH E2E_WIN_H=$HEIGHT
-  e2e_log "window \"$title\" $E2E_WID at $X,$Y size ${WIDTH}x$HEIGHT"
-  e2e_focus
+  e2e_fail "no window \"Marlune v1.03\" to focus within 30 s"
 }
 
-# Without a window manager "windowactivate" fails (_NET_ACTIVE_WINDOW is not
-# supported); "windowfocus" (XSetInputFocus) works and SDL reports focus.
-e2e_focus() {
-  [ -n "$E2E_WID" ] || e2e_fail "no window to focus"
-  xdotool windowfocus --sync "$E2E_WID" 2>/dev/null || e2e_fail "cannot focus window $E2E_WID"
+# e2e_start_loading - starts the program under gdb, stopped where start-up initialises the
+# font library: after the window and the loading image, before draining its input. What is
+# done before e2e_continue happens "during loading", however fast or loaded the machine.
+e2e_start_loading() {
+  command -v gdb >/dev/null || e2e_fail "gdb is not installed (scripts/install-deps.sh)"
+  e2e_start gdb -q -batch -ex 'set breakpoint pending on' -ex 'set print thread-events off' \
+    -ex 'handle SIGTERM SIGHUP SIGINT nostop noprint pass' -ex 'break TTF_Init' -ex run \
+    -ex "shell touch '$E2E_OUT/loading'; while [ ! -e '$E2E_OUT/go' ]; do sleep 0.05; done" \
+    -ex continue -ex 'quit $_exitcode' --args "$E2E_PROGRAM"
+  for _ in $(seq 100); do [ -e "$E2E_OUT/loading" ] || sleep 0.1; done
+  [ -e "$E2E_OUT/loading" ] && _e2e_alive "$E2E_PID" || e2e_fail "start-up did not stop at TTF_Init"
+}
+e2e_continue() { touch "$E2E_OUT/go"; }
+
+# e2e_record DIR - in the game, presses the record pad and waits for the new recording in DIR;
+# sets E2E_WAV to its path. e2e_recorded SECONDS - waits until E2E_WAV holds SECONDS of audio
+# (the program's own clock; fails if it stops growing for 5 s).
+e2e_record() {
+  e2e_press $(e2e_pad Record)
+  for _ in $(seq 50); do E2E_WAV=$(e2e_recordings "$1" | head -n 1); [ -n "$E2E_WAV" ] && break; sleep 0.1; done
+  [ -n "$E2E_WAV" ] || e2e_fail "the record pad started no recording in $1"
+  E2E_WAV="$1/$E2E_WAV"
 }
 
-e2e_screen_xy() {
-  [ -n "$E2E_WID" ] || e2e_fail "no window yet (e2e_wait_window)"
-  echo "$((E2E_WIN_X + $1)) $((E2E_WIN_Y + E2E_WIN_H - $2))"
+# The pid of the sound server listening on the rig's socket.
+e2e_server_pid() {
+  ss -xlpn 2>/dev/null | awk -v s="${PULSE_SERVER#unix:}" '$5 == s' | grep -o 'pid=[0-9]*' | head -n 1 | cut -d= -f2
 }
 
+# e2e_move X Y / e2e_press X Y [BUTTON] [HOLD_S] [shift] - the pointer to a program point, and
+# a press held HOLD_S (default 0.15 s) there, with Shift if asked: the pads read the buttons
+# once per audio buffer, so a press shorter than a buffer could go unseen. BUTTON 1 left, 3
+# right; a HOLD_S of 0 leaves the button down (release with e2e_release).
 e2e_move() {
-  local xy
-  xy=$(e2e_screen_xy "$1" "$2") || exit 1
-  # shellcheck disable=SC2086
-  xdotool mousemove --sync $xy || e2e_fail "cannot move the pointer to $1 $2"
+  local wx wy ww wh; read -r wx wy ww wh <<<"$E2E_WIN"
+  [ "${E2E_AT:-}" = "$1 $2" ] && return 0  # xdotool would wait for a motion that never comes
+  xdotool mousemove --sync $((wx + $1)) $((wy + wh - $2)) || e2e_fail "cannot move the pointer to $1 $2"
+  E2E_AT="$1 $2"
 }
-
-e2e_click() {
+e2e_press() {
   e2e_move "$1" "$2"
-  xdotool click "${3:-1}" || e2e_fail "click at $1 $2 failed"
-}
-
-e2e_mouse_down() {
-  e2e_move "$1" "$2"
-  xdotool mousedown "${3:-1}" || e2e_fail "mouse down at $1 $2 failed"
-}
-
-e2e_mouse_up() { xdotool mouseup "${1:-1}" || e2e_fail "mouse up failed"; }
-
-e2e_shift_click() {
-  e2e_move "$1" "$2"
-  xdotool keydown shift || e2e_fail "shift down failed"
+  [ "${5:-}" = shift ] && xdotool keydown shift
+  xdotool mousedown "${3:-1}" || e2e_fail "press at $1 $2 failed"
+  [ "${4:-0.15}" = 0 ] && return 0
+  sleep "${4:-0.15}"
+  e2e_release "${3:-1}"
+  [ "${5:-}" = shift ] && xdotool keyup shift
   sleep 0.05
-  xdotool click 1 || { xdotool keyup shift; e2e_fail "shift click at $1 $2 failed"; }
-  sleep 0.05
-  xdotool keyup shift || e2e_fail "shift up failed"
 }
+e2e_release() { xdotool mouseup "${1:-1}" || e2e_fail "release failed"; }
 
-# Keys go through XTEST to the focused window, as a real keyboard's would.
+# e2e_pad NAME [DX DY] - the point DX DY (default: the centre) from the pad's lower-left corner.
+# e2e_pad_row NAME DX ROW ROWS - DX from the left edge, in the middle of row ROW of ROWS.
+e2e_pad() { local x y w h; read -r x y w h <<<"${E2E_PAD[$1]:?no pad $1}"; echo "$((x + ${2:-w / 2})) $((y + ${3:-h / 2}))"; }
+e2e_pad_row() { local x y w h; read -r x y w h <<<"${E2E_PAD[$1]:?no pad $1}"; echo "$((x + $2)) $((y + h * (2 * $3 + 1) / (2 * $4)))"; }
+
+# Keys go through XTEST to the focused window, as a keyboard's would.
 e2e_key() { xdotool key --delay 60 "$@" || e2e_fail "key $* failed"; }
-e2e_keydown() { xdotool keydown "$1" || e2e_fail "keydown $1 failed"; }
-e2e_keyup() { xdotool keyup "$1" || e2e_fail "keyup $1 failed"; }
 
-# Waits for a line matching REGEX among the lines after the mark; sets E2E_LINE.
-_e2e_wait_file() {
-  local file=$1 regex=$2 seconds=$3 what=$4 mark=$5 i
-  for i in $(seq $((seconds * 10))); do
-    E2E_LINE=$(tail -n +"$((mark + 1))" "$file" 2>/dev/null | grep -E -m 1 -- "$regex")
-    [ -n "$E2E_LINE" ] && return 0
+# e2e_wait_stderr REGEX [SECS] - waits (default 10 s) for a line of the program's stderr after
+# the mark (e2e_mark) matching REGEX; sets E2E_LINE.
+e2e_mark() { E2E_MARK=$(wc -l <"$E2E_OUT/stderr.txt"); }
+e2e_wait_stderr() {
+  for _ in $(seq $((${2:-10} * 10))); do
+    E2E_LINE=$(tail -n +"$((E2E_MARK + 1))" "$E2E_OUT/stderr.txt" | grep -E -m 1 -- "$1") && return 0
     sleep 0.1
   done
-  e2e_fail "no $what line matching '$regex' within $seconds s"
-}
-e2e_wait_output() { _e2e_wait_file "$E2E_OUT/stdout.txt" "$1" "${2:-10}" stdout "$E2E_MARK_OUT"; }
-e2e_wait_stderr() { _e2e_wait_file "$E2E_OUT/stderr.txt" "$1" "${2:-10}" stderr "$E2E_MARK_ERR"; }
-
-# Later e2e_wait_output/e2e_wait_stderr calls look only at lines written after this.
-e2e_mark_output() {
-  E2E_MARK_OUT=$(wc -l <"$E2E_OUT/stdout.txt" 2>/dev/null || echo 0)
-  E2E_MARK_ERR=$(wc -l <"$E2E_OUT/stderr.txt" 2>/dev/null || echo 0)
+  e2e_fail "no stderr line matching '$1' within ${2:-10} s"
 }
 
+# e2e_wait_exit [SECS] - waits (default 20 s) for the program to end; sets E2E_STATUS; fails on
+# a hang (killing it), on a crash (a signal other than SIGINT, SIGTERM, SIGKILL) and, after
+# status 0, on a missing or failed frame check.
 e2e_wait_exit() {
-  local seconds=${1:-20} i
-  [ -n "$E2E_PID" ] || e2e_fail "no program started"
-  for i in $(seq $((seconds * 10))); do
-    _e2e_alive "$E2E_PID" || break
-    sleep 0.1
-  done
-  if _e2e_alive "$E2E_PID"; then
-    _e2e_kill "$E2E_PID" TERM
-    E2E_PID=""
-    e2e_fail "program still running after $seconds s (killed)"
-  fi
+  [ -n "$E2E_PID" ] || return 0
+  for _ in $(seq $((${1:-20} * 10))); do _e2e_alive "$E2E_PID" || break; sleep 0.1; done
+  if _e2e_alive "$E2E_PID"; then _e2e_kill "$E2E_PID" TERM; E2E_PID=""; e2e_fail "the program still ran after ${1:-20} s"; fi
   wait "$E2E_PID"
-  E2E_STATUS=$?
-  E2E_PID=""
-  e2e_log "program exited with status $E2E_STATUS"
-  # Only the program itself (not a tool or probe) makes the report.
-  if [ "$E2E_STATUS" = 0 ] && [[ "$E2E_COMMAND" == */MacOS/marlune* ]]; then
-    _e2e_check_frames required
-  else
-    _e2e_check_frames
-  fi
+  E2E_STATUS=$? E2E_PID=""
+  e2e_log "the program exited with status $E2E_STATUS"
+  _e2e_check_sanitizers
+  case $E2E_STATUS in 0) _e2e_check_frames required ;; 130|137|143|1) _e2e_check_frames ;;
+    *) e2e_fail "the program crashed (status $E2E_STATUS)" ;; esac
 }
 
-e2e_stop() {
-  [ -n "$E2E_PID" ] || return 0
-  _e2e_kill "$E2E_PID" TERM
-  E2E_PID=""
+# e2e_quit [ESCAPES] - Escape, Escape (or more, from the game) and a normal exit, status 0.
+e2e_quit() {
+  local n=${1:-2}
+  [ "$n" -gt 2 ] && { e2e_key Escape; e2e_wait_screen menu; n=2; }
+  e2e_key $(printf 'Escape %.0s' $(seq $n))
+  e2e_wait_exit 10
+  [ "$E2E_STATUS" = 0 ] || e2e_fail "the program ended with status $E2E_STATUS after Escape, Escape"
 }
 
 e2e_screenshot() {
-  local out=$1
-  [ -n "$E2E_WID" ] || e2e_fail "no window to photograph"
-  import -silent -window root -crop "${E2E_WIN_W}x${E2E_WIN_H}+${E2E_WIN_X}+${E2E_WIN_Y}" +repage "png:$out" \
-    || e2e_fail "screenshot to $out failed"
+  local wx wy ww wh; read -r wx wy ww wh <<<"$E2E_WIN"
+  import -silent -window root -crop "${ww}x${wh}+${wx}+${wy}" +repage "png:$1" || e2e_fail "screenshot to $1 failed"
 }
 
-e2e_pixel() { "$E2E_SHOT" pixel "$1" "$2" "$3" || e2e_fail "cannot read pixel $2 $3 of $1"; }
-e2e_region_mean() { "$E2E_SHOT" region-mean "$@" || e2e_fail "cannot read region $2 $3 $4 $5 of $1"; }
-
-# e2e_count_pixels FILE X Y W H AWK_COND - pixels of the program rectangle (y from the bottom)
-# whose r, g, b (0-255) satisfy AWK_COND, e.g. "$E2E_YELLOW".
-e2e_count_pixels() {
+# e2e_count FILE X Y W H COND - how many pixels of the program rectangle satisfy the awk
+# condition COND on r, g, b (0 to 255), e.g. "$E2E_YELLOW". e2e_extent: the leftmost and
+# rightmost program x of such a pixel, or "none none".
+_e2e_pixels() {
   convert "$1" -crop "${4}x${5}+${2}+$((600 - $3 - $5))" +repage -depth 8 txt:- 2>/dev/null |
-    awk -F'[(),]+' 'NR > 1 { r = $3 + 0; g = $4 + 0; b = $5 + 0; if ('"$6"') n++ } END { print n + 0 }'
+    awk -F'[(),:]+' -v x0="$2" 'NR > 1 { r = $4 + 0; g = $5 + 0; b = $6 + 0; if ('"$6"') print x0 + $1 }'
 }
-# Colour conditions for e2e_count_pixels: the menu's selected (yellow) and other (light grey)
-# entries, and white text and frames.
-E2E_YELLOW='r > 200 && g > 200 && b < 90'
-E2E_GREY='r > 150 && r < 225 && g > 150 && g < 225 && b > 150 && b < 225 && r - b < 25 && b - r < 25'
-E2E_WHITE='r > 200 && g > 200 && b > 200'
+e2e_count() { _e2e_pixels "$@" | wc -l; }
+e2e_extent() { _e2e_pixels "$@" | sort -n | awk 'NR == 1 { a = $1 } { b = $1 } END { print (NR ? a " " b : "none none") }'; }
 
-e2e_assert_pixel() {
-  local file=$1 x=$2 y=$3 tol=${7:-10} got
-  got=$(e2e_pixel "$file" "$x" "$y") || exit 1
-  set -- $got "$4" "$5" "$6"
-  awk -v t="$tol" "BEGIN { d1=$1-$4; d2=$2-$5; d3=$3-$6; exit !(d1*d1<=t*t && d2*d2<=t*t && d3*d3<=t*t) }" \
-    || e2e_fail "pixel $x $y of $file is $1 $2 $3, want $4 $5 $6 (±$tol)"
+# e2e_wait_screen menu|game [SECS] - screenshots (to E2E_OUT/NAME.png) until the menu ("Start"
+# selected, in yellow) or the game (the record pad's white frame) is drawn; default 20 s.
+e2e_wait_screen() {
+  local shot="$E2E_OUT/$1.png" i x y w h
+  read -r x y w h <<<"${E2E_PAD[Record]}"
+  for i in $(seq $((${2:-20} * 5))); do
+    _e2e_alive "$E2E_PID" || e2e_fail "the program ended before the $1 appeared"
+    e2e_screenshot "$shot"
+    if [ "$1" = menu ]; then [ "$(e2e_count "$shot" 100 150 60 20 "$E2E_YELLOW")" -ge 20 ] && return 0
+    elif [ "$(e2e_count "$shot" "$x" $((y + 10)) 1 $((h - 20)) "$E2E_WHITE")" -ge $((h - 20)) ] &&
+         [ "$(e2e_count "$shot" $((x + w - 1)) $((y + 10)) 1 $((h - 20)) "$E2E_WHITE")" -ge $((h - 20)) ]; then
+      return 0
+    fi
+    sleep 0.2
+  done
+  e2e_fail "no $1 on screen within ${2:-20} s (last picture: $shot)"
 }
 
+# e2e_capture_start FILE - records the rig's sink from now on (it advances only while some
+# stream plays). e2e_capture_stop - ends it; the WAV is then complete and checked.
 e2e_capture_start() {
-  [ -n "${RIG_SINK:-}" ] || e2e_fail "no sound server: run inside scripts/rig.sh without --no-audio"
   [ -z "$E2E_CAPTURE_PID" ] || e2e_fail "a capture is already running"
-  E2E_CAPTURE_FILE=$1
+  E2E_CAPTURE=$1
   parec -d "$RIG_SINK.monitor" --file-format=wav --rate=44100 --channels=2 --format=s16le \
-    --latency-msec=20 "$E2E_CAPTURE_FILE" 2>"$E2E_OUT/parec.txt" &
+    --latency-msec=20 "$1" 2>"$E2E_OUT/parec.txt" &
   E2E_CAPTURE_PID=$!
-  local i
-  for i in $(seq 100); do
-    pactl list short source-outputs 2>/dev/null | grep -q . && return 0
-    _e2e_alive "$E2E_CAPTURE_PID" || break
+  for _ in $(seq 100); do pactl list short source-outputs 2>/dev/null | grep -q . && return 0; sleep 0.1; done
+  e2e_fail "the capture did not start: $(cat "$E2E_OUT/parec.txt")"
+}
+e2e_capture_stop() { sleep 0.2; _e2e_kill "$E2E_CAPTURE_PID" INT; E2E_CAPTURE_PID=""; e2e_wav "$E2E_CAPTURE" info >/dev/null; }
+
+# e2e_capture_for SECONDS [LEVEL] - waits until the running capture holds sound (peak above
+# LEVEL, default 0.005; -1 for any audio at all: the stream is audible, however slowly it
+# started), then until it holds
+# SECONDS of audio more. Sample positions, not the wall clock, decide.
+e2e_capture_for() {
+  local start="" held peak
+  for _ in $(seq 300); do
+    read -r _ _ _ held _ peak <<<"$("$MARLUNE_WAVTOOL" raw "$E2E_CAPTURE" 2>/dev/null)"
+    if [ -z "$peak" ]; then
+      :
+    elif [ -z "$start" ]; then
+      awk -v p="${peak:-0}" -v l="${2:-0.005}" 'BEGIN { exit !(p > l) }' && start=$held
+    else
+      awk -v h="$held" -v s="$start" -v d="$1" 'BEGIN { exit !(h >= s + d) }' && return 0
+    fi
     sleep 0.1
   done
-  e2e_fail "capture did not start: $(cat "$E2E_OUT/parec.txt")"
+  e2e_fail "the capture ${start:+did not grow by $1 s}${start:-holds no sound} within 30 s"
 }
 
-e2e_capture_stop() {
-  [ -n "$E2E_CAPTURE_PID" ] || e2e_fail "no capture running"
-  sleep 0.2  # let the last rendered audio reach the file
-  _e2e_kill "$E2E_CAPTURE_PID" INT
-  E2E_CAPTURE_PID=""
-  e2e_wav_check "$E2E_CAPTURE_FILE"
+# e2e_wav FILE COMMAND ARGS... - marlune_wavtool COMMAND FILE ARGS (see wavtool.cpp).
+e2e_wav() { local f=$1 c=$2; shift 2; "$MARLUNE_WAVTOOL" "$c" "$f" "$@" || e2e_fail "wavtool $c $f $* failed"; }
+e2e_wav_field() { e2e_wav "$1" info | awk -v k="$2" '{ for (i = 1; i < NF; i++) if ($i == k) print $(i + 1) }'; }
+
+# e2e_assert_sound FILE FROM TO MIN_RMS / e2e_assert_silence FILE FROM TO MAX_PEAK
+e2e_assert_sound() { local v; v=$(e2e_wav "$1" rms "$2" "$3") && e2e_check "$v >= $4" "$1 from $2 to $3 s: RMS $v < $4" || exit 1; }
+e2e_assert_silence() { local v; v=$(e2e_wav "$1" peak "$2" "$3") && e2e_check "$v <= $4" "$1 from $2 to $3 s: peak $v > $4" || exit 1; }
+
+# e2e_assert_recording FILE MIN_S - a complete WAV (header sizes agree with the data) in the
+# stream's format, at least MIN_S long, not silent.
+e2e_assert_recording() {
+  local info; info=$(e2e_wav "$1" info) || exit 1
+  e2e_log "recording ${1##*/}: $info"
+  [[ "$info" == "channels 2 rate 44100 seconds "* ]] || e2e_fail "$1 is not 2-channel 44100 Hz"
+  e2e_check "${info##* } >= $2" "the recording $1 lasts under $2 s"
+  e2e_assert_sound "$1" 0 "${info##* }" 0.002
 }
 
-e2e_wav_check() { "$E2E_WAVTOOL" info "$1" >/dev/null || e2e_fail "bad WAV file $1"; }
-e2e_wav_seconds() { "$E2E_WAVTOOL" info "$1" | awk '$1 == "seconds" { print $2 }'; }
-e2e_wav_rms() { "$E2E_WAVTOOL" rms "$@" || e2e_fail "wavtool rms $* failed"; }
-e2e_wav_peak() { "$E2E_WAVTOOL" peak "$@" || e2e_fail "wavtool peak $* failed"; }
-e2e_wav_pitch() { "$E2E_WAVTOOL" pitch "$@" || e2e_fail "no pitch found in $1 from $2 to $3 s"; }
-e2e_wav_onsets() { "$E2E_WAVTOOL" onsets "$@" || e2e_fail "wavtool onsets $* failed"; }
-
-e2e_wav_first_sound() {
-  local t
-  t=$("$E2E_WAVTOOL" onsets "$1" "${2:-0.05}" | awk 'NR == 1 { print $2 }')
-  [ -n "$t" ] || e2e_fail "no sound in $1"
-  echo "$t"
+# e2e_perform DIR TIMELINE [MORE] - the scripted performance of the game test and the demo, from the
+# menu, recorded by the program into DIR (the folder beside the bundle, empty of recordings).
+# Every sound to be checked gets a stretch of its own between silences, so it can be found in
+# the recording itself. Time is kept by the recording (its size), which a busy machine slows
+# like the audio clock; TIMELINE gets "NAME SECONDS" on that clock for the sections the test
+# looks up. Seconds 0-3 the metronome alone; from 4 one kick, repeating every loop, cleared from
+# 9 by the right button held on the pad for more than a loop; "lead": "Lead 1" row 0 (the
+# chord's root, C) held for about eight steps; "chord_last": root "G" clicked in all four chord
+# segments, so that from pass "lead_g_pass" (counted from the lead's first) the lead plays on G;
+# then what the function MORE plays (the demo's groove), 4 s, and "record_off".
+# The game stays on screen afterwards, the recording closed, the pointer off the pads.
+_e2e_time() {
+  local size=0
+  [ -n "$E2E_WAV" ] && size=$(stat -c %s -- "$E2E_WAV" 2>/dev/null || echo 0)
+  awk -v s="$size" 'BEGIN { d = (s - 44) / 176400; printf "%.3f\n", d < 0 ? 0 : int(d * 1000) / 1000 }'
 }
-
-e2e_cents() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f\n", 1200 * log(a / b) / log(2) }'; }
-
-e2e_assert_pitch() {
-  local file=$1 from=$2 to=$3 want=$4 cents=${5:-5} got diff
-  got=$(e2e_wav_pitch "$file" "$from" "$to") || exit 1
-  diff=$(e2e_cents "$got" "$want")
-  e2e_log "pitch $from-$to s: $got Hz ($diff cents from $want)"
-  e2e_check "$diff <= $cents && $diff >= -$cents" "pitch of $file from $from to $to s is $got Hz, want $want Hz ±$cents cents"
+_e2e_mark() { echo "$1 $(_e2e_time)" >>"$E2E_TIMELINE"; e2e_log "$(_e2e_time) s: $1"; }
+e2e_at() { awk -v n="$1" '$1 == n { print $2; exit }' "$E2E_TIMELINE"; }
+# Waits until the recording holds SECONDS of audio; fails if it stops growing for 5 s.
+e2e_recorded() {
+  local now last="" still=0
+  while now=$(_e2e_time); ! awk -v n="$now" -v t="$1" 'BEGIN { exit !(n >= t) }'; do
+    [ "$now" = "$last" ] && still=$((still + 1)) || still=0 last=$now
+    [ "$still" -lt 250 ] || e2e_fail "the recording $E2E_WAV stopped growing at $now s"
+    sleep 0.02
+  done
 }
-
-e2e_assert_sound() {
-  local file=$1 min=0.01 rms
-  shift
-  if [ $# = 1 ] || [ $# = 3 ]; then min=${!#}; set -- "${@:1:$#-1}"; fi
-  rms=$(e2e_wav_rms "$file" "$@") || exit 1
-  e2e_check "$rms >= $min" "$file ${1:+from $1 to $2 s }is too quiet: RMS $rms < $min"
-}
-
-e2e_assert_silence() {
-  local file=$1 max=0.001 peak
-  shift
-  if [ $# = 1 ] || [ $# = 3 ]; then max=${!#}; set -- "${@:1:$#-1}"; fi
-  peak=$(e2e_wav_peak "$file" "$@") || exit 1
-  e2e_check "$peak <= $max" "$file ${1:+from $1 to $2 s }is not silent: peak $peak > $max"
+# _e2e_hold X Y BUTTON SECONDS - a press held for SECONDS of recorded audio.
+_e2e_hold() { e2e_press "$1" "$2" "$3" 0; e2e_recorded "$(e2e_calc "$(_e2e_time) + $4")"; e2e_release "$3"; sleep 0.1; }
+e2e_perform() {
+  E2E_TIMELINE=$2; : >"$E2E_TIMELINE"
+  e2e_key Return
+  e2e_wait_screen game
+  sleep 1.5  # the menu theme fades out
+  e2e_press $(e2e_pad Metronome)
+  sleep 0.3
+  [ -z "$(e2e_recordings "$1")" ] || e2e_fail "$1 already holds a recording"
+  e2e_record "$1"
+  local k lead pass
+  e2e_recorded 3.0
+  e2e_press $(e2e_pad Metronome)
+  e2e_recorded 4.0
+  e2e_press $(e2e_pad Kick 140 30) 1 0.18  # held across a step boundary
+  e2e_recorded 9.0
+  _e2e_hold $(e2e_pad Kick 75 30) 3 2.3
+  e2e_recorded 12.1
+  _e2e_mark lead
+  _e2e_hold $(e2e_pad_row "Lead 1" 140 0 8) 1 1.0
+  lead=$(e2e_at lead)
+  e2e_recorded "$(e2e_calc "$lead + 3.4")"
+  for k in 0 1 2 3; do e2e_press $(e2e_pad_row Chord $((100 * k + 12)) 7 12); done
+  _e2e_mark chord_last
+  # The first pass that starts half a second after the last click (the way from a click to
+  # the audio thread on a busy machine) plays on G.
+  pass=$(awk -v l="$lead" -v c="$(e2e_at chord_last)" 'BEGIN { k = 1; while (l + 2 * k - 0.5 <= c) k++; print k }')
+  echo "lead_g_pass $pass" >>"$E2E_TIMELINE"
+  e2e_recorded "$(e2e_calc "$lead + 2 * $pass + 1.3")"
+  [ -z "${3:-}" ] || { _e2e_mark groove; "$3"; }
+  e2e_recorded "$(e2e_calc "$(_e2e_time) + 4")"
+  _e2e_mark record_off
+  e2e_press $(e2e_pad Record)
+  e2e_move 200 400
+  sleep 0.5
 }

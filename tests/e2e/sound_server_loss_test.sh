@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # sound_server_loss_test.sh - the sound server goes away while the player records, and comes
 # back; nothing is lost and the program comes back with it.
-#   1. In the game, a held note on "Lead 1" fills the whole loop (a tone in every step), and a
+#   1. In the game, a held note on "Kick" fills the whole loop (a tone in every step), and a
 #      recording runs. 3 s into the recording the rig's sound server is killed (SIGKILL).
 #   2. While no server runs (5 s): the program lives and does not spin: its threads other than
 #      drawing use < 10 % of a core (drawing in software under the rig costs far more than 10 %
@@ -15,189 +15,101 @@
 #   and one per resumption among them.
 # The servers are started from the rig's own server's command line and environment; this
 # script ends every server it started, however it exits.
-set -uo pipefail
-# shellcheck source=lib.sh
 source "$MARLUNE_E2E_LIB"
-# shellcheck source=robust_lib.sh
-source "$(dirname -- "$0")/robust_lib.sh"
 e2e_init
-[ -n "${RIG_SINK:-}" ] || e2e_fail "no sound server: run inside scripts/rig.sh with audio"
+OWN=()  # the servers this script started, and a silent stream
+trap '_e2e_cleanup; for p in "${OWN[@]}"; do _e2e_kill "$p" TERM; done' EXIT
+now() { date +%s.%N; }
+since() { e2e_calc "$(now) - $1"; }
 
-SOCKET=${PULSE_SERVER#unix:}
-SERVER_PID=""      # the server that runs now (the rig's at first)
-OWN_SERVERS=()     # servers this script started, and the silent stream played into one
-cleanup_servers() {
-  local pid
-  for pid in "${OWN_SERVERS[@]}"; do _e2e_kill "$pid" TERM; done
-}
-# The program first, so that it does not see its server go once more.
-trap '_e2e_cleanup; cleanup_servers' EXIT
-
-# The pid of the server listening on our socket.
-find_server() {
-  local dir
-  for dir in /proc/[0-9]*; do
-    if tr '\0' ' ' <"$dir/cmdline" 2>/dev/null | grep -qF -- "socket=$SOCKET "; then
-      echo "${dir#/proc/}"
-      return 0
-    fi
-  done
-  return 1
-}
-
-# CPU time (user + system) from a /proc stat file, in clock ticks (fields after the name).
-_ticks() { sed 's/.*) //' "$1" 2>/dev/null | awk '{ print $12 + $13 }'; }
-# "TOTAL DRAWING" CPU ticks of process PID: all its threads (ended ones included), and those
-# that draw: the main thread (frame loop and OpenGL) and the rig's software renderer's threads.
-# Drawing is shown apart because a sanitizer build slows it several-fold.
+# cpu_ticks - "ALL DRAWING" CPU ticks of the program: all its threads, and those that draw (the
+# main thread and the software renderer's llvmpipe threads), which a frame-check or sanitizer
+# build slows several-fold.
+ticks() { sed 's/.*) //' "$1" | awk '{ print $12 + $13 }'; }
 cpu_ticks() {
-  local task drawing=0
-  for task in /proc/"$1"/task/*; do
-    if [ "${task##*/}" = "$1" ] || grep -q '^llvmpipe-' "$task/comm" 2>/dev/null; then
-      drawing=$((drawing + $(_ticks "$task/stat")))
-    fi
+  local t d=0
+  for t in /proc/"$E2E_PID"/task/*; do
+    [ "${t##*/}" = "$E2E_PID" ] || grep -q '^llvmpipe-' "$t/comm" && d=$((d + $(ticks "$t/stat")))
   done
-  echo "$(_ticks "/proc/$1/stat") $drawing"
+  echo "$(ticks "/proc/$E2E_PID/stat") $d"
 }
-# cpu_report WHAT "T0 D0" "T1 D1" SECONDS - prints "TOTAL OTHER" percentages of a core and logs
-# them.
-cpu_report() {
-  local hz r
-  hz=$(getconf CLK_TCK)
-  r=$(awk -v hz="$hz" -v s="$4" -v a="$2" -v b="$3" 'BEGIN {
-    split(a, x, " "); split(b, y, " "); t = y[1] - x[1]; d = y[2] - x[2]
-    printf "%.1f %.1f %.1f", 100 * t / hz / s, 100 * d / hz / s, 100 * (t - d) / hz / s }')
-  set -- "$1" $r
-  e2e_log "CPU $1: $2 % of a core in all, $3 % drawing, $4 % the rest"
-  echo "$2 $4"
-}
-
-# Kills the running server; its command line and environment are kept for start_server.
+# Kills the running server, keeping its command line and environment for start_server.
 kill_server() {
-  mapfile -d '' SERVER_CMD <"/proc/$SERVER_PID/cmdline" || e2e_fail "cannot read the server's command line"
-  mapfile -d '' SERVER_ENV <"/proc/$SERVER_PID/environ" || e2e_fail "cannot read the server's environment"
-  kill -KILL "$SERVER_PID"
-  for _ in $(seq 50); do _e2e_alive "$SERVER_PID" || break; sleep 0.1; done
-  _e2e_alive "$SERVER_PID" && e2e_fail "the sound server $SERVER_PID did not die"
-  e2e_log "killed the sound server $SERVER_PID"
+  mapfile -d '' CMD <"/proc/$SERVER/cmdline" && mapfile -d '' ENV <"/proc/$SERVER/environ" || e2e_fail "cannot read the server"
+  _e2e_kill "$SERVER" KILL
+  e2e_log "killed the sound server $SERVER"
 }
-
 start_server() {
-  env -i "${SERVER_ENV[@]}" "${SERVER_CMD[@]}" >>"$E2E_OUT/server.log" 2>&1 &
-  SERVER_PID=$!
-  OWN_SERVERS+=("$SERVER_PID")
-  for _ in $(seq 100); do
-    pactl info >/dev/null 2>&1 && { e2e_log "new sound server $SERVER_PID"; return 0; }
-    _e2e_alive "$SERVER_PID" || break
-    sleep 0.05
-  done
+  env -i "${ENV[@]}" "${CMD[@]}" >>"$E2E_OUT/server.log" 2>&1 &
+  SERVER=$!
+  OWN+=("$SERVER")
+  for _ in $(seq 100); do pactl info >/dev/null 2>&1 && return 0; sleep 0.05; done
   e2e_fail "the new sound server did not come up (see $E2E_OUT/server.log)"
 }
 
-SERVER_PID=$(find_server) || e2e_fail "cannot find the rig's sound server (socket $SOCKET)"
-
-e2e_log "--- game, a tone in every step, recording"
-robust_copy_bundle "$RIG_DIR/loss"
-e2e_start "$ROBUST_PROGRAM"
-e2e_wait_window "Marlune v1.03" 30
-robust_wait_menu 30
+SERVER=$(e2e_server_pid)
+[ -n "$SERVER" ] || e2e_fail "cannot find the rig's sound server"
+e2e_bundle "$RIG_DIR/loss"
+e2e_start
+e2e_wait_screen menu
 e2e_key Return
-robust_wait_game
-# Held across every step boundary of one loop (2 s), the button writes a note in each step.
-robust_click 560 310 1 2.4
-recorded=""
-for attempt in 1 2 3; do
-  robust_click 100 447
-  for _ in $(seq 30); do
-    recorded=$(ls "$RIG_DIR/loss"/*.wav 2>/dev/null | head -n 1)
-    [ -n "$recorded" ] && break 2
-    sleep 0.1
-  done
-  e2e_log "record click $attempt not seen; clicking again"
-done
-[ -n "$recorded" ] || e2e_fail "no recording started"
-t_recording=$(robust_now)
-ticks_playing=$(cpu_ticks "$E2E_PID")
-
-e2e_log "--- the sound server dies 3 s into the recording"
+e2e_wait_screen game
+e2e_press $(e2e_pad Kick 10 30) 1 2.4  # held across a loop: a note in every step
+e2e_record "$RIG_DIR/loss"
+t_recording=$(now)
 sleep 3
-e2e_mark_output
-ticks0=$(cpu_ticks "$E2E_PID")
+e2e_mark
+ticks0=$(cpu_ticks)
 kill_server
-t_lost=$(robust_now)
-cpu_report "while playing" "$ticks_playing" "$ticks0" \
-  "$(awk -v a="$t_recording" -v b="$t_lost" 'BEGIN { print b - a }')" >/dev/null
+t_lost=$(now)
 e2e_wait_stderr '^Audio: lost the sound device \(.*\), retrying$' 3
-e2e_log "program: $E2E_LINE"
-info=$("$E2E_WAVTOOL" info "$recorded" 2>&1) || e2e_fail "the recording is not a complete WAV after the loss: $info"
-recording_s=$(awk '$1 == "seconds" { print $2 }' <<<"$info")
-played_s=$(awk -v a="$t_recording" -v b="$t_lost" 'BEGIN { printf "%.2f", b - a }')
-e2e_log "recording ${recorded##*/}: $recording_s s, played for $played_s s"
-# A sanitizer slows the program several-fold: on a busy machine its stream then falls behind
-# and really plays less than the wall time. Never may the recording hold more than played.
-short=0.5
-[ -n "${MARLUNE_SANITIZER:-}" ] && short=1.5
+recording_s=$(e2e_wav_field "$E2E_WAV" seconds) || exit 1
+played_s=$(e2e_calc "$t_lost - $t_recording")
+e2e_log "the recording holds $recording_s s, sound played for $played_s s"
+# A sanitizer's program falls behind on a busy machine and really plays less than the wall
+# time; never may the recording hold more than played.
+short=0.5; [ -n "${MARLUNE_SANITIZER:-}" ] && short=1.5
 e2e_check "$recording_s - $played_s <= 0.5 && $played_s - $recording_s <= $short" \
   "the recording lasts $recording_s s but sound played for $played_s s"
-cp -- "$recorded" "$E2E_OUT/"
-sleep "$(awk -v a="$t_lost" -v b="$(robust_now)" 'BEGIN { d = 5 - (b - a); print (d > 0 ? d : 0) }')"
+sleep "$(e2e_calc "5 - $(since "$t_lost")")"
 _e2e_alive "$E2E_PID" || e2e_fail "the program ended while no sound server ran"
-ticks1=$(cpu_ticks "$E2E_PID")
-read -r lost_all lost_rest <<<"$(cpu_report "while no server ran" "$ticks0" "$ticks1" \
-  "$(awk -v a="$t_lost" -v b="$(robust_now)" 'BEGIN { print b - a }')")"
-# With no sound the play-head stands still, so the frame loop draws nothing new: the whole
-# program stays light. A sanitizer multiplies every thread's work, and the frame-check build
-# draws every frame to compare it, so there only the threads other than drawing are held to
-# the limit; the retry pacing is the unit tests' to check.
-if [ -z "${MARLUNE_SANITIZER:-}" ] && [ "${MARLUNE_FRAME_CHECK:-0}" != 1 ]; then
-  e2e_check "$lost_all < 10" "the program used $lost_all % of a core while no sound server ran"
-else
-  e2e_check "$lost_rest < 10" "the program's threads other than drawing used $lost_rest % of a core while no sound server ran"
-fi
+read -r all drawing <<<"$(paste -d' ' <(echo "$ticks0") <(cpu_ticks) | awk -v s="$(since "$t_lost")" -v hz="$(getconf CLK_TCK)" \
+  '{ printf "%.1f %.1f", 100 * ($3 - $1) / hz / s, 100 * ($4 - $2) / hz / s }')"
+rest=$(e2e_calc "$all - $drawing")
+e2e_log "CPU while no server ran: $all % of a core, $drawing % of it drawing"
+# The threads other than drawing (which a frame-check or sanitizer build multiplies) stay light.
+e2e_check "$rest < 10" "the program's threads other than drawing used $rest % of a core while no sound server ran"
 
-e2e_log "--- a new server on the same socket"
 start_server
-t_server=$(robust_now)
-# A silent stream keeps the sink running, so the capture advances whether the program plays
-# or not. A fresh server moves no sound for its first second or two: the capture is that much
-# shorter than the wall time it ran, and its first sample is the sink's first moment.
+t_server=$(now)
+# A silent stream keeps the sink running, so the capture advances whether the program plays or
+# not; a fresh server moves no sound for its first second or two, so the wall time the capture
+# ran less the audio it holds is added to the first sound's position.
 pacat --playback --raw --rate=44100 --channels=2 --format=s16le -d "$RIG_SINK" </dev/zero &
-OWN_SERVERS+=("$!")
+OWN+=("$!")
 e2e_capture_start "$E2E_OUT/resumed.wav"
-t_capture=$(robust_now)
+t_capture=$(now)
 e2e_wait_stderr '^Audio: sound resumed$' 3
-resumed_s=$(awk -v a="$t_server" -v b="$(robust_now)" 'BEGIN { printf "%.2f", b - a }')
-e2e_log "\"sound resumed\" $resumed_s s after the new server came up"
-# Long enough that, after the server's silent start, the capture holds a whole loop.
 sleep 5
-t_stop=$(robust_now)
+t_stop=$(now)
 e2e_capture_stop
-first=$(e2e_wav_first_sound "$E2E_OUT/resumed.wav" 0.02)
-captured=$(e2e_wav_seconds "$E2E_OUT/resumed.wav")
-# Wall time the capture ran (to the stop's own 0.2 s pause) less the audio it holds: the
-# server's silent start. The first sound comes that much later than its sample position.
-heard_s=$(awk -v a="$t_server" -v c="$t_capture" -v d="$t_stop" -v l="$captured" -v f="$first" \
-  'BEGIN { stall = d + 0.2 - c - l; if (stall < 0) stall = 0; printf "%.2f", c - a + stall + f }')
-e2e_log "heard on the new server $heard_s s after it came up (first sound at $first s of a $captured s capture)"
-e2e_check "$heard_s <= 3" "nothing heard on the new server within 3 s of its start (at $heard_s s)"
-# The tone of every step: sound in each quarter of the last loop captured.
-end=$(e2e_wav_seconds "$E2E_OUT/resumed.wav")
-e2e_check "$end >= 2.3" "the capture on the new server holds only $end s, less than a loop"
-for q in 0 1 2 3; do
-  from=$(awk -v e="$end" -v q="$q" 'BEGIN { printf "%.2f", e - 2.2 + q * 0.5 }')
-  e2e_assert_sound "$E2E_OUT/resumed.wav" "$from" "$(awk -v f="$from" 'BEGIN { print f + 0.4 }')" 0.02
+cap="$E2E_OUT/resumed.wav"
+first=$(e2e_wav "$cap" onsets 0.02 | awk 'NR == 1 { print $2 }')
+end=$(e2e_wav_field "$cap" seconds)
+[ -n "$first" ] || e2e_fail "nothing heard on the new server"
+heard=$(e2e_calc "$t_capture - $t_server + $first + ($t_stop + 0.2 - $t_capture - $end > 0 ? $t_stop + 0.2 - $t_capture - $end : 0)")
+e2e_log "heard on the new server $heard s after it came up"
+e2e_check "$heard <= 3 && $end >= 2.3" "nothing heard on the new server within 3 s (at $heard s), or less than a loop captured"
+for q in 0 1 2 3; do  # the note of every step: sound in each quarter of the last loop
+  e2e_assert_sound "$cap" "$(e2e_calc "$end - 2.2 + $q * 0.5")" "$(e2e_calc "$end - 1.8 + $q * 0.5")" 0.02
 done
 
-e2e_log "--- lost again: Escape and quitting work without a server"
-e2e_mark_output
+e2e_mark  # lost again: Escape and quitting work without a server
 kill_server
 e2e_wait_stderr '^Audio: lost the sound device' 3
 e2e_key Escape
-robust_wait_menu 10
-e2e_key Escape Escape  # the first selects "Quit"
-e2e_wait_exit 10
-robust_assert_clean_exit "quitting while no sound server ran"
-[ "$E2E_STATUS" = 0 ] || e2e_fail "quitting while no sound server ran: status $E2E_STATUS, want 0"
+e2e_wait_screen menu 10
+e2e_quit
 
 lines=$(wc -l <"$E2E_OUT/stderr.txt")
 e2e_log "standard error: $lines lines"

@@ -2,14 +2,14 @@
 // taps the left button just after the beats, through XTEST (xdotool's process start-up is too
 // slow and uneven for taps placed to a few milliseconds).
 //
-//   marlune_tapper CAPTURE.wav PLAN
+//   marlune_tapper CAPTURE.wav HOLD_MS
 //   marlune_tapper follow CAPTURE.wav BEAT_FRAME BEATS
 //   marlune_tapper judge CAPTURE.wav < TAPS
+//   marlune_tapper close WINDOW_ID   (the window manager's close request, WM_DELETE_WINDOW)
 //
 // CAPTURE.wav is the WAV file that parec is writing from the sink's monitor (it grows while the
-// tool runs). PLAN lists the taps, one per beat on consecutive beats: "OFFSET_MS/HOLD_MS,..."
-// (press OFFSET_MS after the beat is heard, release HOLD_MS later). The pointer must already
-// rest over the pad.
+// tool runs). The tool taps four beats in a row, 10, 15, 20 and 25 ms after each is heard,
+// holding the button HOLD_MS. The pointer must already rest over the pad.
 //
 // Hearing the beats. Only the capture says when a beat is heard, so the tool follows the file:
 //  - Clock of the capture: every millisecond it notes the monotonic time and the frames in the
@@ -37,11 +37,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -77,8 +79,8 @@ class Capture {
  public:
   explicit Capture(const char* path) : path_(path) {}
 
-  // Polls the file: updates the clock estimate and scans new frames for onsets (while
-  // `listening`). Returns false until the header has been written.
+  // Polls the file: updates the clock estimate and scans new frames for onsets. Returns false
+  // until the header has been written.
   bool Poll() {
     if (fd_ < 0) {
       fd_ = open(path_.c_str(), O_RDONLY);
@@ -93,7 +95,7 @@ class Capture {
     if (scanned_ < 0) scanned_ = frames;  // only what is heard from now on
     const double zero = now - static_cast<double>(frames) / kRate;
     if (zero < frameZero_) frameZero_ = zero;
-    if (listening) Scan(frames);
+    Scan(frames);
     return true;
   }
 
@@ -114,7 +116,6 @@ class Capture {
   // Monotonic time at which frame f is heard.
   double TimeOf(double frame) const { return frameZero_ + frame / kRate; }
 
-  bool listening = true;
   std::vector<int64_t> onsets;
 
  private:
@@ -163,29 +164,6 @@ class Capture {
   double frameZero_ = 1e300;
 };
 
-struct Tap {
-  double offsetMs;
-  double holdMs;
-};
-
-std::vector<Tap> ParsePlan(const char* text) {
-  std::vector<Tap> taps;
-  std::string plan = text;
-  size_t at = 0;
-  while (at < plan.size()) {
-    size_t end = plan.find(',', at);
-    if (end == std::string::npos) end = plan.size();
-    Tap tap{};
-    if (std::sscanf(plan.substr(at, end - at).c_str(), "%lf/%lf", &tap.offsetMs, &tap.holdMs) != 2) {
-      Fail("bad plan entry: " + plan.substr(at, end - at));
-    }
-    taps.push_back(tap);
-    at = end + 1;
-  }
-  if (taps.empty()) Fail("empty plan");
-  return taps;
-}
-
 // Waits until monotonic time `frame`'s heard time plus offset, polling the capture meanwhile
 // (the clock estimate only improves); the last two milliseconds are spun.
 double WaitForHeard(Capture& capture, double frame, double offset) {
@@ -204,13 +182,6 @@ double WaitForHeard(Capture& capture, double frame, double offset) {
 }
 
 // ---- Judging a finished capture ----
-
-// Loudest channel of every frame of a finished capture, full scale 1.
-std::vector<float> ReadLevels(const char* path) {
-  Capture capture(path);
-  if (!capture.Poll()) Fail(std::string("cannot read ") + path);
-  return capture.Levels();
-}
 
 float Peak(const std::vector<float>& level, int64_t from, int64_t to) {
   float peak = 0.0f;
@@ -278,11 +249,10 @@ int Follow(const char* path, int64_t beat, int beats) {
 //  - the next step: a new attack 95 to 160 ms after the click, louder than what rings before;
 //  - the step before: sound 95 to 160 ms before the click (the previous beat's has ended).
 int Judge(const char* path) {
-  const std::vector<float> level = ReadLevels(path);
-  struct Count {
-    int taps = 0, own = 0, neighbour = 0;
-  };
-  std::vector<std::pair<std::string, Count>> counts;
+  Capture capture(path);
+  if (!capture.Poll()) Fail(std::string("cannot read ") + path);
+  const std::vector<float> level = capture.Levels();
+  std::map<std::string, std::array<int, 3>> counts;  // taps, on their own step, on a neighbour
   char line[256];
   while (std::fgets(line, sizeof line, stdin) != nullptr) {
     int size = 0;
@@ -291,24 +261,17 @@ int Judge(const char* path) {
     if (std::sscanf(line, "%d %lf %lld %lf %lf", &size, &hold, &beat, &offset, &error) != 5) continue;
     char key[64];
     std::snprintf(key, sizeof key, "%d frames, %.0f ms presses", size, hold);
-    auto it = std::find_if(counts.begin(), counts.end(), [&](const auto& c) { return c.first == key; });
-    if (it == counts.end()) it = counts.insert(counts.end(), {key, Count{}});
-    Count& count = it->second;
-    ++count.taps;
     int64_t click = FindClick(level, beat - Ms(250), beat + Ms(250));
     for (int k = 0; k < 4 && click >= 0; ++k) click = NextClick(level, click);
-    bool own = false;
-    bool neighbour = false;
-    double ownRms = 0.0;
+    bool own = false, neighbour = false;
     if (click >= 0) {
-      ownRms = Rms(level, click + Ms(55), click + Ms(110));
-      own = ownRms >= 0.02;
+      own = Rms(level, click + Ms(55), click + Ms(110)) >= 0.02;
       const float ringing = Peak(level, click + Ms(55), click + Ms(95));
       neighbour = Peak(level, click + Ms(95), click + Ms(160)) > 1.5f * ringing + 0.02f ||
                   Peak(level, click - Ms(160), click - Ms(95)) >= kThreshold;
     }
-    count.own += own;
-    count.neighbour += neighbour;
+    std::array<int, 3>& count = counts[key];
+    count = {count[0] + 1, count[1] + own, count[2] + neighbour};
     std::printf("%s: tap %.0f ms after the beat at frame %lld (sent %.2f ms late): %s%s\n", key,
                 offset, beat, error,
                 click < 0 ? "no click found a loop later"
@@ -317,20 +280,36 @@ int Judge(const char* path) {
   }
   for (const auto& [key, count] : counts) {
     std::printf("SUMMARY %s: %d of %d taps on their own step, %d on a neighbouring step\n",
-                key.c_str(), count.own, count.taps, count.neighbour);
+                key.c_str(), count[1], count[0], count[2]);
   }
   return 0;
+}
+
+// Sends WM_DELETE_WINDOW to window `id`, as a window manager does when its close button is hit.
+int Close(Window id) {
+  Display* display = XOpenDisplay(nullptr);
+  if (display == nullptr) Fail("cannot open the display");
+  XEvent event{};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = id;
+  event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+  event.xclient.format = 32;
+  event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+  const Status sent = XSendEvent(display, id, False, NoEventMask, &event);
+  XCloseDisplay(display);
+  return sent != 0 ? 0 : 1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::string(argv[1]) == "close") return Close(std::strtoul(argv[2], nullptr, 10));
   if (argc == 3 && std::string(argv[1]) == "judge") return Judge(argv[2]);
   if (argc == 5 && std::string(argv[1]) == "follow") {
     return Follow(argv[2], std::atoll(argv[3]), std::atoi(argv[4]));
   }
-  if (argc != 3) Fail("usage: marlune_tapper CAPTURE.wav OFFSET_MS/HOLD_MS,...");
-  const std::vector<Tap> plan = ParsePlan(argv[2]);
+  if (argc != 3) Fail("usage: marlune_tapper CAPTURE.wav HOLD_MS");
+  const double holdMs = std::atof(argv[2]);
   // The machine may be busy: ask for real-time scheduling so taps leave on time (ignored if
   // not permitted; the lateness of every tap is reported).
   sched_param priority{};
@@ -368,8 +347,7 @@ int main(int argc, char** argv) {
   int64_t beat = phase;
   while (capture.TimeOf(static_cast<double>(beat)) < Now() + 0.6) beat += kBeatFrames;
   size_t followed = capture.onsets.size();
-  capture.listening = true;
-  for (const Tap& tap : plan) {
+  for (const double offsetMs : {10.0, 15.0, 20.0, 25.0}) {
     // Clicks heard meanwhile keep the grid: one earlier than it, or later by more than the
     // largest buffer, means the stream's audio has moved (the sound server drops what a late
     // stream delivers after an underrun).
@@ -379,14 +357,14 @@ int main(int argc, char** argv) {
       if (r < -kBeatFrames / 2) r += kBeatFrames;
       if (r < 0 || r > 2048) beat += r;
     }
-    const double late = WaitForHeard(capture, static_cast<double>(beat), tap.offsetMs / 1000.0);
+    const double late = WaitForHeard(capture, static_cast<double>(beat), offsetMs / 1000.0);
     XTestFakeButtonEvent(display, 1, True, CurrentTime);
     XFlush(display);
     const double pressed = Now();
-    SleepUntil(pressed + tap.holdMs / 1000.0);
+    SleepUntil(pressed + holdMs / 1000.0);
     XTestFakeButtonEvent(display, 1, False, CurrentTime);
     XFlush(display);
-    std::printf("tap %lld %.1f %.1f %.2f\n", static_cast<long long>(beat), tap.offsetMs, tap.holdMs,
+    std::printf("tap %lld %.1f %.1f %.2f\n", static_cast<long long>(beat), offsetMs, holdMs,
                 late * 1000.0);
     std::fflush(stdout);
     beat += kBeatFrames;
