@@ -11,10 +11,9 @@ packages=(
   libgtest-dev libbenchmark-dev
   clang-22 libclang-rt-22-dev
   fonts-dejavu-core
-  xvfb xdotool x11-utils imagemagick libxtst-dev
+  xvfb xdotool x11-utils imagemagick libxtst-dev gdb
   pulseaudio pulseaudio-utils sox
   pipewire pipewire-pulse wireplumber dbus-daemon
-  python3
 )
 
 missing=()

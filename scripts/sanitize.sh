@@ -24,9 +24,9 @@ cd "$(dirname "$0")/.."
 root=$PWD
 supp=$root/tests/sanitizers
 jobs=${JOBS:-2}
-e2e_thread='PLACEHOLDER'
-e2e_address='PLACEHOLDER'
-e2e_realtime='PLACEHOLDER'
+e2e_thread='^e2e_(soak|sound_server_loss)$'
+e2e_address='^e2e_(assets|recording)$'
+e2e_realtime='^e2e_game$'
 
 export TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1 suppressions=$supp/tsan.supp"
 export ASAN_OPTIONS="halt_on_error=1 exitcode=66 abort_on_error=0 detect_leaks=1 detect_stack_use_after_return=1 strict_string_checks=1 check_initialization_order=1"
