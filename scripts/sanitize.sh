@@ -24,9 +24,6 @@ cd "$(dirname "$0")/.."
 root=$PWD
 supp=$root/tests/sanitizers
 jobs=${JOBS:-2}
-e2e_thread='^e2e_(soak|sound_server_loss)$'
-e2e_address='^e2e_(assets|recording)$'
-e2e_realtime='^e2e_game$'
 
 export TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1 suppressions=$supp/tsan.supp"
 export ASAN_OPTIONS="halt_on_error=1 exitcode=66 abort_on_error=0 detect_leaks=1 detect_stack_use_after_return=1 strict_string_checks=1 check_initialization_order=1"
@@ -37,28 +34,17 @@ export RTSAN_OPTIONS="halt_on_error=1 exitcode=66 print_stats_on_exit=0"
 # wall-clock limits.
 export MARLUNE_SANITIZER
 
-# run_e2e DIR KIND - runs, in a build, the end-to-end scenarios that exercise the kind of fault
-# the sanitizer finds: threads handing data over (thread), error paths and freed or overrun
-# memory (address), the audio callback through a whole game (realtime). E2E overrides the pick.
-# Every test runs once: red is red.
-run_e2e() {
-  local dir=$1 pick
-  case "$2" in
-    thread) pick=$e2e_thread ;;
-    address) pick=$e2e_address ;;
-    realtime) pick=$e2e_realtime ;;
-  esac
-  ctest --test-dir "$dir" -L e2e -R "${E2E:-$pick}" --output-on-failure --timeout 600
-}
-
-# run_pass KIND - configures, builds and tests one sanitizer build; prints its duration.
+# run_pass KIND - configures, builds and tests one sanitizer build; prints its duration. Each
+# runs the end-to-end scenarios of the kind of fault its sanitizer finds: threads handing data
+# over (thread), error paths and freed or overrun memory (address), the audio callback through
+# a whole game (realtime).
 run_pass() {
-  local kind=$1 dir compilers=()
+  local kind=$1 dir pick compilers=()
   case "$kind" in
-    thread) dir=build-tsan ;;
-    address) dir=build-asan ;;
+    thread) dir=build-tsan pick='^e2e_(soak|sound_server_loss)$' ;;
+    address) dir=build-asan pick='^e2e_(assets|recording)$' ;;
     realtime)
-      dir=build-rtsan
+      dir=build-rtsan pick='^e2e_game$'
       command -v clang++-22 >/dev/null ||
         { echo "sanitize: clang++-22 is missing (scripts/install-deps.sh)" >&2; return 1; }
       compilers=(-DCMAKE_C_COMPILER=clang-22 -DCMAKE_CXX_COMPILER=clang++-22)
@@ -78,10 +64,10 @@ run_pass() {
   # suppression against. Our code's leaks are caught by the unit tests above; the end-to-end
   # tests still check every memory access and undefined behaviour.
   [ "$kind" != address ] || leaks=" detect_leaks=0"
-  ASAN_OPTIONS="$ASAN_OPTIONS$leaks" run_e2e "$dir" "$kind" || status=1
-  local verdict=passed
-  [ "$status" = 0 ] || verdict=FAILED
-  echo "== $kind sanitizer $verdict: build $((built - start)) s, tests $((SECONDS - built)) s"
+  ASAN_OPTIONS="$ASAN_OPTIONS$leaks" ctest --test-dir "$dir" -L e2e -R "${E2E:-$pick}" \
+    --output-on-failure --timeout 600 || status=1
+  echo "== $kind sanitizer $([ "$status" = 0 ] && echo passed || echo FAILED):" \
+    "build $((built - start)) s, tests $((SECONDS - built)) s"
   return "$status"
 }
 
