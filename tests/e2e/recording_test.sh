@@ -28,18 +28,24 @@ e2e_continue
 e2e_wait_exit 15
 [ "$E2E_STATUS" = 0 ] || e2e_fail "SIGTERM while loading: status $E2E_STATUS, want 0"
 
+# record_in DIR - starts the program and a game, starts a recording in DIR (its path in
+# E2E_WAV) and plays a kick into it.
+record_in() {
+  e2e_start
+  e2e_wait_screen menu
+  e2e_key Return
+  e2e_wait_screen game
+  e2e_record "$1"
+  e2e_press $(e2e_pad Kick 75 30) 1 0.6
+}
+
 # signalled NAME SIGNALS... - a recording of at least 2.5 s, then the signals (a number is a
 # pause in seconds between them); checks the recording afterwards unless it is SIGKILL.
 signalled() {
   local dir="$RIG_DIR/$1" wav
   shift
   MARLUNE_BUNDLE_DIR=$built e2e_bundle "$dir"
-  e2e_start
-  e2e_wait_screen menu
-  e2e_key Return
-  e2e_wait_screen game
-  e2e_record "$dir"; wav=$E2E_WAV
-  e2e_press $(e2e_pad Kick 75 30) 1 0.6
+  record_in "$dir"; wav=$E2E_WAV
   e2e_recorded 2.5
   for s in "$@"; do case $s in [0-9]*) sleep "$s" ;; *) kill -"$s" "$E2E_PID" ;; esac; done
   pressed=$(date +%s.%N)
@@ -64,12 +70,7 @@ mkdir -p -- "$full" && mount -t tmpfs -o size=$((bundle_bytes + 4 * 1024 * 1024)
 MARLUNE_BUNDLE_DIR=$built e2e_bundle "$full"
 avail=$(df -B1 --output=avail "$full" | tail -n 1)  # leave about 700 KB: some four seconds
 dd if=/dev/zero of="$full/filler" bs=4096 count=$(((avail - 700 * 1024) / 4096)) status=none || e2e_fail "cannot fill $full"
-e2e_start
-e2e_wait_screen menu
-e2e_key Return
-e2e_wait_screen game
-e2e_record "$full"; wav=$E2E_WAV
-e2e_press $(e2e_pad Kick 75 30) 1 0.6
+record_in "$full"; wav=$E2E_WAV
 e2e_move 10 590
 # "ERR" is three characters at the pad's centre, "ON" two starting 3 pixels further right.
 read -r x y w h <<<"${E2E_PAD[Record]}"
