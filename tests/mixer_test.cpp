@@ -1,7 +1,7 @@
 // The mixer callback: pads at half level in both channels, the limiter, the menu theme's fade
 // and sound-effect restarts asked for from another thread, and recording; and the stream
 // supervisor that decides each buffer's fate: telling a lost stream from a hiccup, and pacing
-// the attempts to reopen it.
+// the attempts to reopen it, and how many buffers it keeps queued.
 
 #include <filesystem>
 #include <string>
@@ -102,6 +102,14 @@ TEST_F(MixerTest, RecordingHoldsExactlyTheBuffersPlayedWhileOn) {
 }
 
 using Action = StreamSupervisor::Action;
+
+// Small buffers keep at least 1024 frames queued (fewer break up on a busy server); larger
+// ones keep the four that hold latency low.
+TEST(StreamBuffers, SmallBuffersKeep1024FramesQueuedLargerOnesFour) {
+  for (unsigned int frames : {64u, 128u, 256u, 512u, 2048u}) {
+    EXPECT_EQ(GameState::StreamBuffers(frames), frames < 256 ? 1024 / frames : 4u) << frames;
+  }
+}
 
 TEST(StreamSupervisorTest, ErrorsInARowMeanTheStreamIsLost) {
   // Events: r the stream starts running, b a buffer begins, w the library warns, f a fatal

@@ -22,16 +22,6 @@
 #include "sound_pad.h"
 #include "test_support.h"
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || \
-    __has_feature(realtime_sanitizer)
-#define MARLUNE_SANITIZER_BUILD 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || defined(MARLUNE_RTSAN)
-#define MARLUNE_SANITIZER_BUILD 1
-#endif
-
 namespace {
 std::atomic<long> strictCalls{0};  // allocations, frees and locks
 }  // namespace
