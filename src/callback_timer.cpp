@@ -25,8 +25,10 @@ struct Slot {
   std::atomic<long long> worstNanoseconds{0};
   std::atomic<long long> worstCpuNanoseconds{0};
   std::atomic<long long> overruns{0};
-  std::atomic<long long> overQuarter{0};       // calls whose CPU time passed a quarter period
-  std::atomic<long long> worstCpuFaults{0};    // page faults taken by the call of worstCpu
+  std::atomic<long long> overQuarter{0};           // calls whose CPU time passed a quarter period
+  std::atomic<long long> overQuarterPreempted{0};  // of those, the ones preempted meanwhile
+  std::atomic<long long> worstCpuFaults{0};        // page faults taken by the call of worstCpu
+  std::atomic<long long> worstCpuPreemptions{0};   // preemptions during the call of worstCpu
 };
 Slot slots[kSlots];
 
@@ -49,11 +51,15 @@ long long ThreadCpuNanoseconds() {
   return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
 }
 
-// Page faults the calling thread has taken, minor and major.
-long long ThreadPageFaults() {
+// Page faults the calling thread has taken (minor and major), and the times it was preempted.
+struct ThreadEvents {
+  long long faults;
+  long long preemptions;
+};
+ThreadEvents ThreadEventsSoFar() {
   rusage usage{};
   getrusage(RUSAGE_THREAD, &usage);
-  return usage.ru_minflt + usage.ru_majflt;
+  return {usage.ru_minflt + usage.ru_majflt, usage.ru_nivcsw};
 }
 
 void KeepWorst(std::atomic<long long>& worst, long long value) {
@@ -123,7 +129,7 @@ void CountFrame([[maybe_unused]] const Scene* scene, [[maybe_unused]] bool shown
 
 int TimedAudioMixerCallback(void* outputBuffer, void* inputBuffer, unsigned int nFrames,
                             double streamTime, RtAudioStreamStatus status, void* userData) {
-  const long long faultsBefore = ThreadPageFaults();
+  const ThreadEvents before = ThreadEventsSoFar();
   const auto start = std::chrono::steady_clock::now();
   const long long cpuStart = ThreadCpuNanoseconds();
   const int result =
@@ -132,12 +138,17 @@ int TimedAudioMixerCallback(void* outputBuffer, void* inputBuffer, unsigned int 
   const long long took = std::chrono::duration_cast<std::chrono::nanoseconds>(
                              std::chrono::steady_clock::now() - start)
                              .count();
-  const long long faults = ThreadPageFaults() - faultsBefore;
+  const ThreadEvents after = ThreadEventsSoFar();
+  const long long preemptions = after.preemptions - before.preemptions;
   Slot& slot = slots[SlotOf(nFrames)];
   if (cpu > slot.worstCpuNanoseconds.load(std::memory_order_relaxed)) {
-    slot.worstCpuFaults.store(faults, std::memory_order_relaxed);
+    slot.worstCpuFaults.store(after.faults - before.faults, std::memory_order_relaxed);
+    slot.worstCpuPreemptions.store(preemptions, std::memory_order_relaxed);
   }
-  if (4 * cpu > PeriodNanoseconds(nFrames)) slot.overQuarter.fetch_add(1, std::memory_order_relaxed);
+  if (4 * cpu > PeriodNanoseconds(nFrames)) {
+    slot.overQuarter.fetch_add(1, std::memory_order_relaxed);
+    if (preemptions > 0) slot.overQuarterPreempted.fetch_add(1, std::memory_order_relaxed);
+  }
   slot.frames.store(nFrames, std::memory_order_relaxed);
   slot.calls.fetch_add(1, std::memory_order_relaxed);
   if (took > PeriodNanoseconds(nFrames)) slot.overruns.fetch_add(1, std::memory_order_relaxed);
@@ -156,12 +167,14 @@ void Print(std::FILE* out) {
     const double periodMs = PeriodNanoseconds(frames) * 1e-6;
     std::fprintf(out,
                  "callback timing: %u frames, %lld calls, worst %.3f ms of a %.3f ms buffer "
-                 "(%.1f %%), %lld overruns; worst thread CPU %.3f ms (%.1f %%, %lld page faults), "
-                 "%lld calls above 25 %%\n",
+                 "(%.1f %%), %lld overruns; worst thread CPU %.3f ms (%.1f %%, %lld page faults, "
+                 "%lld preemptions), %lld calls above 25 %% (%lld of them preempted)\n",
                  frames, calls, worstMs, periodMs, 100.0 * worstMs / periodMs,
                  slot.overruns.load(std::memory_order_relaxed), worstCpuMs,
                  100.0 * worstCpuMs / periodMs, slot.worstCpuFaults.load(std::memory_order_relaxed),
-                 slot.overQuarter.load(std::memory_order_relaxed));
+                 slot.worstCpuPreemptions.load(std::memory_order_relaxed),
+                 slot.overQuarter.load(std::memory_order_relaxed),
+                 slot.overQuarterPreempted.load(std::memory_order_relaxed));
   }
   frameStatistics.Print(out);
 }
