@@ -117,16 +117,14 @@ void Onsets(const Wav& wav, int argc, char** argv) {
   const size_t gap = size_t((argc >= 2 ? Number(argv[1]) : 50.0) * wav.rate / 1000.0);
   const size_t window = size_t(wav.rate * 0.002);
   double sum = 0;
-  // Armed only after a full window of quiet: a sound already going as the file begins (a
-  // recording started during a click) has no onset in the file.
-  bool armed = false;
+  bool armed = true;
   size_t previous = 0;
   for (size_t f = 0; f < wav.frames; ++f) {
     sum += Loudest(wav, f) * Loudest(wav, f);
     if (f >= window) sum -= Loudest(wav, f - window) * Loudest(wav, f - window);
     const double rms = std::sqrt(std::max(0.0, sum) / window);
     const bool apart = previous == 0 || f >= previous + gap;
-    if (!armed && f + 1 >= window && rms < level / 2 && apart) armed = true;
+    if (!armed && rms < level / 2 && apart) armed = true;
     if (armed && rms >= level && apart) {
       size_t onset = f + 1 >= window ? f + 1 - window : 0;
       while (onset < f && Loudest(wav, onset) < level) ++onset;
