@@ -10,14 +10,19 @@
 # The program runs from a copy of the bundle in a temporary folder. Afterwards BUILD_DIR
 # holds the recording, named demo-YYYY-MM-DD_HH-MM.wav after the program's own name for
 # it (with _2, _3 ... if that name is taken), and demo-game.png, the game screen at the
-# end of the performance; the script prints both paths. Needs xdotool, ImageMagick,
-# Xvfb and PulseAudio (scripts/install-deps.sh). Exit status 0 on success.
+# end of the performance; the script prints both paths. Needs the program and the tools
+# marlune_pads and marlune_wavtool built in BUILD_DIR, and xdotool, ImageMagick, Xvfb and
+# PulseAudio (scripts/install-deps.sh). Exit status 0 when the performance was recorded
+# complete, at least MIN_SECONDS long and with sound, and the screenshot was taken; otherwise
+# one line saying what went wrong, and status 1.
 set -uo pipefail
+readonly MIN_SECONDS=20
 root=$(cd "$(dirname -- "$0")/.." && pwd)
 
 if [ "${1:-}" = --inside ]; then
   # Inside the rig: $2 the build folder, $3 the scratch folder.
-  export MARLUNE_BUNDLE_DIR="$2/Marlune.app/Contents" MARLUNE_PADS="$2/tests/e2e/marlune_pads" MARLUNE_E2E_OUT="$3/out"
+  export MARLUNE_BUNDLE_DIR="$2/Marlune.app/Contents" MARLUNE_PADS="$2/tests/e2e/marlune_pads" \
+    MARLUNE_WAVTOOL="$2/tests/e2e/marlune_wavtool" MARLUNE_E2E_OUT="$3/out"
   source "$root/tests/e2e/lib.sh"
   e2e_init
   e2e_bundle "$3/run"
@@ -51,6 +56,7 @@ if [ "${1:-}" = --inside ]; then
   e2e_perform "$3/run" "$E2E_OUT/timeline.txt" groove
   e2e_screenshot "$3/demo-game.png"
   e2e_quit 3
+  e2e_assert_recording "$E2E_WAV" "$MIN_SECONDS"
   exit 0
 fi
 
@@ -59,24 +65,21 @@ if [ $# != 1 ] || [ ! -d "$1" ]; then
   exit 2
 fi
 build=$(cd "$1" && pwd)
-if [ ! -x "$build/Marlune.app/Contents/MacOS/marlune" ]; then
-  echo "demo: $build/Marlune.app/Contents/MacOS/marlune is not built" >&2
-  exit 1
-fi
+for tool in Marlune.app/Contents/MacOS/marlune tests/e2e/marlune_pads tests/e2e/marlune_wavtool; do
+  [ -x "$build/$tool" ] || { echo "demo: FAILED: $build/$tool is not built" >&2; exit 1; }
+done
 work=$(mktemp -d "${TMPDIR:-/tmp}/marlune-demo.XXXXXX") || exit 1
 trap 'rm -rf -- "$work"' EXIT
 
 echo "Playing the scripted performance (about 35 s)..."
-bash "$root/scripts/rig.sh" -- bash "$root/scripts/demo.sh" --inside "$build" "$work"
+bash "$root/scripts/rig.sh" -- bash "$root/scripts/demo.sh" --inside "$build" "$work" 2>"$work/log.txt"
 status=$?
-if [ "$status" != 0 ]; then
-  echo "demo: the performance failed (status $status)" >&2
-  exit 1
-fi
-
-recording=$(find "$work/run" -maxdepth 1 -type f -name '*.wav' | sort | head -n 1)
-if [ -z "$recording" ] || [ ! -f "$work/demo-game.png" ]; then
-  echo "demo: the performance left no recording or no screenshot" >&2
+recording=$(find "$work/run" -maxdepth 1 -type f -name '*.wav' 2>/dev/null | sort | head -n 1)
+if [ "$status" != 0 ] || [ -z "$recording" ] || [ ! -s "$work/demo-game.png" ]; then
+  # What went wrong is the performance's "FAIL: ..." line; the rest of its log follows it.
+  why=$(grep -m1 '^FAIL: \|^rig: ' "$work/log.txt" | sed 's/^FAIL: //')
+  echo "demo: FAILED: ${why:-the performance ended with status $status}" >&2
+  grep -v '^e2e: ' "$work/log.txt" | tail -n 20 >&2
   exit 1
 fi
 base="demo-$(basename -- "$recording" .wav)"

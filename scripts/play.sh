@@ -6,10 +6,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-./scripts/install-deps.sh
-# The frame check is for the test build (scripts/test.sh), which shares this folder.
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMARLUNE_FRAME_CHECK=OFF
-cmake --build build -j"$(nproc)" --target marlune
+# The program, and the tools the headless demo drives it with.
+./scripts/build.sh marlune marlune_pads marlune_wavtool
 
 if [ -n "${DISPLAY:-}" ]; then
   exec build/Marlune.app/Contents/MacOS/marlune

@@ -43,6 +43,11 @@
 #   RIG_DIR         the rig's temporary folder (scratch space for the command)
 #   RIG_CAPTURE     the --capture file, if any
 #   RIG_SCREEN_W, RIG_SCREEN_H  size of the virtual screen
+#   RIG_SERVER_PIDS the sound server's processes, comma-separated (empty with
+#                   --no-audio): pulseaudio, or pipewire,wireplumber,pipewire-pulse
+#   RIG_SERVER_THREADS  a file listing every thread of those processes as the
+#                   command starts: "PID TID CLASS RTPRIO NAME", CLASS TS for
+#                   normal, FF for SCHED_FIFO, RR for SCHED_RR (ps -L)
 # Inherited DISPLAY, PULSE_SERVER, PULSE_SINK, PULSE_SOURCE, XAUTHORITY are
 # dropped: the rig never talks to a display or sound server that the user runs.
 #
@@ -67,9 +72,14 @@
 #     (DBUS_SESSION_BUS_ADDRESS) and its own pipewire socket (PIPEWIRE_RUNTIME_DIR).
 #     As root PulseAudio prints a warning ("This program is not intended to be
 #     run as root") into its log: harmless.
-#   - PulseAudio runs without real-time scheduling or raised priority; the
-#     PipeWire stack runs with its stock settings, which give its audio threads
-#     real-time scheduling where allowed (as root) and none otherwise.
+#   - The servers are scheduled as on a desktop: their audio threads real-time,
+#     their main threads at normal priority. PulseAudio runs with its own
+#     real-time scheduling (--realtime=yes: its I/O threads SCHED_RR, as rtkit
+#     grants on a desktop) and no raised nice level; the PipeWire stack runs
+#     with its stock settings, which make its data loops SCHED_FIFO. Where the
+#     system refuses real-time scheduling (an ordinary user without rtkit or
+#     an rtprio limit) the servers run normal; RIG_SERVER_THREADS lists what
+#     each thread got, so a test can insist on it.
 #
 # Killed outright (SIGKILL, as CTest does on a timeout) the rig cannot clean up;
 # its processes die with it when the killer takes the whole process tree, as
@@ -77,7 +87,8 @@
 # display number whose lock names a dead server.
 #
 # Logs (in RIG_DIR, handy with --keep): xvfb.log, capture.log and pulse.log
-# (PulseAudio) or dbus.log, pipewire.log, wireplumber.log, pipewire-pulse.log.
+# (PulseAudio) or dbus.log, pipewire.log, wireplumber.log, pipewire-pulse.log;
+# server-threads.log (RIG_SERVER_THREADS), each server thread's scheduling.
 set -uo pipefail
 
 readonly SINK=rig_sink
@@ -228,7 +239,7 @@ start_pulse() {
   PULSE_RUNTIME_PATH="$RIG_DIR/runtime/pulse" PULSE_STATE_PATH="$RIG_DIR/state" \
   DBUS_SESSION_BUS_ADDRESS="disabled:" \
     pulseaudio -n --daemonize=no --use-pid-file=no --exit-idle-time=-1 \
-      --system=no --realtime=no --high-priority=no --disallow-module-loading=no \
+      --system=no --realtime=yes --high-priority=no --disallow-module-loading=no \
       --log-target=stderr \
       --load="module-null-sink sink_name=$SINK rate=44100 channels=2" \
       --load="module-native-protocol-unix socket=$RIG_DIR/pulse/native auth-anonymous=1" \
@@ -312,9 +323,13 @@ if [ "$audio" = 1 ]; then
     start_capture
     export RIG_CAPTURE=$capture
   fi
+  RIG_SERVER_PIDS=$(echo $pulse_pid $pipewire_pid $wireplumber_pid $pipewire_pulse_pid | tr ' ' ,)
+  RIG_SERVER_THREADS="$RIG_DIR/server-threads.log"
+  ps -L -o pid=,tid=,cls=,rtprio=,comm= -p "$RIG_SERVER_PIDS" >"$RIG_SERVER_THREADS"
+  export RIG_SERVER_PIDS RIG_SERVER_THREADS
 else
   export PULSE_SERVER="unix:$RIG_DIR/no-sound-server"
-  export RIG_SINK="" RIG_SERVER=""
+  export RIG_SINK="" RIG_SERVER="" RIG_SERVER_PIDS="" RIG_SERVER_THREADS=""
 fi
 
 # Run the command in its own session and process group, so that the teardown

@@ -6,12 +6,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-./scripts/install-deps.sh
-# The test build also proves the frame loop's skipping: every skipped frame is drawn anyway and
-# compared with the picture on screen; the end-to-end tests fail on any difference.
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMARLUNE_FRAME_CHECK=ON
-cmake --build build -j"$(nproc)"
+./scripts/build.sh
 ctest --test-dir build -L unit --output-on-failure
+# The end-to-end tests also prove the frame loop's skipping (MARLUNE_FRAME_CHECK=1): every
+# skipped frame is drawn anyway and compared with the picture on screen; any difference fails.
 ctest --test-dir build -L e2e --output-on-failure
 # The core scenarios (start-up, menu and every buffer size with its dropouts, a game with notes
 # and a recording, quit) once more under a private PipeWire stack, the sound server of most

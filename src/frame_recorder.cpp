@@ -6,25 +6,21 @@
 
 void FrameRecorder::BeginFrame() {
   next_.Clear();
-#ifdef MARLUNE_FRAME_CHECK
-  glClear(GL_COLOR_BUFFER_BIT);
-  next_.StartRecording(true);
-#else
-  next_.StartRecording(false);
-#endif
+  if (check_) glClear(GL_COLOR_BUFFER_BIT);
+  next_.StartRecording(check_);
 }
 
 bool FrameRecorder::EndFrame() {
   DrawList::StopRecording();
   ++recorded_;
   const bool show = invalid_ || next_ != onScreen_;
-#ifdef MARLUNE_FRAME_CHECK
-  ReadBackBuffer(&direct_);
-  if (!show) {
-    ++compared_;
-    if (direct_ != screen_) ++differing_;
+  if (check_) {
+    ReadBackBuffer(&direct_);
+    if (!show) {
+      ++compared_;
+      if (direct_ != screen_) ++differing_;
+    }
   }
-#endif
   return show;
 }
 
@@ -34,14 +30,13 @@ void FrameRecorder::Show() {
   std::swap(next_, onScreen_);
   invalid_ = false;
   ++shown_;
-#ifdef MARLUNE_FRAME_CHECK
-  ReadBackBuffer(&screen_);
-  ++replayed_;
-  if (screen_ != direct_) ++replayDiffering_;
-#endif
+  if (check_) {
+    ReadBackBuffer(&screen_);
+    ++replayed_;
+    if (screen_ != direct_) ++replayDiffering_;
+  }
 }
 
-#ifdef MARLUNE_FRAME_CHECK
 void FrameRecorder::ReadBackBuffer(std::vector<uint8_t>* pixels) {
   pixels->resize(800 * 600 * 4);
   glReadBuffer(GL_BACK);
@@ -49,11 +44,9 @@ void FrameRecorder::ReadBackBuffer(std::vector<uint8_t>* pixels) {
 }
 
 void FrameRecorder::PrintCheck(std::FILE* out) const {
+  if (!check_) return;
   std::fprintf(out,
                "frame check: %ld skipped frames compared, %ld differing; %ld shown frames "
                "replayed, %ld differing\n",
                compared_, differing_, replayed_, replayDiffering_);
 }
-#else
-void FrameRecorder::PrintCheck(std::FILE*) const {}
-#endif

@@ -10,11 +10,13 @@
 // highlight, step, beat flash, notes, chords, switches, labels) makes the lists differ; no
 // part of the program has to announce a change.
 //
-// Frame-check build (CMake option MARLUNE_FRAME_CHECK): every frame is also drawn the
-// direct way, as the calls are recorded, into the back buffer. On a frame EndFrame would skip
-// its pixels are read back and compared with those of the frame on screen (read back before
-// its swap); on a frame that is shown, the replayed picture is compared with the direct one.
-// PrintCheck reports both counts; any differing frame is a fault.
+// Frame check (EnableCheck; the program turns it on when started with MARLUNE_FRAME_CHECK=1 in
+// its environment, as the end-to-end tests do): every frame is also drawn the direct way, as
+// the calls are recorded, into the back buffer. On a frame EndFrame would skip its pixels are
+// read back and compared with those of the frame on screen (read back before its swap); on a
+// frame that is shown, the replayed picture is compared with the direct one. PrintCheck
+// reports both counts; any differing frame is a fault. It is a switch, not a build, so the
+// program a player runs and the one the tests run are the same binary.
 //
 // Main thread only, with the OpenGL context current.
 
@@ -36,11 +38,13 @@ class FrameRecorder {
   void Show();
   // The window's picture was lost (exposed, shown, resized): the next frame is shown.
   void Invalidate() { invalid_ = true; }
+  // Turns the frame check on; before the first frame.
+  void EnableCheck() { check_ = true; }
   // Frames recorded and frames shown so far.
   long Recorded() const { return recorded_; }
   long Shown() const { return shown_; }
-  // The frame-check build's report, one line: "frame check: N skipped frames compared,
-  // M differing; K shown frames replayed, L differing". Nothing in other builds.
+  // The frame check's report, one line: "frame check: N skipped frames compared, M
+  // differing; K shown frames replayed, L differing". Nothing when the check is off.
   void PrintCheck(std::FILE* out) const;
 
  private:
@@ -49,7 +53,7 @@ class FrameRecorder {
   bool invalid_ = true;
   long recorded_ = 0;
   long shown_ = 0;
-#ifdef MARLUNE_FRAME_CHECK
+  bool check_ = false;
   static void ReadBackBuffer(std::vector<uint8_t>* pixels);
   std::vector<uint8_t> direct_;    // the current frame drawn directly
   std::vector<uint8_t> screen_;    // the frame on screen, read back before its swap
@@ -57,5 +61,4 @@ class FrameRecorder {
   long differing_ = 0;
   long replayed_ = 0;
   long replayDiffering_ = 0;
-#endif
 };

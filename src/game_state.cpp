@@ -1,5 +1,8 @@
 #include "game_state.h"
 
+#include <pthread.h>
+#include <sched.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
@@ -17,12 +20,15 @@ constexpr unsigned int kFirstBufferFrames = 512;
 // PulseAudio server queue far more than a loop step, so a click in time with what the player
 // hears would land on a later step; four buffers match what the ALSA back end uses.
 constexpr unsigned int kStreamBuffers = 4;
-// Fewest frames the server may hold queued, whatever the buffer size. PulseAudio wakes its
-// sink every quarter of what a stream may queue: with four 64-frame buffers that is every
-// 1.5 ms, and the sound broke up constantly. PipeWire's PulseAudio server never runs a period
-// under 256 frames at 48 kHz, so less than two of those queued cannot play through. Small
-// buffers get more of them instead; the callback still runs once per buffer.
-constexpr unsigned int kMinQueuedFrames = 1024;
+// Fewest frames the server may hold queued, whatever the buffer size: what four buffers of
+// the first size queue. PulseAudio wakes its sink every quarter of what a stream may queue:
+// with four 64-frame buffers that is every 1.5 ms, and the sound broke up constantly.
+// PipeWire's PulseAudio server takes each buffer in on its main thread, which a desktop runs
+// at normal priority (nice -11): beside a busy desktop (memory churn, every core busy) it is
+// held off for tens of milliseconds, and with 1024 frames (23 ms) queued the sound broke up
+// a dozen times in 20 s, with 2048 not once. Small buffers get more of them instead; the
+// callback still runs once per buffer.
+constexpr unsigned int kMinQueuedFrames = 2048;
 #ifdef MARLUNE_AUDIO_PROBES
 // The probe build times every buffer (reported at shutdown).
 constexpr RtAudioCallback kStreamCallback = &callback_timer::TimedAudioMixerCallback;
@@ -36,6 +42,32 @@ void OnStreamError(RtAudioError::Type type, const std::string& text) {
   const bool fatal = type != RtAudioError::WARNING && type != RtAudioError::DEBUG_WARNING;
   gameState.streamSupervisor.ReportError(fatal, text);
 }
+
+// While it lives, the calling thread runs real-time (SCHED_RR at kAudioThreadPriority), where
+// the system allows it; then it returns to its own scheduling. Threads started meanwhile with
+// default attributes inherit it: the audio library starts its stream's helper threads while
+// it opens the stream (the PulseAudio client's I/O thread, which carries every buffer to the
+// server and is as late as any buffer when it is held off), so they run real-time like the
+// audio thread itself.
+class RealtimeWhileOpening {
+ public:
+  RealtimeWhileOpening() {
+    if (pthread_getschedparam(pthread_self(), &policy_, &param_) != 0) return;
+    sched_param realtime{};
+    realtime.sched_priority = GameState::kAudioThreadPriority;
+    raised_ = pthread_setschedparam(pthread_self(), SCHED_RR, &realtime) == 0;
+  }
+  ~RealtimeWhileOpening() {
+    if (raised_) pthread_setschedparam(pthread_self(), policy_, &param_);
+  }
+  RealtimeWhileOpening(const RealtimeWhileOpening&) = delete;
+  RealtimeWhileOpening& operator=(const RealtimeWhileOpening&) = delete;
+
+ private:
+  int policy_ = SCHED_OTHER;
+  sched_param param_{};
+  bool raised_ = false;
+};
 }  // namespace
 
 GameState::GameState()
@@ -166,6 +198,12 @@ bool GameState::OpenStream(unsigned int frames, bool retrying) {
     output.firstChannel = 0;
     RtAudio::StreamOptions options;
     options.numberOfBuffers = StreamBuffers(frames);
+    // A busy desktop (a browser churning memory, say) holds a normal thread off for longer
+    // than the smaller buffers last; a real-time thread is not. The library falls back to a
+    // normal thread by itself where real-time scheduling is not allowed.
+    options.flags = RTAUDIO_SCHEDULE_REALTIME;
+    options.priority = kAudioThreadPriority;
+    RealtimeWhileOpening realtime;
     audio.openStream(&output, nullptr, RTAUDIO_FLOAT64,
                      static_cast<unsigned int>(stk::Stk::sampleRate()), &granted,
                      kStreamCallback, nullptr, &options, &OnStreamError);

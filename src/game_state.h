@@ -45,6 +45,10 @@ struct GameState {
   static constexpr double kMenuThemeFadeTime = 1.0;
   // Largest buffer the callback renders, frames; larger device buffers are rendered silent.
   static constexpr unsigned int kMaxBufferFrames = 8192;
+  // Real-time priority the stream's audio thread asks for (SCHED_RR). Modest: under the sound
+  // servers' own audio threads (PulseAudio 5, PipeWire's data loops higher), over everything
+  // at normal priority. Where the system refuses it the thread runs at normal priority.
+  static constexpr int kAudioThreadPriority = 4;
   // Every sound file reader loads a file of fewer frames than kChunkThreshold whole, a longer
   // one in chunks of kChunkSize frames.
   static constexpr unsigned long kChunkThreshold = 1000000;
@@ -77,7 +81,7 @@ struct GameState {
   // about once a second with the same buffer size, and says when sound is back. Main thread.
   void SuperviseStream();
   // Buffers of `frames` frames the sound server may queue for a stream: four, or as many as
-  // hold 1024 frames when the buffers are smaller (64 frames: 16). Any thread.
+  // hold 2048 frames when the buffers are smaller (64 frames: 32). Any thread.
   static unsigned int StreamBuffers(unsigned int frames);
 
   // Asks the callback to restart a sound effect from its first frame. Safe from any thread.

@@ -179,6 +179,8 @@ int main(int argc, char* argv[]) {
   SDL_GL_CreateContext(window);
   SetWindowIcon();
   SDL_AddEventWatch(WatchWindow, nullptr);
+  const char* frameCheck = std::getenv("MARLUNE_FRAME_CHECK");
+  if (frameCheck != nullptr && std::string(frameCheck) == "1") frames.EnableCheck();
 
   glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
   glMatrixMode(GL_PROJECTION);

@@ -103,11 +103,11 @@ TEST_F(MixerTest, RecordingHoldsExactlyTheBuffersPlayedWhileOn) {
 
 using Action = StreamSupervisor::Action;
 
-// Small buffers keep at least 1024 frames queued (fewer break up on a busy server); larger
+// Small buffers keep at least 2048 frames queued (fewer break up on a busy desktop); larger
 // ones keep the four that hold latency low.
-TEST(StreamBuffers, SmallBuffersKeep1024FramesQueuedLargerOnesFour) {
+TEST(StreamBuffers, SmallBuffersKeep2048FramesQueuedLargerOnesFour) {
   for (unsigned int frames : {64u, 128u, 256u, 512u, 2048u}) {
-    EXPECT_EQ(GameState::StreamBuffers(frames), frames < 256 ? 1024 / frames : 4u) << frames;
+    EXPECT_EQ(GameState::StreamBuffers(frames), frames < 512 ? 2048 / frames : 4u) << frames;
   }
 }
 

@@ -5,7 +5,7 @@
 # 
 # Environment (set by marlune_e2e_test in CMakeLists.txt): MARLUNE_BUNDLE_DIR (.../Contents),
 # MARLUNE_BUILD_DIR, MARLUNE_WAVTOOL, MARLUNE_PADS, MARLUNE_TAPPER, MARLUNE_E2E_OUT (artefacts),
-# MARLUNE_FRAME_CHECK (1: the program reports its frame check at exit), MARLUNE_SANITIZER; and
+# MARLUNE_FRAME_CHECK (1: the program checks its frames and reports at exit), MARLUNE_SANITIZER; and
 # the rig's DISPLAY, PULSE_SERVER, RIG_SINK, RIG_DIR.
 # 
 # Every helper succeeds or ends the script through e2e_fail ("FAIL: ..." on stderr, the tail of
@@ -16,7 +16,7 @@
 # Sound reaches the sink some 0.4 s after the program renders it: judge audio timing from sample
 # positions in a capture or recording, never from the wall clock.
 
-E2E_PID="" E2E_STATUS="" E2E_WID="" E2E_WAV="" E2E_CAPTURE_PID="" E2E_CAPTURE="" E2E_LINE="" E2E_MARK=0
+E2E_LOAD_PID="" E2E_PID="" E2E_STATUS="" E2E_WID="" E2E_WAV="" E2E_CAPTURE_PID="" E2E_CAPTURE="" E2E_LINE="" E2E_MARK=0
 E2E_YELLOW='r > 200 && g > 200 && b < 90'
 E2E_GREY='r > 150 && r < 225 && g > 150 && g < 225 && b > 150 && b < 225 && r - b < 25 && b - r < 25'
 E2E_WHITE='r > 200 && g > 200 && b > 200'
@@ -37,7 +37,7 @@ _e2e_check_sanitizers() {
     "$E2E_OUT/stderr.txt" 2>/dev/null || e2e_fail "sanitizer report in the program's stderr"
 }
 
-# A frame-check build prints at exit "frame check: N skipped frames compared, M differing; K
+# With MARLUNE_FRAME_CHECK=1 the program prints at exit "frame check: N skipped frames compared, M differing; K
 # shown frames replayed, L differing": both differing counts must be 0, and after a normal exit
 # the report must be there.
 _e2e_check_frames() {
@@ -51,7 +51,11 @@ _e2e_check_frames() {
 
 e2e_pass() { _e2e_check_sanitizers; echo "PASS: $(basename -- "$0")" >&2; exit 0; }
 
-_e2e_cleanup() { [ -z "$E2E_PID" ] || _e2e_kill "$E2E_PID" TERM; [ -z "$E2E_CAPTURE_PID" ] || _e2e_kill "$E2E_CAPTURE_PID" INT; }
+_e2e_cleanup() {
+  [ -z "$E2E_PID" ] || _e2e_kill "$E2E_PID" TERM
+  [ -z "$E2E_CAPTURE_PID" ] || _e2e_kill "$E2E_CAPTURE_PID" INT
+  [ -z "$E2E_LOAD_PID" ] || _e2e_kill "$E2E_LOAD_PID" TERM
+}
 
 e2e_init() {
   set -uo pipefail
@@ -276,6 +280,23 @@ e2e_capture_for() {
   done
   e2e_fail "the capture ${start:+did not grow by $1 s}${start:-holds no sound} within 30 s"
 }
+
+# e2e_load_start - a busy desktop beside the program from now on (marlune_desktop_load: 600 MB
+# allocated, touched and freed every 0.2 s, one core kept busy), for at most 10 minutes.
+# e2e_load_stop - ends it and logs its summary.
+e2e_load_start() {
+  [ -z "$E2E_LOAD_PID" ] || e2e_fail "the desktop load already runs"
+  "${MARLUNE_DESKTOP_LOAD:?}" 600 >"$E2E_OUT/load.txt" 2>&1 &
+  E2E_LOAD_PID=$!
+}
+e2e_load_stop() {
+  _e2e_kill "$E2E_LOAD_PID" TERM; E2E_LOAD_PID=""
+  grep -q '^desktop load: [1-9]' "$E2E_OUT/load.txt" || e2e_fail "the desktop load did not run: $(cat "$E2E_OUT/load.txt")"
+  e2e_log "$(cat "$E2E_OUT/load.txt")"
+}
+
+# e2e_realtime_threads PID... - how many threads of the processes run SCHED_FIFO or SCHED_RR.
+e2e_realtime_threads() { ps -L -o cls= -p "$(echo "$@" | tr ' ' ,)" | grep -c -E '^ *(FF|RR)$'; }
 
 # e2e_wav FILE COMMAND ARGS... - marlune_wavtool COMMAND FILE ARGS (see wavtool.cpp).
 e2e_wav() { local f=$1 c=$2; shift 2; "$MARLUNE_WAVTOOL" "$c" "$f" "$@" || e2e_fail "wavtool $c $f $* failed"; }
