@@ -79,7 +79,7 @@ if [ "$status" != 0 ] || [ -z "$recording" ] || [ ! -s "$work/demo-game.png" ]; 
   # What went wrong is the performance's "FAIL: ..." line; the rest of its log follows it.
   why=$(grep -m1 '^FAIL: \|^rig: ' "$work/log.txt" | sed 's/^FAIL: //')
   echo "demo: FAILED: ${why:-the performance ended with status $status}" >&2
-  grep -v '^e2e: ' "$work/log.txt" | tail -n 20 >&2
+  grep -v '^e2e: \|^FAIL: ' "$work/log.txt" | tail -n 20 >&2
   exit 1
 fi
 base="demo-$(basename -- "$recording" .wav)"
