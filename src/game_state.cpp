@@ -60,6 +60,7 @@ GameState::~GameState() {
   // the pads it walks are deleted.
   streamSupervisor.Stopped();
   if (audio.isStreamOpen()) audio.closeStream();
+  recorder.SetStreamRunning(false);
   delete scene;
   scene = nullptr;
   DeletePads();
@@ -118,12 +119,14 @@ void GameState::ReinitRtAudio(unsigned int frames) {
   }
   streamSupervisor.Stopped();
   audio.closeStream();
+  recorder.SetStreamRunning(false);
   OpenStream(frames);
 }
 
 void GameState::DeinitRtAudio() {
   streamSupervisor.Stopped();
   if (audio.isStreamOpen()) audio.closeStream();
+  recorder.SetStreamRunning(false);
 }
 
 void GameState::SuperviseStream() {
@@ -137,6 +140,7 @@ void GameState::SuperviseStream() {
       } catch (RtAudioError&) {
         // Closing a broken stream frees it all the same.
       }
+      recorder.SetStreamRunning(false);
       StopRecording();
       std::fprintf(stderr, "Audio: lost the sound device (%s), retrying\n",
                    streamSupervisor.LossReason());
@@ -186,6 +190,7 @@ bool GameState::OpenStream(unsigned int frames, bool retrying) {
     // resumes at the step where it stopped.
     if (retrying) audio.setStreamTime(lastStreamTime.load() + granted / stk::Stk::sampleRate());
     streamSupervisor.Starting();
+    recorder.SetStreamRunning(true);
     audio.startStream();
     if (!audio.isStreamRunning()) throw RtAudioError("the audio stream did not start");
   } catch (RtAudioError& error) {
@@ -198,6 +203,7 @@ bool GameState::OpenStream(unsigned int frames, bool retrying) {
       if (audio.isStreamOpen()) audio.closeStream();
     } catch (RtAudioError&) {
     }
+    recorder.SetStreamRunning(false);
     return false;
   }
   return true;

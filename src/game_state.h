@@ -10,7 +10,7 @@
 //   main thread asks for changes through RestartSound and FadeMenuTheme, which the callback
 //   applies at the start of its next buffer.
 // - recorder: the callback captures into it and the record pad starts and stops it, on the
-//   audio thread; its own writer thread does the file work; StopRecording from any thread
+//   audio thread; its own writer thread does the file work; StopRecording on the main thread
 //   (recorder.h has the details).
 // - lastStreamTime, lastMouseButtons, bufferFrames, outputLatency: atomics, safe from any
 //   thread.
@@ -87,10 +87,11 @@ struct GameState {
   void FadeMenuTheme(double target);
   // Applies the restarts and fade asked for since the previous buffer. Audio thread only.
   void ApplyRequests();
-  // Ends a running recording and completes its file with the audio captured so far; only
-  // posts the request, the recorder's writer thread completes the file. Safe from any thread,
-  // never blocks.
-  void StopRecording() { recorder.RequestStop(); }
+  // Ends the take running now (recorder.h): the audio thread marks its end at its next buffer,
+  // or, with no stream running, the writer thread completes it with the audio captured so far.
+  // Only posts the request, never blocks. Main thread, where no other take can start in
+  // between: with no pad listed (the game torn down) or no stream running.
+  void StopRecording() { recorder.RequestStop(recorder.RunningTake()); }
   // The sound effect reader for an effect. Audio thread (or before the stream runs).
   stk::FileWvIn& Effect(SoundEffect effect);
 

@@ -15,6 +15,7 @@
 
 #include "mono_sound_pad.h"
 #include "record_pad.h"
+#include "recording_folder.h"
 #include "test_support.h"
 
 namespace {
@@ -75,7 +76,7 @@ class RecordPadTest : public EngineTest {
  protected:
   void SetUp() override {
     EngineTest::SetUp();
-    dir_ = RecordPad::RecordingFolder();
+    dir_ = RecordingFolder::Path();
     AddPad(new BufferCountPad());
     pad_ = new RecordPad(50, 410, 100, 75);
     AddPad(pad_);
@@ -101,25 +102,27 @@ class RecordPadTest : public EngineTest {
   int next_ = 0;
 };
 
-TEST_F(RecordPadTest, RecordFilenameIsTheFirstFreeNameOfTheMinute) {
+TEST_F(RecordPadTest, ANewRecordingTakesTheFirstFreeNameOfTheMinute) {
   std::tm local{};
   local.tm_year = 124, local.tm_mon = 2, local.tm_mday = 1, local.tm_hour = 4, local.tm_min = 5;
   local.tm_isdst = -1;
   const std::time_t now = std::mktime(&local);
   const std::string base = dir_ + "2024-03-01_04-05";
-  EXPECT_EQ(RecordPad::RecordFilename(dir_, now), base + ".wav");
+  EXPECT_EQ(RecordingFolder::NewFilePath(dir_, now), base + ".wav");
   std::ofstream(base + ".wav").put('x');
-  EXPECT_EQ(RecordPad::RecordFilename(dir_, now), base + "_2.wav");
+  EXPECT_EQ(RecordingFolder::NewFilePath(dir_, now), base + "_2.wav");
   std::ofstream(base + "_2.wav").put('x');
   std::filesystem::remove(base + ".wav");
   std::filesystem::create_directory(base + ".wav");  // a folder of that name counts as taken
-  EXPECT_EQ(RecordPad::RecordFilename(dir_, now), base + "_3.wav");
+  EXPECT_EQ(RecordingFolder::NewFilePath(dir_, now), base + "_3.wav");
+  std::filesystem::create_symlink(dir_ + "nowhere", base + "_3.wav");  // so does a dangling link
+  EXPECT_EQ(RecordingFolder::NewFilePath(dir_, now), base + "_4.wav");
 }
 
 TEST_F(RecordPadTest, RecordsFromTheStartingClickUpToTheStoppingOneIntoANewFile) {
   // The names of this minute and the next are taken, whichever minute the click falls in.
   const std::time_t now = std::time(nullptr);
-  for (std::time_t t : {now, now + 60}) std::ofstream(RecordPad::RecordFilename(dir_, t)) << "keep";
+  for (std::time_t t : {now, now + 60}) std::ofstream(RecordingFolder::NewFilePath(dir_, t)) << "keep";
   AudioBuffer(0);
   AudioBuffer(1);  // buffer 1 starts the recording
   ASSERT_TRUE(recorder_.Recording());
@@ -160,7 +163,7 @@ TEST_F(RecordPadTest, RecordsFromTheStartingClickUpToTheStoppingOneIntoANewFile)
 TEST_F(RecordPadTest, FolderThatCannotBeWrittenShowsAnErrorUntilTheNextClick) {
   std::ofstream(dir_ + "plain_file").put('x');
   for (const char* folder : {"missing/", "plain_file/"}) {
-    RecordPad::SetRecordingFolder(dir_ + folder);
+    RecordingFolder::Set(dir_ + folder);
     testing::internal::CaptureStderr();
     AudioBuffer(1);
     recorder_.Drain();
@@ -169,7 +172,7 @@ TEST_F(RecordPadTest, FolderThatCannotBeWrittenShowsAnErrorUntilTheNextClick) {
     EXPECT_TRUE(!recorder_.Recording() && pad_->Failed()) << folder << ": stopped, ERR shown";
     EXPECT_NE(messages.find("Couldn't create recording"), std::string::npos) << messages;
   }
-  RecordPad::SetRecordingFolder(dir_);
+  RecordingFolder::Set(dir_);
   Click();
   recorder_.Drain();
   EXPECT_TRUE(recorder_.Recording() && !pad_->Failed()) << "the next click tries again";
@@ -186,7 +189,7 @@ TEST_F(RecordPadTest, FailedWriteKeepsACompleteFileAndShowsTheError) {
     SCOPED_TRACE(processLimit ? "file size limit" : "largest WAV size");
     const std::string dir = dir_ + (processLimit ? "process/" : "own/");
     std::filesystem::create_directory(dir);
-    RecordPad::SetRecordingFolder(dir);
+    RecordingFolder::Set(dir);
     rlimit saved{};
     getrlimit(RLIMIT_FSIZE, &saved);
     void (*oldHandler)(int) = signal(SIGXFSZ, SIG_IGN);
@@ -220,6 +223,57 @@ TEST_F(RecordPadTest, FailedWriteKeepsACompleteFileAndShowsTheError) {
       EXPECT_EQ(wav.samples[2 * f], Sample(0.01 * (first + 1 + static_cast<int>(f / kFrames))));
     }
     EXPECT_GT(Peak(RunBuffer(BufferTime(next_++, kFrames), kFrames)), 0.0) << "plays on";
+  }
+}
+
+// The writer held up (a slow card in fdatasync) across Escape, a new game and a new click: the
+// stop belongs to the first take and the audio thread marks where it fell, so the second take
+// keeps every buffer from its click on. A first take that fails once the writer gets to it (its
+// file reaching the size limit) ends only itself.
+TEST_F(RecordPadTest, AStopOrFailureOfOneTakeNeverCutsTheNext) {
+  for (const bool firstFails : {false, true}) {
+    SCOPED_TRACE(firstFails ? "first take fails" : "first take stopped");
+    recorder_.SetStreamRunning(true);
+    recorder_.SetDataLimit(firstFails ? 4 * kFrames * 4 : WavFile::kMaxDataBytes);
+    testing::internal::CaptureStderr();
+    recorder_.HoldWriter(true);
+    const size_t before = Files(dir_).size();
+    Click();  // take 1
+    AudioBuffer(0);
+    AudioBuffer(0);
+    AudioBuffer(0);
+    gameState.StopRecording();  // Escape: the main thread asks
+    EXPECT_FALSE(recorder_.Recording());
+    AudioBuffer(0);  // take 1 ends here, five buffers long
+    const int start = next_;
+    Click();  // take 2
+    AudioBuffer(0);
+    recorder_.HoldWriter(false);
+    recorder_.Drain();
+    AudioBuffer(0);
+    recorder_.Drain();
+    EXPECT_TRUE(recorder_.Recording() && !pad_->Failed()) << "the second take runs on";
+    Click();
+    recorder_.Drain();
+    testing::internal::GetCapturedStderr();
+    recorder_.SetStreamRunning(false);
+    recorder_.SetDataLimit(WavFile::kMaxDataBytes);
+
+    std::vector<std::string> files = Files(dir_);
+    std::sort(files.begin(), files.end());
+    ASSERT_EQ(files.size(), before + 2);
+    const Wav first(files[before]);
+    EXPECT_TRUE(first.consistent);
+    if (firstFails) {
+      EXPECT_LT(first.Frames(), 5u * kFrames);
+    } else {
+      EXPECT_EQ(first.Frames(), 5u * kFrames) << "up to the buffer after the stop";
+    }
+    const Wav second(files[before + 1]);
+    EXPECT_TRUE(second.consistent);
+    EXPECT_EQ(second.Frames(), 4u * kFrames) << "every buffer from the click to the next";
+    for (size_t b = 0; b < second.Frames() / kFrames; ++b) EXPECT_EQ(second.samples[2 * b * kFrames], Sample(0.01 * (start + 1 + static_cast<int>(b))));
+    EXPECT_FALSE(pad_->Failed());
   }
 }
 

@@ -9,6 +9,7 @@
 #include "FileWvOut.h"
 #include "audio_mixer.h"
 #include "record_pad.h"
+#include "recording_folder.h"
 #include "sound_pad.h"
 
 bool FakeInput::PopPress(PointerPress* press) {
@@ -38,7 +39,7 @@ void EngineTest::SetUp() {
   gameState.outputLatency.store(0.0);
   // Recordings a test starts land in a folder of its own, never beside the build's bundle.
   recordingFolder = MakeTempDir();
-  RecordPad::SetRecordingFolder(recordingFolder + "/");
+  RecordingFolder::Set(recordingFolder + "/");
   gameState.recorder.StartWriter();
 }
 
@@ -48,7 +49,7 @@ void EngineTest::TearDown() {
   // No callback runs now: stop as the audio thread would, and complete the file.
   gameState.recorder.StopCapture();
   gameState.recorder.StopWriter();
-  RecordPad::SetRecordingFolder("../../../");
+  RecordingFolder::Set("../../../");
   std::filesystem::remove_all(recordingFolder);
   SetInputSource(nullptr);
 }
