@@ -1,5 +1,6 @@
 #include "game_state.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
@@ -8,6 +9,18 @@
 #include "callback_timer.h"
 #include "main_menu_scene.h"
 #include "sound_pad.h"
+
+namespace {
+// A write past the process's file size limit (SIGXFSZ) or to a peer that has gone (SIGPIPE: a
+// sound server that died under the audio library) would end the process. Ignored, they are
+// ordinary write errors that the recorder and the audio library report. Set before the game
+// state is built, as the audio library may reach for a sound server from its constructor.
+const bool writeSignalsIgnored = [] {
+  std::signal(SIGXFSZ, SIG_IGN);
+  std::signal(SIGPIPE, SIG_IGN);
+  return true;
+}();
+}  // namespace
 
 GameState gameState;
 

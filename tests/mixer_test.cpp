@@ -3,6 +3,7 @@
 // supervisor that decides each buffer's fate: telling a lost stream from a hiccup, and pacing
 // the attempts to reopen it, and how many buffers it keeps queued.
 
+#include <cmath>
 #include <filesystem>
 #include <string>
 
@@ -29,7 +30,8 @@ TEST(Limiter, CompressesAboveThresholdAndClipsAtFullScale) {
       {1.2, 0.3, 0.8 + 0.4 / 6.0, 0.3 * (0.8 + 0.4 / 6.0) / 1.2}, {3.2, -3.2, 1.0, -1.0},
       {-3.2, 3.2, -1.0, 1.0},  // compressed to 1.2, then clipped
       {-0.8, 0.5, -0.8, 0.5},  // exactly the threshold is untouched
-      {0.1, -1.4, 0.1 * 0.9 / 1.4, -0.9}};  // the louder channel decides for both
+      {0.1, -1.4, 0.1 * 0.9 / 1.4, -0.9},  // the louder channel decides for both
+      {std::nan(""), 0.3, 0.0, 0.3}, {1.2, -INFINITY, 0.8 + 0.4 / 6.0, 0.0}};  // silent if not a number
   for (const auto& c : cases) {
     double left = c.left, right = c.right;
     LimitFrame(left, right);
