@@ -41,7 +41,8 @@ int AudioMixerCallback(void* outputBuffer, void* /*inputBuffer*/, unsigned int n
   GameState& state = gameState;
   double* out = static_cast<double*>(outputBuffer);
   const uint8_t buttons =
-      SamplePointerForBuffer(streamTime, state.outputLatency.load(std::memory_order_relaxed));
+      SamplePointerForBuffer(streamTime, state.outputLatency.load(std::memory_order_relaxed),
+                             state.streamGeneration.load(std::memory_order_acquire));
 
   for (unsigned int i = 0; i < 2 * nFrames; ++i) out[i] = 0.0;
   const StreamSupervisor::Buffer fate = state.streamSupervisor.BeginBuffer();

@@ -203,6 +203,7 @@ bool GameState::OpenStream(unsigned int frames, bool retrying) {
     // resumes at the step where it stopped.
     if (retrying) audio.setStreamTime(lastStreamTime.load() + granted / stk::Stk::sampleRate());
     streamSupervisor.Starting();
+    streamGeneration.fetch_add(1, std::memory_order_release);
     recorder.SetStreamRunning(true);
     audio.startStream();
     if (!audio.isStreamRunning()) throw RtAudioError("the audio stream did not start");

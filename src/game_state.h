@@ -12,8 +12,8 @@
 // - recorder: the callback captures into it and the record pad starts and stops it, on the
 //   audio thread; its own writer thread does the file work; StopRecording on the main thread
 //   (recorder.h has the details).
-// - lastStreamTime, lastMouseButtons, bufferFrames, outputLatency: atomics, safe from any
-//   thread.
+// - lastStreamTime, lastMouseButtons, bufferFrames, outputLatency, streamGeneration: atomics,
+//   safe from any thread; streamGeneration changes on the main thread only.
 // - The pad-list mutex is held only to insert or swap out pointers, never around building or
 //   deleting a pad.
 // - audio (the stream): opened, closed and reopened on the main thread only (InitRtAudio,
@@ -114,6 +114,9 @@ struct GameState {
   std::atomic<uint8_t> lastMouseButtons{0};
   // The mix recorder; recorder.Recording() is true while a recording runs.
   Recorder recorder;
+  // Counts the streams opened: it changes before each one starts, so the audio thread can tell
+  // the first buffer of a new stream.
+  std::atomic<uint32_t> streamGeneration{0};
   // Audio buffer size, frames: 0 until the stream opens.
   std::atomic<unsigned int> bufferFrames{0};
   // Tells a failed stream from a running one and paces the attempts to reopen it.

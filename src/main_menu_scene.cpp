@@ -8,6 +8,7 @@
 #include "game_scene.h"
 #include "game_state.h"
 #include "pad_preset.h"
+#include "pointer_sample.h"
 
 namespace {
 constexpr SDL_Color kSelected{255, 255, 0, 0};
@@ -74,6 +75,9 @@ void MainMenuScene::Draw() {
 }
 
 void MainMenuScene::StartGame() {
+  // Nothing done while the game is set up reaches it: the pads drop every press from here
+  // until the events that queued meanwhile have been drained.
+  HoldPresses();
   gameState.FadeMenuTheme(0.0);
   gameState.RestartSound(SoundEffect::kStart);
   gameState.ReplaceScene(new GameScene());  // deletes this menu
@@ -81,6 +85,7 @@ void MainMenuScene::StartGame() {
   SDL_Event event;
   while (SDL_PollEvent(&event)) {
   }
+  ReleasePresses(SDL_GetTicks());
 }
 
 void MainMenuScene::ChangeBufferSize() {

@@ -37,6 +37,7 @@ void EngineTest::SetUp() {
   gameState.lastMouseButtons.store(0);
   gameState.bufferFrames.store(512);
   gameState.outputLatency.store(0.0);
+  gameState.streamGeneration.fetch_add(1);  // every test plays a stream of its own
   // Recordings a test starts land in a folder of its own, never beside the build's bundle.
   recordingFolder = MakeTempDir();
   RecordingFolder::Set(recordingFolder + "/");
