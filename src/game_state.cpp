@@ -176,6 +176,13 @@ bool GameState::OpenStream(unsigned int frames, bool retrying) {
     std::exit(1);
   }
   unsigned int granted = frames;
+  streamSupervisor.TakeOpenError();  // an older failure is not this one's reason
+  // With an error callback installed the library reports its failures there, not by throwing:
+  // the reason it gave is what a failure says.
+  const auto failure = [this](const char* fallback) {
+    const std::string reason = streamSupervisor.TakeOpenError();
+    return RtAudioError(reason.empty() ? fallback : reason);
+  };
   try {
     RtAudio::StreamParameters output;
     output.deviceId = audio.getDefaultOutputDevice();
@@ -186,7 +193,7 @@ bool GameState::OpenStream(unsigned int frames, bool retrying) {
     audio.openStream(&output, nullptr, RTAUDIO_FLOAT64,
                      static_cast<unsigned int>(stk::Stk::sampleRate()), &granted,
                      kStreamCallback, nullptr, &options, &OnStreamError);
-    if (!audio.isStreamOpen()) throw RtAudioError("the audio stream did not open");
+    if (!audio.isStreamOpen()) throw failure("the audio stream did not open");
     bufferFrames.store(granted);
     // A back end that does not report its latency queues at most StreamBuffers buffers; the
     // callback runs when one of them has been played, so the buffer it renders is heard after
@@ -206,7 +213,7 @@ bool GameState::OpenStream(unsigned int frames, bool retrying) {
     streamGeneration.fetch_add(1, std::memory_order_release);
     recorder.SetStreamRunning(true);
     audio.startStream();
-    if (!audio.isStreamRunning()) throw RtAudioError("the audio stream did not start");
+    if (!audio.isStreamRunning()) throw failure("the audio stream did not start");
   } catch (RtAudioError& error) {
     if (!retrying) {
       error.printMessage();

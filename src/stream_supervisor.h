@@ -16,7 +16,7 @@
 //
 // Threads: ReportError from any thread (the library reports from its audio thread and from the
 // thread that called it), lock- and allocation-free. BeginBuffer: audio thread only. Poll,
-// Starting, StartFailed, Stopped, Lost, LossReason: main thread only.
+// Starting, StartFailed, Stopped, Lost, LossReason, TakeOpenError: main thread only.
 
 #include <atomic>
 #include <cstdint>
@@ -66,6 +66,9 @@ class StreamSupervisor {
   // The library's message for the error that made the stream count as lost. Main thread,
   // after Poll returned kClose.
   const char* LossReason() const { return reason_; }
+  // The library's message for the first error reported while no stream ran (opening or
+  // starting one failed) since the last call, or "" when there was none. Main thread.
+  std::string TakeOpenError();
 
  private:
   enum class State { kStopped, kRunning, kLost };
@@ -78,4 +81,7 @@ class StreamSupervisor {
   std::atomic<bool> claimed_{false};  // one error has taken the loss (and writes reason_)
   std::atomic<bool> lost_{false};     // reason_ is written
   char reason_[256] = {};
+  std::atomic<bool> openErrorClaimed_{false};  // one error has taken openError_
+  std::atomic<bool> openErrorReady_{false};    // openError_ is written
+  char openError_[256] = {};
 };

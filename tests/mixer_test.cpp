@@ -151,7 +151,11 @@ TEST(StreamSupervisorTest, RetriesOnceASecondUntilTheStreamStartsAgain) {
     EXPECT_EQ(supervisor.Poll(lostAt), Action::kClose);
     EXPECT_STREQ(supervisor.LossReason(), "Connection terminated.");
     EXPECT_EQ(supervisor.Poll(lostAt + 999), Action::kNone);
-    EXPECT_EQ(supervisor.Poll(lostAt + 1000), Action::kRetry);  // the open fails: nothing to say
+    EXPECT_EQ(supervisor.Poll(lostAt + 1000), Action::kRetry);
+    supervisor.ReportError(true, "Connection refused.");  // the open fails, and says why
+    supervisor.ReportError(true, "later");
+    EXPECT_EQ(supervisor.TakeOpenError(), "Connection refused.");
+    EXPECT_EQ(supervisor.TakeOpenError(), "");
     EXPECT_EQ(supervisor.Poll(lostAt + 1500), Action::kNone);
     EXPECT_EQ(supervisor.Poll(lostAt + 2016), Action::kRetry);
     supervisor.Starting();

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # recording_test.sh - nothing recorded is lost to a signal or a full disk. Each run records
 # into a copy of the bundle of its own; how long a recording ran is read from the recording.
-#   1. SIGTERM while the loading image shows (start-up held in gdb): the request is not lost
-#      with the input that start-up drops; the program ends normally, status 0.
+#   1. SIGTERM while the loading image shows (start-up held in gdb), or while Return waits to
+#      start a game (the program stopped, then both sent): the request is not lost with the
+#      input that start-up and a game's set-up drop; the program ends normally, status 0.
 #   2. SIGHUP (terminal closed) while recording: the normal shutdown, status 0, after the
 #      one-second quit pause; a complete WAV with everything recorded up to the signal.
 #   3. SIGTERM, then a second one during the shutdown pause: the program ends at once (status
@@ -27,6 +28,16 @@ kill -TERM "$(pgrep -P "$E2E_PID" -x marlune)" || e2e_fail "cannot signal the pr
 e2e_continue
 e2e_wait_exit 15
 [ "$E2E_STATUS" = 0 ] || e2e_fail "SIGTERM while loading: status $E2E_STATUS, want 0"
+
+e2e_log "--- SIGTERM with Return waiting to start a game"
+e2e_start
+e2e_wait_screen menu
+kill -STOP "$E2E_PID"
+e2e_key Return
+kill -TERM "$E2E_PID"
+kill -CONT "$E2E_PID"
+e2e_wait_exit 15
+[ "$E2E_STATUS" = 0 ] || e2e_fail "SIGTERM with Return queued: status $E2E_STATUS, want 0"
 
 # record_in DIR - starts the program and a game, starts a recording in DIR (its path in
 # E2E_WAV) and plays a kick into it.
