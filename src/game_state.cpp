@@ -62,6 +62,7 @@ GameState::GameState()
       scene(nullptr),
       audio(RtAudio::UNSPECIFIED),
       scratch(2 * kMaxBufferFrames, 0.0),
+      heldMix(2 * kMaxBufferFrames, 0.0),
       rtAudioClock_(audio) {
   clock = &rtAudioClock_;
   scene = new MainMenuScene();

@@ -129,6 +129,12 @@ struct GameState {
   StreamClock* clock;
   // Scratch for the pads' output: 2 * kMaxBufferFrames interleaved doubles. Audio thread.
   std::vector<double> scratch;
+  // The last buffer rendered for a running take, recorded once the next buffer shows that it
+  // was played: 2 * kMaxBufferFrames interleaved doubles, heldFrames of them in use (0: none),
+  // rendered for stream heldGeneration. Audio thread.
+  std::vector<double> heldMix;
+  unsigned int heldFrames = 0;
+  uint32_t heldGeneration = 0;
 
  private:
   // Opens and starts the stream with a buffer of frames. On failure it ends the program

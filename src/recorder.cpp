@@ -141,7 +141,7 @@ void Recorder::EndCapture() {
 }
 
 void Recorder::Capture(const double* interleaved, unsigned int nFrames) {
-  if (!Capturing()) return;
+  if (!capturing_) return;
   const size_t room = ring_.write_available();
   const size_t frames = std::min<size_t>(nFrames, room);
   Frame block[256];

@@ -2,7 +2,7 @@
 // Records the final mix to WAV files without ever making the audio thread wait.
 //
 // Each recording is a take, numbered from 1 in the order the audio thread starts them. The
-// audio callback hands every mixed buffer of a running take to Capture, which only converts it
+// audio callback hands every played buffer of a running take to Capture, which only converts it
 // to 16-bit frames and copies them into a preallocated lock-free ring (eight seconds by
 // default). A writer thread of its own, started once with StartWriter, takes the frames out
 // about every 10 ms and does all the file work: it creates the take's file (named by
@@ -87,8 +87,10 @@ class Recorder {
   // True while the audio thread captures for a take; first ends a take that was asked to stop
   // or whose file failed. Audio thread only.
   bool Capturing();
-  // Copies nFrames interleaved stereo samples (full scale +-1) of a running recording into the
-  // ring. Never allocates, locks or waits. Audio thread only.
+  // Copies nFrames interleaved stereo samples (full scale +-1) of the running take into the
+  // ring: a buffer rendered while it ran, handed over once it is known to have been played,
+  // so stops asked for since are left for Capturing. Never allocates, locks or waits. Audio
+  // thread only.
   void Capture(const double* interleaved, unsigned int nFrames);
 
   // Asks for take `take` to stop and be completed; a take that has already ended, or 0, is left

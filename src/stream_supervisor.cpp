@@ -18,6 +18,8 @@ void StreamSupervisor::ReportError(bool fatal, const std::string& text) {
     return;
   }
   errorSinceBuffer_.store(true, std::memory_order_relaxed);
+  // ALSA's "audio write error, underrun.": that buffer is lost, the device plays on.
+  if (!fatal && text.find("underrun") != std::string::npos) return;
   const uint32_t errors = errorsInARow_.fetch_add(1, std::memory_order_relaxed) + 1;
   if (!fatal && errors < kErrorsForLoss) return;
   if (claimed_.exchange(true, std::memory_order_acq_rel)) return;

@@ -1,6 +1,7 @@
 // Record pad and recorder: file names, which buffers land in the file (written by the
-// recorder's writer thread from the ring the real callback feeds), a header kept complete
-// while recording, folders that cannot be written, writes that fail part way and a full ring.
+// recorder's writer thread from the ring the real callback feeds; only buffers that were
+// played), a header kept complete while recording, folders that cannot be written, writes that
+// fail part way, a full ring, and takes that never cut one another.
 
 #include <sys/resource.h>
 
@@ -131,8 +132,8 @@ TEST_F(RecordPadTest, RecordsFromTheStartingClickUpToTheStoppingOneIntoANewFile)
   ASSERT_EQ(files.size(), 3u) << "created by the writer thread beside the two taken names";
   const auto isNew = [](const std::string& path) { return Contents(path) != "keep"; };
   const std::string first = *std::find_if(files.begin(), files.end(), isNew);
-  EXPECT_TRUE(Wav(first).consistent && Wav(first).Frames() == 2 * kFrames)
-      << "the header declares what is written while recording";
+  EXPECT_TRUE(Wav(first).consistent && Wav(first).Frames() == kFrames)
+      << "the header declares what is written while recording: buffer 1, played as 2 began";
   AudioBuffer(0);
   AudioBuffer(1);  // buffer 4 stops it
   EXPECT_TRUE(!recorder_.Recording() && pad_->Pressed());
@@ -231,7 +232,6 @@ TEST_F(RecordPadTest, FailedWriteKeepsACompleteFileAndShowsTheError) {
 TEST_F(RecordPadTest, AStopOrFailureOfOneTakeNeverCutsTheNext) {
   for (const bool firstFails : {false, true}) {
     SCOPED_TRACE(firstFails ? "first take fails" : "first take stopped");
-    recorder_.SetStreamRunning(true);
     recorder_.SetDataLimit(firstFails ? 4 * kFrames * 4 : WavFile::kMaxDataBytes);
     testing::internal::CaptureStderr();
     recorder_.HoldWriter(true);
@@ -254,7 +254,6 @@ TEST_F(RecordPadTest, AStopOrFailureOfOneTakeNeverCutsTheNext) {
     Click();
     recorder_.Drain();
     testing::internal::GetCapturedStderr();
-    recorder_.SetStreamRunning(false);
     recorder_.SetDataLimit(WavFile::kMaxDataBytes);
 
     std::vector<std::string> files = Files(dir_);
@@ -273,6 +272,34 @@ TEST_F(RecordPadTest, AStopOrFailureOfOneTakeNeverCutsTheNext) {
     for (size_t b = 0; b < second.Frames() / kFrames; ++b) EXPECT_EQ(second.samples[2 * b * kFrames], Sample(0.01 * (start + 1 + static_cast<int>(b))));
     EXPECT_FALSE(pad_->Failed());
   }
+}
+
+// The audio library reports a failed write (ALSA: an underrun) after the callback of the
+// buffer it dropped, before the next one: the recording leaves out exactly the dropped buffers
+// and keeps the ones after them. Underruns, even many in a row, never count as a lost device.
+TEST_F(RecordPadTest, ARecordingHoldsExactlyTheBuffersThatWerePlayed) {
+  StreamSupervisor& supervisor = gameState.streamSupervisor;
+  supervisor.Starting();
+  const int start = next_;
+  Click();
+  const auto dropped = [&] {
+    AudioBuffer(0);
+    supervisor.ReportError(false, "RtApiAlsa::callbackEvent: audio write error, underrun.");
+  };
+  dropped();
+  AudioBuffer(0);
+  for (int b = 0; b < 5; ++b) dropped();
+  AudioBuffer(0);
+  Click();
+  recorder_.Drain();
+  EXPECT_EQ(supervisor.Poll(0), StreamSupervisor::Action::kNone) << "not lost";
+  supervisor.Stopped();
+  const Wav wav(Files(dir_).at(0));
+  std::vector<int16_t> levels;
+  for (size_t f = 0; f < wav.Frames(); f += kFrames) levels.push_back(wav.samples[2 * f]);
+  std::vector<int16_t> played;
+  for (int b : {0, 1, 3, 9}) played.push_back(Sample(0.01 * (start + 1 + b)));
+  EXPECT_EQ(levels, played) << "the buffers of the click, the release, and those after underruns";
 }
 
 TEST_F(RecordPadTest, FramesThatDoNotFitTheRingAreDroppedAndReported) {

@@ -42,12 +42,15 @@ void EngineTest::SetUp() {
   recordingFolder = MakeTempDir();
   RecordingFolder::Set(recordingFolder + "/");
   gameState.recorder.StartWriter();
+  gameState.recorder.SetStreamRunning(true);  // the test's buffers are the stream
 }
 
 void EngineTest::TearDown() {
   for (SoundPad* pad : gameState.pads) delete pad;
   gameState.pads.clear();
   // No callback runs now: stop as the audio thread would, and complete the file.
+  gameState.recorder.SetStreamRunning(false);
+  gameState.heldFrames = 0;
   gameState.recorder.StopCapture();
   gameState.recorder.StopWriter();
   RecordingFolder::Set("../../../");
