@@ -144,13 +144,20 @@ void GameState::DeinitRtAudio() {
 }
 
 void GameState::SuperviseStream() {
+  // A JACK server that shuts the program's client down has the library close the stream by
+  // itself, from a thread of its own and without reporting an error. The stream stops counting
+  // as open as the last step of that close: from then on it is a lost stream like any other,
+  // and nothing here touches it while the library is still closing it.
+  if (streamSupervisor.Running() && !audio.isStreamOpen()) {
+    streamSupervisor.ReportError(true, "the sound server closed the stream");
+  }
   switch (streamSupervisor.Poll(SDL_GetTicks())) {
     case StreamSupervisor::Action::kNone:
       return;
     case StreamSupervisor::Action::kClose:
       // The mixer has stopped the stream's thread; closing joins it and frees the stream.
       try {
-        audio.closeStream();
+        if (audio.isStreamOpen()) audio.closeStream();
       } catch (RtAudioError&) {
         // Closing a broken stream frees it all the same.
       }

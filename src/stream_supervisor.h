@@ -66,6 +66,9 @@ class StreamSupervisor {
   Action Poll(uint32_t nowMs);
   // True from a loss until Starting or Stopped. Main thread.
   bool Lost() const { return state_ == State::kLost; }
+  // True from Starting until a loss is acted on or Stopped: the stream should be running.
+  // Main thread.
+  bool Running() const { return state_ == State::kRunning; }
   // The library's message for the error that made the stream count as lost. Main thread,
   // after Poll returned kClose.
   const char* LossReason() const { return reason_; }
