@@ -6,11 +6,8 @@
 #include "content_fonts.h"
 #include "draw_list.h"
 #include "game_state.h"
-#include "recording_folder.h"
 
 RecordPad::RecordPad(float x, float y, float w, float h) : SoundlessSoundPad(x, y, w, h) {}
-
-std::string RecordPad::RecordFilename() { return RecordingFolder::NewFilePath(); }
 
 void RecordPad::UpdateCallback(double /*streamTime*/) {
   if (MouseLeftClickWithin(x, y, width, height)) {

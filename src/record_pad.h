@@ -14,7 +14,6 @@
 // pad's flag is an atomic.
 
 #include <atomic>
-#include <string>
 
 #include "soundless_sound_pad.h"
 
@@ -27,9 +26,6 @@ class RecordPad : public SoundlessSoundPad {
   // Draws the frame, the label, the state ("ON", "OFF" or "ERR") and the highlight. Main
   // thread only.
   void Draw() override;
-
-  // Path for a new recording (recording_folder.h has the rule). Any thread.
-  static std::string RecordFilename();
 
   // True from a click on the pad until the left button is released. Safe from any thread.
   bool Pressed() const { return pressed_.load(std::memory_order_relaxed); }

@@ -296,7 +296,7 @@ void Recorder::OpenFile() {
   for (int attempt = 0; attempt < kNameAttempts && error == EEXIST; ++attempt) {
     // Another program may take the free name between the look-up and the create: the
     // exclusive create then fails and the next free name is tried.
-    path = RecordingFolder::NewFilePath();
+    path = RecordingFolder::RecordFilename();
     error = file_.Create(path, kChannels, kRate);
   }
   path_ = Shown(path);

@@ -16,9 +16,9 @@ void RecordingFolder::Set(const std::string& folder) { Folder() = folder; }
 
 const std::string& RecordingFolder::Path() { return Folder(); }
 
-std::string RecordingFolder::NewFilePath() { return NewFilePath(Folder(), std::time(nullptr)); }
+std::string RecordingFolder::RecordFilename() { return RecordFilename(Folder(), std::time(nullptr)); }
 
-std::string RecordingFolder::NewFilePath(const std::string& folder, std::time_t now) {
+std::string RecordingFolder::RecordFilename(const std::string& folder, std::time_t now) {
   std::tm local{};
   localtime_r(&now, &local);
   char stamp[64];

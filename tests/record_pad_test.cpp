@@ -108,21 +108,21 @@ TEST_F(RecordPadTest, ANewRecordingTakesTheFirstFreeNameOfTheMinute) {
   local.tm_isdst = -1;
   const std::time_t now = std::mktime(&local);
   const std::string base = dir_ + "2024-03-01_04-05";
-  EXPECT_EQ(RecordingFolder::NewFilePath(dir_, now), base + ".wav");
+  EXPECT_EQ(RecordingFolder::RecordFilename(dir_, now), base + ".wav");
   std::ofstream(base + ".wav").put('x');
-  EXPECT_EQ(RecordingFolder::NewFilePath(dir_, now), base + "_2.wav");
+  EXPECT_EQ(RecordingFolder::RecordFilename(dir_, now), base + "_2.wav");
   std::ofstream(base + "_2.wav").put('x');
   std::filesystem::remove(base + ".wav");
   std::filesystem::create_directory(base + ".wav");  // a folder of that name counts as taken
-  EXPECT_EQ(RecordingFolder::NewFilePath(dir_, now), base + "_3.wav");
+  EXPECT_EQ(RecordingFolder::RecordFilename(dir_, now), base + "_3.wav");
   std::filesystem::create_symlink(dir_ + "nowhere", base + "_3.wav");  // so does a dangling link
-  EXPECT_EQ(RecordingFolder::NewFilePath(dir_, now), base + "_4.wav");
+  EXPECT_EQ(RecordingFolder::RecordFilename(dir_, now), base + "_4.wav");
 }
 
 TEST_F(RecordPadTest, RecordsFromTheStartingClickUpToTheStoppingOneIntoANewFile) {
   // The names of this minute and the next are taken, whichever minute the click falls in.
   const std::time_t now = std::time(nullptr);
-  for (std::time_t t : {now, now + 60}) std::ofstream(RecordingFolder::NewFilePath(dir_, t)) << "keep";
+  for (std::time_t t : {now, now + 60}) std::ofstream(RecordingFolder::RecordFilename(dir_, t)) << "keep";
   AudioBuffer(0);
   AudioBuffer(1);  // buffer 1 starts the recording
   ASSERT_TRUE(recorder_.Recording());
