@@ -13,6 +13,7 @@ packages=(
   fonts-dejavu-core
   xvfb xdotool x11-utils imagemagick libxtst-dev gdb
   pulseaudio pulseaudio-utils sox
+  jackd1
   pipewire pipewire-pulse wireplumber dbus-daemon
 )
 

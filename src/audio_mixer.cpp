@@ -40,11 +40,21 @@ int AudioMixerCallback(void* outputBuffer, void* /*inputBuffer*/, unsigned int n
   audio_probe::CallbackScope inCallback;
   GameState& state = gameState;
   double* out = static_cast<double*>(outputBuffer);
+  const uint32_t generation = state.streamGeneration.load(std::memory_order_acquire);
   const uint8_t buttons =
-      SamplePointerForBuffer(streamTime, state.outputLatency.load(std::memory_order_relaxed));
+      SamplePointerForBuffer(streamTime, state.outputLatency.load(std::memory_order_relaxed),
+                             generation);
 
   for (unsigned int i = 0; i < 2 * nFrames; ++i) out[i] = 0.0;
   const StreamSupervisor::Buffer fate = state.streamSupervisor.BeginBuffer();
+  // The previous buffer of a running take is recorded now that it is known to have been
+  // played: no failed write was reported since, and it belongs to this stream. This comes
+  // before the pads, as a take that stops in this buffer still holds the previous one.
+  if (state.heldFrames > 0 && fate == StreamSupervisor::Buffer::kPlay &&
+      state.heldGeneration == generation) {
+    state.recorder.Capture(state.heldMix.data(), state.heldFrames);
+  }
+  state.heldFrames = 0;
   if (fate == StreamSupervisor::Buffer::kStop) {
     // The sound server or device is gone: the back end would call again at once, for ever.
     // Stopping here parks its thread; the main thread closes the stream and retries.
@@ -88,10 +98,13 @@ int AudioMixerCallback(void* outputBuffer, void* /*inputBuffer*/, unsigned int n
   state.lastStreamTime.store(streamTime, std::memory_order_relaxed);
   state.lastMouseButtons.store(buttons, std::memory_order_relaxed);
 
-  // A running recording gets the limited mix: copied into the recorder's lock-free ring, which
-  // its writer thread empties into the file. A buffer after a failed write may never be heard:
-  // the recording keeps only what played.
-  if (fate == StreamSupervisor::Buffer::kPlay) state.recorder.Capture(out, nFrames);
+  // A running take gets the limited mix, held until the next buffer shows it was played, then
+  // copied into the recorder's lock-free ring, which its writer thread empties into the file.
+  if (state.recorder.Capturing()) {
+    for (unsigned int i = 0; i < 2 * nFrames; ++i) state.heldMix[i] = out[i];
+    state.heldFrames = nFrames;
+    state.heldGeneration = generation;
+  }
 
   const double rate = state.clock->SampleRate();
   state.loopOptions.lateWindow.store(

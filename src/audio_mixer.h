@@ -3,6 +3,8 @@
 // runs every pad, mixes them with the menu theme and the interface sounds, limits the sum,
 // copies it into the recorder's ring while recording and publishes the buffer's stream time, mouse buttons and late window.
 
+#include <cmath>
+
 #include "RtAudio.h"
 
 // The realtime-sanitizer build checks that nothing under the callback allocates, locks or
@@ -21,8 +23,12 @@ int AudioMixerCallback(void* outputBuffer, void* inputBuffer, unsigned int nFram
                        void* userData) MARLUNE_NONBLOCKING;
 
 // Stereo-linked instantaneous limiter: a frame whose louder channel exceeds 0.8 rises a sixth
-// as fast above it; the result is clamped to [-1, 1].
+// as fast above it; the result is clamped to [-1, 1]. A channel that is not a number or is
+// infinite (a pad gone wrong) is silent, so neither the device nor the recording's 16-bit
+// conversion ever sees it.
 inline void LimitFrame(double& left, double& right) {
+  if (!std::isfinite(left)) left = 0.0;
+  if (!std::isfinite(right)) right = 0.0;
   constexpr double kThreshold = 0.8;
   constexpr double kRatio = 6.0;
   const double l = left < 0.0 ? -left : left;

@@ -19,8 +19,9 @@ void FatalError(std::string message) {
 }
 
 bool FileExists(std::string path) {
+  // The entry itself, not what a link leads to: a link that leads nowhere still takes its name.
   struct stat info;
-  return stat(path.c_str(), &info) == 0;
+  return lstat(path.c_str(), &info) == 0;
 }
 
 int PadToPowerOfTwo(int n) {

@@ -13,7 +13,8 @@ extern const char* MARLUNE_VERSION;
 // Prints "Error:<message>" to standard error and exits with status 1. Never returns.
 [[noreturn]] void FatalError(std::string message);
 
-// True when stat succeeds on path (a file or a folder of that name exists).
+// True when an entry of that name exists: a file, a folder or a link (even one that leads
+// nowhere).
 bool FileExists(std::string path);
 
 // ---- Image surfaces (main thread) ----

@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <sched.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
@@ -11,6 +12,18 @@
 #include "callback_timer.h"
 #include "main_menu_scene.h"
 #include "sound_pad.h"
+
+namespace {
+// A write past the process's file size limit (SIGXFSZ) or to a peer that has gone (SIGPIPE: a
+// sound server that died under the audio library) would end the process. Ignored, they are
+// ordinary write errors that the recorder and the audio library report. Set before the game
+// state is built, as the audio library may reach for a sound server from its constructor.
+const bool writeSignalsIgnored = [] {
+  std::signal(SIGXFSZ, SIG_IGN);
+  std::signal(SIGPIPE, SIG_IGN);
+  return true;
+}();
+}  // namespace
 
 GameState gameState;
 
@@ -81,6 +94,7 @@ GameState::GameState()
       scene(nullptr),
       audio(RtAudio::UNSPECIFIED),
       scratch(2 * kMaxBufferFrames, 0.0),
+      heldMix(2 * kMaxBufferFrames, 0.0),
       rtAudioClock_(audio) {
   clock = &rtAudioClock_;
   scene = new MainMenuScene();
@@ -92,6 +106,7 @@ GameState::~GameState() {
   // the pads it walks are deleted.
   streamSupervisor.Stopped();
   if (audio.isStreamOpen()) audio.closeStream();
+  recorder.SetStreamRunning(false);
   delete scene;
   scene = nullptr;
   DeletePads();
@@ -150,25 +165,35 @@ void GameState::ReinitRtAudio(unsigned int frames) {
   }
   streamSupervisor.Stopped();
   audio.closeStream();
+  recorder.SetStreamRunning(false);
   OpenStream(frames);
 }
 
 void GameState::DeinitRtAudio() {
   streamSupervisor.Stopped();
   if (audio.isStreamOpen()) audio.closeStream();
+  recorder.SetStreamRunning(false);
 }
 
 void GameState::SuperviseStream() {
+  // A JACK server that shuts the program's client down has the library close the stream by
+  // itself, from a thread of its own and without reporting an error. The stream stops counting
+  // as open as the last step of that close: from then on it is a lost stream like any other,
+  // and nothing here touches it while the library is still closing it.
+  if (streamSupervisor.Running() && !audio.isStreamOpen()) {
+    streamSupervisor.ReportError(true, "the sound server closed the stream");
+  }
   switch (streamSupervisor.Poll(SDL_GetTicks())) {
     case StreamSupervisor::Action::kNone:
       return;
     case StreamSupervisor::Action::kClose:
       // The mixer has stopped the stream's thread; closing joins it and frees the stream.
       try {
-        audio.closeStream();
+        if (audio.isStreamOpen()) audio.closeStream();
       } catch (RtAudioError&) {
         // Closing a broken stream frees it all the same.
       }
+      recorder.SetStreamRunning(false);
       StopRecording();
       std::fprintf(stderr, "Audio: lost the sound device (%s), retrying\n",
                    streamSupervisor.LossReason());
@@ -191,6 +216,13 @@ bool GameState::OpenStream(unsigned int frames, bool retrying) {
     std::exit(1);
   }
   unsigned int granted = frames;
+  streamSupervisor.TakeOpenError();  // an older failure is not this one's reason
+  // With an error callback installed the library reports its failures there, not by throwing:
+  // the reason it gave is what a failure says.
+  const auto failure = [this](const char* fallback) {
+    const std::string reason = streamSupervisor.TakeOpenError();
+    return RtAudioError(reason.empty() ? fallback : reason);
+  };
   try {
     RtAudio::StreamParameters output;
     output.deviceId = audio.getDefaultOutputDevice();
@@ -207,7 +239,7 @@ bool GameState::OpenStream(unsigned int frames, bool retrying) {
     audio.openStream(&output, nullptr, RTAUDIO_FLOAT64,
                      static_cast<unsigned int>(stk::Stk::sampleRate()), &granted,
                      kStreamCallback, nullptr, &options, &OnStreamError);
-    if (!audio.isStreamOpen()) throw RtAudioError("the audio stream did not open");
+    if (!audio.isStreamOpen()) throw failure("the audio stream did not open");
     bufferFrames.store(granted);
     // A back end that does not report its latency queues at most StreamBuffers buffers; the
     // callback runs when one of them has been played, so the buffer it renders is heard after
@@ -224,8 +256,10 @@ bool GameState::OpenStream(unsigned int frames, bool retrying) {
     // resumes at the step where it stopped.
     if (retrying) audio.setStreamTime(lastStreamTime.load() + granted / stk::Stk::sampleRate());
     streamSupervisor.Starting();
+    streamGeneration.fetch_add(1, std::memory_order_release);
+    recorder.SetStreamRunning(true);
     audio.startStream();
-    if (!audio.isStreamRunning()) throw RtAudioError("the audio stream did not start");
+    if (!audio.isStreamRunning()) throw failure("the audio stream did not start");
   } catch (RtAudioError& error) {
     if (!retrying) {
       error.printMessage();
@@ -236,6 +270,7 @@ bool GameState::OpenStream(unsigned int frames, bool retrying) {
       if (audio.isStreamOpen()) audio.closeStream();
     } catch (RtAudioError&) {
     }
+    recorder.SetStreamRunning(false);
     return false;
   }
   return true;

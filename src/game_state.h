@@ -10,10 +10,10 @@
 //   main thread asks for changes through RestartSound and FadeMenuTheme, which the callback
 //   applies at the start of its next buffer.
 // - recorder: the callback captures into it and the record pad starts and stops it, on the
-//   audio thread; its own writer thread does the file work; StopRecording from any thread
+//   audio thread; its own writer thread does the file work; StopRecording on the main thread
 //   (recorder.h has the details).
-// - lastStreamTime, lastMouseButtons, bufferFrames, outputLatency: atomics, safe from any
-//   thread.
+// - lastStreamTime, lastMouseButtons, bufferFrames, outputLatency, streamGeneration: atomics,
+//   safe from any thread; streamGeneration changes on the main thread only.
 // - The pad-list mutex is held only to insert or swap out pointers, never around building or
 //   deleting a pad.
 // - audio (the stream): opened, closed and reopened on the main thread only (InitRtAudio,
@@ -91,10 +91,11 @@ struct GameState {
   void FadeMenuTheme(double target);
   // Applies the restarts and fade asked for since the previous buffer. Audio thread only.
   void ApplyRequests();
-  // Ends a running recording and completes its file with the audio captured so far; only
-  // posts the request, the recorder's writer thread completes the file. Safe from any thread,
-  // never blocks.
-  void StopRecording() { recorder.RequestStop(); }
+  // Ends the take running now (recorder.h): the audio thread marks its end at its next buffer,
+  // or, with no stream running, the writer thread completes it with the audio captured so far.
+  // Only posts the request, never blocks. Main thread, where no other take can start in
+  // between: with no pad listed (the game torn down) or no stream running.
+  void StopRecording() { recorder.RequestStop(recorder.RunningTake()); }
   // The sound effect reader for an effect. Audio thread (or before the stream runs).
   stk::FileWvIn& Effect(SoundEffect effect);
 
@@ -117,6 +118,9 @@ struct GameState {
   std::atomic<uint8_t> lastMouseButtons{0};
   // The mix recorder; recorder.Recording() is true while a recording runs.
   Recorder recorder;
+  // Counts the streams opened: it changes before each one starts, so the audio thread can tell
+  // the first buffer of a new stream.
+  std::atomic<uint32_t> streamGeneration{0};
   // Audio buffer size, frames: 0 until the stream opens.
   std::atomic<unsigned int> bufferFrames{0};
   // Tells a failed stream from a running one and paces the attempts to reopen it.
@@ -129,6 +133,12 @@ struct GameState {
   StreamClock* clock;
   // Scratch for the pads' output: 2 * kMaxBufferFrames interleaved doubles. Audio thread.
   std::vector<double> scratch;
+  // The last buffer rendered for a running take, recorded once the next buffer shows that it
+  // was played: 2 * kMaxBufferFrames interleaved doubles, heldFrames of them in use (0: none),
+  // rendered for stream heldGeneration. Audio thread.
+  std::vector<double> heldMix;
+  unsigned int heldFrames = 0;
+  uint32_t heldGeneration = 0;
 
  private:
   // Opens and starts the stream with a buffer of frames. On failure it ends the program

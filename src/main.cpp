@@ -21,6 +21,7 @@
 #include "content_fonts.h"
 #include "draw_list.h"
 #include "frame_recorder.h"
+#include "game_scene.h"
 #include "game_state.h"
 #include "input_source.h"
 #include "sprite.h"
@@ -83,11 +84,10 @@ int WatchWindow(void*, SDL_Event* event) {
 // process at once, but only once the recorder has completed an open recording (its writer
 // thread closes the file and ends the process; without a recording that is at once). A third
 // ends it unconditionally, in case the disk holds the writer up.
-// The handler only notes the first signal: the frame loop turns it into a quit event on the
-// main thread, because pushing the event from the handler would take SDL's event-queue lock
-// inside a signal, and a signal that arrives during start-up would be thrown away with the
-// input that start-up discards. The handlers are installed before SDL starts, so SDL keeps
-// them rather than installing its own.
+// The handler only counts: the frame loop reads the count at the start of every frame and
+// quits itself. No event carries the request, so nothing that drains events (start-up, the
+// set-up of a new game) can lose it. The handlers are installed before SDL starts, so SDL
+// keeps them rather than installing its own.
 constexpr int kSignalExitStatus = 130;
 std::atomic<int> signalsReceived{0};
 static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free counter");
@@ -104,17 +104,6 @@ void InstallSignalHandlers() {
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
-}
-
-// Posts one quit event once a signal has arrived. Main thread.
-void PostQuitOnSignal() {
-  static bool posted = false;
-  if (signalsReceived.load() == 0 || posted) return;
-  posted = true;
-  SDL_Event quit;
-  SDL_zero(quit);
-  quit.type = SDL_QUIT;
-  SDL_PushEvent(&quit);
 }
 
 void ChangeToResourceFolder(const char* programPath) {
@@ -142,7 +131,11 @@ void MainLoop() {
   Uint32 deadline = SDL_GetTicks() + kFramePeriodMs;
   WaitUntil(deadline);
   for (;;) {
-    PostQuitOnSignal();
+    if (signalsReceived.load() > 0) {
+      // As closing the window does: the game (if one runs) is torn down, its take stopped.
+      GameScene::TearDownGame();
+      return;
+    }
     gameState.SuperviseStream();
     if (!gameState.scene->InputLogic()) return;
     if (pictureLost.exchange(false)) frames.Invalidate();

@@ -8,6 +8,7 @@
 #include "game_scene.h"
 #include "game_state.h"
 #include "pad_preset.h"
+#include "pointer_sample.h"
 
 namespace {
 constexpr SDL_Color kSelected{255, 255, 0, 0};
@@ -74,13 +75,21 @@ void MainMenuScene::Draw() {
 }
 
 void MainMenuScene::StartGame() {
+  // Nothing done while the game is set up reaches it: the pads drop every press from here
+  // until the events that queued meanwhile have been drained.
+  HoldPresses();
   gameState.FadeMenuTheme(0.0);
   gameState.RestartSound(SoundEffect::kStart);
   gameState.ReplaceScene(new GameScene());  // deletes this menu
   PresetInit();
+  // Reads what the window system queued meanwhile, then drops it all. The pump is explicit:
+  // this runs inside the menu's own polling, which has not reached its end, and polling pumps
+  // only once per such round.
+  SDL_PumpEvents();
   SDL_Event event;
   while (SDL_PollEvent(&event)) {
   }
+  ReleasePresses(SDL_GetTicks());
 }
 
 void MainMenuScene::ChangeBufferSize() {

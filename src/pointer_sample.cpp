@@ -2,6 +2,8 @@
 
 #include <SDL.h>
 
+#include <atomic>
+
 #include "common.h"
 #include "game_state.h"
 #include "input_source.h"
@@ -83,11 +85,68 @@ class HeardClock {
   bool restarted_ = true;
 };
 thread_local HeardClock heardClock;
+
+// True when press-clock time a lies before b (unsigned: right across the counter's wrap).
+bool Before(uint32_t a, uint32_t b) { return static_cast<int32_t>(a - b) < 0; }
+
+// Set-up of a new game, from the main thread.
+std::atomic<bool> pressesHeld{false};
+std::atomic<uint32_t> releases{0};      // set-ups ended
+std::atomic<uint32_t> releasedFromMs{0};  // presses stamped from here on count after the last
+
+// Which presses count, audio thread: none stamped before countFromMs, the first buffer of the
+// stream or the end of the last set-up, whichever is later.
+class PressGate {
+ public:
+  // Called once per buffer, at press-clock time nowMs.
+  void Update(uint32_t streamGeneration, uint32_t nowMs) {
+    now_ = nowMs;
+    held_ = pressesHeld.load(std::memory_order_acquire);
+    if (!started_ || streamGeneration != generation_) {
+      started_ = true;
+      generation_ = streamGeneration;
+      countFromMs_ = nowMs;
+    }
+    const uint32_t ended = releases.load(std::memory_order_acquire);
+    if (ended != releasesSeen_) {
+      releasesSeen_ = ended;
+      const uint32_t from = releasedFromMs.load(std::memory_order_relaxed);
+      if (Before(countFromMs_, from)) countFromMs_ = from;
+    }
+  }
+  bool Counts(const PointerPress& press) const {
+    if (held_) return false;
+    // Long after the gate moved, no queued press can be that old: the wrapping comparison
+    // would turn against new ones.
+    if (now_ - countFromMs_ >= 0x40000000u) return true;
+    return !Before(press.timeMs, countFromMs_);
+  }
+
+ private:
+  bool started_ = false;
+  bool held_ = false;
+  uint32_t generation_ = 0;
+  uint32_t releasesSeen_ = 0;
+  uint32_t countFromMs_ = 0;
+  uint32_t now_ = 0;
+};
+// One audio thread at a time takes presses; each new one starts with a new stream.
+PressGate pressGate;
 }  // namespace
 
-uint8_t SamplePointerForBuffer(double streamTime, double outputLatency) {
+void HoldPresses() { pressesHeld.store(true, std::memory_order_release); }
+
+void ReleasePresses(uint32_t nowMs) {
+  // A press pumped in the same millisecond as set-up ended was drained with it.
+  releasedFromMs.store(nowMs + 1, std::memory_order_relaxed);
+  releases.fetch_add(1, std::memory_order_release);
+  pressesHeld.store(false, std::memory_order_release);
+}
+
+uint8_t SamplePointerForBuffer(double streamTime, double outputLatency, uint32_t streamGeneration) {
   InputSource& input = Input();
   const uint32_t now = input.TicksMs();
+  pressGate.Update(streamGeneration, now);
   const double heardNow = now / 1000.0 + heardClock.Update(streamTime, outputLatency, now);
   sample.heardNow = heardNow;
   // Steps begin, as heard, when the heard clock first passes their start. It is compared with
@@ -105,6 +164,7 @@ uint8_t SamplePointerForBuffer(double streamTime, double outputLatency) {
   sample.clickCount = 0;
   PointerPress press;
   while (sample.clickCount < kMaxClicksPerBuffer && input.PopPress(&press)) {
+    if (!pressGate.Counts(press)) continue;
     // Unsigned difference: right across the millisecond counter's wrap. A stamp from the
     // future (another clock's jitter) counts as now.
     const uint32_t agoMs = now - press.timeMs;
@@ -123,7 +183,7 @@ uint8_t SamplePointerForBuffer(double streamTime, double outputLatency) {
   const uint8_t last = LastButtons();
   if ((last & kLeft) && !(last & kRight) && (mask & kRight) && !(state.buttons & kRight) &&
       !MouseRightClick() && sample.clickCount < kMaxClicksPerBuffer) {
-    AddClick(state.x, state.y, true, streamTime - outputLatency);
+    AddClick(state.x, state.y, true, heardNow);
   }
   return mask;
 }

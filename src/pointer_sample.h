@@ -23,7 +23,17 @@ struct Click {
 // how long ago it was made), and samples position, buttons and Shift together. Returns the
 // button mask to store for the next buffer (Shift + left adds right). Audio thread, at the
 // start of each buffer.
-uint8_t SamplePointerForBuffer(double streamTime, double outputLatency);
+//
+// Presses that belong to no time the player heard are dropped: those made before the first
+// buffer of the running stream (streamGeneration changes with every stream opened: a press
+// made while the sound was gone) and those made while a new game was set up (HoldPresses).
+// A press made while the stream runs counts however late its buffer comes.
+uint8_t SamplePointerForBuffer(double streamTime, double outputLatency, uint32_t streamGeneration);
+// Set-up of a new game: from HoldPresses on, presses are dropped; ReleasePresses lets through
+// those stamped after nowMs (on the press clock), once set-up has drained its events. Main
+// thread.
+void HoldPresses();
+void ReleasePresses(uint32_t nowMs);
 // Returns the calling thread's view to the live state. Audio thread, end of a buffer.
 void EndBufferSample();
 

@@ -14,8 +14,6 @@
 // pad's flag is an atomic.
 
 #include <atomic>
-#include <ctime>
-#include <string>
 
 #include "soundless_sound_pad.h"
 
@@ -28,18 +26,6 @@ class RecordPad : public SoundlessSoundPad {
   // Draws the frame, the label, the state ("ON", "OFF" or "ERR") and the highlight. Main
   // thread only.
   void Draw() override;
-
-  // Path for a new recording in the recording folder, named after the local time now. Any
-  // thread (reads the file system); the recorder's writer thread calls it.
-  static std::string RecordFilename();
-  // Path for a new recording: folder + the local time `now` as "%Y-%m-%d_%H-%M", then "_2",
-  // "_3"... until no file or folder of that name + ".wav" exists; ".wav" appended. Any thread.
-  static std::string RecordFilename(const std::string& folder, std::time_t now);
-  // Folder (ending in "/") that recordings go to; "../../../" by default, three levels above
-  // the working directory, beside the application bundle. For tests: set it only while no
-  // recording is being started.
-  static void SetRecordingFolder(const std::string& folder);
-  static const std::string& RecordingFolder();
 
   // True from a click on the pad until the left button is released. Safe from any thread.
   bool Pressed() const { return pressed_.load(std::memory_order_relaxed); }

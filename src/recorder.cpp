@@ -10,7 +10,7 @@
 #include <exception>
 #include <thread>
 
-#include "record_pad.h"
+#include "recording_folder.h"
 
 namespace {
 constexpr auto kWriterPeriod = std::chrono::milliseconds(10);
@@ -88,10 +88,11 @@ void Recorder::Drain() {
   if (!writerStarted_) return;
   const uint64_t position = capturedPosition_.load(std::memory_order_acquire);
   const uint64_t events = postedEvents_.load(std::memory_order_acquire);
-  const uint32_t stops = stopRequests_.load(std::memory_order_acquire);
+  const uint64_t stop = stopRequested_.load(std::memory_order_acquire);
   while (handledPosition_.load(std::memory_order_acquire) < position ||
          handledEvents_.load(std::memory_order_acquire) < events ||
-         handledStops_.load(std::memory_order_acquire) != stops) {
+         (!streamRunning_.load(std::memory_order_acquire) &&
+          handledStop_.load(std::memory_order_acquire) < stop)) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
 }
@@ -99,12 +100,11 @@ void Recorder::Drain() {
 // --- audio thread ---
 
 void Recorder::ApplyStopRequests() {
-  const uint32_t stops = stopRequests_.load(std::memory_order_acquire);
-  const uint32_t failures = writerFailures_.load(std::memory_order_acquire);
-  if (stops == stopsSeen_ && failures == failuresSeen_) return;
-  stopsSeen_ = stops;
-  failuresSeen_ = failures;
-  if (capturing_) EndCapture();
+  if (!capturing_) return;
+  if (stopRequested_.load(std::memory_order_acquire) >= take_ ||
+      failedTake_.load(std::memory_order_acquire) == take_) {
+    EndCapture();
+  }
 }
 
 bool Recorder::Capturing() {
@@ -114,17 +114,19 @@ bool Recorder::Capturing() {
 
 void Recorder::StartCapture() {
   if (Capturing()) return;
+  const uint64_t take = ++takesStarted_;
+  lastTake_.store(take, std::memory_order_release);
   // Room for this start and the stop that will follow it; a writer that has not taken the
-  // marks of eight recordings is not there to write this one either.
+  // marks of many takes is not there to write this one either.
   if (events_.write_available() < 2) {
-    failed_.store(true, std::memory_order_release);
+    failedTake_.store(take, std::memory_order_release);
     return;
   }
-  failed_.store(false, std::memory_order_release);
-  events_.push(Event{Mark::kStart, captured_, droppedTotal_});
+  events_.push(Event{Mark::kStart, take, captured_, droppedTotal_});
   postedEvents_.fetch_add(1, std::memory_order_release);
   capturing_ = true;
-  recording_.store(true, std::memory_order_release);
+  take_ = take;
+  runningTake_.store(take, std::memory_order_release);
 }
 
 void Recorder::StopCapture() {
@@ -132,14 +134,14 @@ void Recorder::StopCapture() {
 }
 
 void Recorder::EndCapture() {
-  events_.push(Event{Mark::kStop, captured_, droppedTotal_});  // room kept by StartCapture
+  events_.push(Event{Mark::kStop, take_, captured_, droppedTotal_});  // room kept by StartCapture
   postedEvents_.fetch_add(1, std::memory_order_release);
   capturing_ = false;
-  recording_.store(false, std::memory_order_release);
+  runningTake_.store(0, std::memory_order_release);
 }
 
 void Recorder::Capture(const double* interleaved, unsigned int nFrames) {
-  if (!Capturing()) return;
+  if (!capturing_) return;
   const size_t room = ring_.write_available();
   const size_t frames = std::min<size_t>(nFrames, room);
   Frame block[256];
@@ -162,11 +164,12 @@ void Recorder::Capture(const double* interleaved, unsigned int nFrames) {
 
 // --- any thread ---
 
-void Recorder::RequestStop() {
-  // Shown as stopped at once, even if no buffer follows (a stream that has failed); the audio
-  // thread ends its capture at its next buffer.
-  recording_.store(false, std::memory_order_release);
-  stopRequests_.fetch_add(1, std::memory_order_acq_rel);
+void Recorder::RequestStop(uint64_t take) {
+  // Takes only ever grow: the highest take asked to stop says which have been.
+  uint64_t stop = stopRequested_.load(std::memory_order_acquire);
+  while (take > stop &&
+         !stopRequested_.compare_exchange_weak(stop, take, std::memory_order_acq_rel)) {
+  }
 }
 
 void Recorder::ExitWhenComplete(int status) {
@@ -180,16 +183,20 @@ void Recorder::ExitWhenComplete(int status) {
 void Recorder::WriterLoop() {
   lastSync_ = std::chrono::steady_clock::now();
   for (;;) {
+    while (held_.load(std::memory_order_acquire) && !quit_.load(std::memory_order_acquire)) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     const bool quitting = quit_.load(std::memory_order_acquire);
     const int status = exitStatus_.load();
     try {
-      WriterPass(quitting || status >= 0);
+      WriterPass();
     } catch (std::exception& error) {
-      // Only memory can run out here (names, the list of marks): the recording ends, the
-      // writer goes on.
+      // Only memory can run out here (names, the list of marks): the take ends, the writer
+      // goes on.
       std::fprintf(stderr, "Error: recording %s stopped: %s\n", path_.c_str(), error.what());
       Abandon();
     }
+    // The process is ending: the running take ends after the frames captured up to now.
     if (status >= 0) {
       CloseFile();
       _exit(status);
@@ -202,13 +209,13 @@ void Recorder::WriterLoop() {
   }
 }
 
-void Recorder::WriterPass(bool finishing) {
-  // A stop asked for from outside the audio thread ends the recording after the frames
-  // captured up to now; read before the ring, so all of them are there.
-  const uint32_t stops = stopRequests_.load(std::memory_order_acquire);
-  if (stops != writerStops_ || finishing) {
-    writerStops_ = stops;
+void Recorder::WriterPass() {
+  // With no stream running no buffer will mark the stop asked for: the writer ends that take
+  // itself after the frames captured up to now, read before the ring so all of them are there.
+  const uint64_t stop = stopRequested_.load(std::memory_order_acquire);
+  if (stop > cutTake_ && !streamRunning_.load(std::memory_order_acquire)) {
     cutPending_ = true;
+    cutTake_ = stop;
     cut_ = capturedPosition_.load(std::memory_order_acquire);
   }
   // The frames first, then the marks: every mark posted before these frames is then queued.
@@ -221,15 +228,16 @@ void Recorder::WriterPass(bool finishing) {
 
   bool wrote = false;
   for (;;) {
-    // Everything due at the current position: first the outside stop, then the marks.
+    // Everything due at the current position: first the marks, then the writer's own stop,
+    // which ends only the take it names.
     for (;;) {
-      if (cutPending_ && cut_ <= written_) {
-        cutPending_ = false;
-        CloseFile();
-      } else if (!pending_.empty() && pending_.front().position <= written_) {
+      if (!pending_.empty() && pending_.front().position <= written_) {
         const Event due = pending_.front();
         pending_.pop_front();
         Apply(due);
+      } else if (cutPending_ && cut_ <= written_) {
+        cutPending_ = false;
+        if (fileTake_ == cutTake_) CloseFile();
       } else {
         break;
       }
@@ -261,17 +269,24 @@ void Recorder::WriterPass(bool finishing) {
     }
     if (error != 0) Fail("Couldn't write recording", error);
   }
-  handledStops_.store(stops, std::memory_order_release);
+  if (!cutPending_) handledStop_.store(cutTake_, std::memory_order_release);
   handledEvents_.store(eventsTaken_ - pending_.size(), std::memory_order_release);
   handledPosition_.store(written_, std::memory_order_release);
 }
 
 void Recorder::Apply(const Event& event) {
-  CloseFile(event.dropped);  // a start always follows a stop, so only a stop closes a file
-  if (event.mark == Mark::kStart) {
-    droppedAtOpen_ = event.dropped;
-    OpenFile();
+  if (event.mark == Mark::kStop) {
+    // A take the writer already ended or that failed has no file open any more.
+    if (event.take == fileTake_) {
+      CloseFile(event.dropped);
+      fileTake_ = 0;
+    }
+    return;
   }
+  CloseFile(event.dropped);  // a start always follows its predecessor's stop
+  fileTake_ = event.take;
+  droppedAtOpen_ = event.dropped;
+  OpenFile();
 }
 
 void Recorder::OpenFile() {
@@ -281,7 +296,7 @@ void Recorder::OpenFile() {
   for (int attempt = 0; attempt < kNameAttempts && error == EEXIST; ++attempt) {
     // Another program may take the free name between the look-up and the create: the
     // exclusive create then fails and the next free name is tried.
-    path = RecordPad::RecordFilename();
+    path = RecordingFolder::RecordFilename();
     error = file_.Create(path, kChannels, kRate);
   }
   path_ = Shown(path);
@@ -299,7 +314,7 @@ void Recorder::CloseFile(long long droppedAtEnd) {
   if (error != 0) {
     std::fprintf(stderr, "Error: Couldn't complete recording %s: %s\n", path_.c_str(),
                  std::strerror(error));
-    failed_.store(true, std::memory_order_release);
+    failedTake_.store(fileTake_, std::memory_order_release);
   }
   const long long dropped = droppedAtEnd - droppedAtOpen_;
   if (dropped > 0) {
@@ -324,8 +339,7 @@ void Recorder::Fail(const char* doing, int error) {
 
 void Recorder::Abandon() {
   CloseFile();
-  failed_.store(true, std::memory_order_release);
-  // The audio thread stops capturing at its next buffer; until then its frames are dropped
-  // here, as no file is open.
-  writerFailures_.fetch_add(1, std::memory_order_acq_rel);
+  // Failed() and the audio thread's end of this take (at its next buffer); until then its
+  // frames are dropped here, as no file is open.
+  failedTake_.store(fileTake_, std::memory_order_release);
 }

@@ -1,28 +1,36 @@
 #pragma once
 // Records the final mix to WAV files without ever making the audio thread wait.
 //
-// The audio callback hands every mixed buffer of a running recording to Capture, which only
-// converts it to 16-bit frames and copies them into a preallocated lock-free ring (eight
-// seconds by default). A writer thread of its own, started once with StartWriter, takes the
-// frames out about every 10 ms and does all the file work: it creates the file (named by
-// RecordPad::RecordFilename, reserved with an exclusive create), appends, keeps the header's
-// sizes up to date after every append and flushes the file to the device once a second, and
-// completes and closes it. Starts and stops are marked in a second small lock-free queue at
-// their exact position in the stream of frames, so a recording holds exactly the buffers from
-// the one in which it started up to the one in which it stopped, whenever the writer gets to
-// them. If the ring is ever full the frames that do not fit are dropped, counted, and reported
-// when the file is closed; the callback never blocks.
+// Each recording is a take, numbered from 1 in the order the audio thread starts them. The
+// audio callback hands every played buffer of a running take to Capture, which only converts it
+// to 16-bit frames and copies them into a preallocated lock-free ring (eight seconds by
+// default). A writer thread of its own, started once with StartWriter, takes the frames out
+// about every 10 ms and does all the file work: it creates the take's file (named by
+// RecordingFolder, reserved with an exclusive create), appends, keeps the header's sizes up to
+// date after every append and flushes the file to the device once a second, and completes and
+// closes it. Takes start and stop only where the audio thread marks them, in a second small
+// lock-free queue, at their exact position in the stream of frames and with their take number,
+// so a take holds exactly the buffers from the one in which it started up to the one in which
+// it stopped, however late the writer gets to them. If the ring is ever full the frames that
+// do not fit are dropped, counted, and reported when the file is closed; the callback never
+// blocks.
+//
+// Every request from another thread names its take, so it can never act on the next one: a
+// stop asked for from outside the audio thread (RequestStop) is marked by the audio thread at
+// its next buffer; only while no stream runs (SetStreamRunning), or as the process ends, does
+// the writer end the running take itself, after the frames captured up to then.
 //
 // A file that cannot be created, written or closed (a folder that cannot be written, a full
-// disk, a file reaching 4 GiB) ends that recording: the file is cut back to its last whole
-// frame and its header completed, Failed() turns true (the record pad shows "ERR"), one
-// message goes to standard error, and the capture stops at the audio thread's next buffer.
-// Nothing here throws.
+// disk, a file reaching 4 GiB or the process's file size limit) ends that take only: the file
+// is cut back to its last whole frame and its header completed, Failed() turns true (the
+// record pad shows "ERR"), one message goes to standard error, and the audio thread stops
+// capturing that take at its next buffer. Nothing here throws.
 //
 // Threads:
-// - StartWriter, StopWriter, Drain, SetDataLimit: main thread (or a test's).
+// - StartWriter, StopWriter, Drain, SetDataLimit, SetStreamRunning, HoldWriter: main thread
+//   (or a test's).
 // - StartCapture, StopCapture, Capturing, Capture: the audio thread only (the one producer).
-// - RequestStop, Recording, Failed, DroppedFrames: any thread; never block.
+// - RequestStop, RunningTake, Recording, Failed, DroppedFrames: any thread; never block.
 // - ExitWhenComplete: async-signal-safe.
 // - Everything else runs on the writer thread.
 
@@ -64,34 +72,51 @@ class Recorder {
   void Drain();
   // Lowers the largest data size of later files, bytes (tests). Main thread, before a start.
   void SetDataLimit(uint64_t bytes) { dataLimit_.store(bytes, std::memory_order_relaxed); }
+  // Whether an audio stream runs, so that the audio thread will mark the stops asked for.
+  // Main thread: true before a stream starts, false once it is closed (no callback runs).
+  void SetStreamRunning(bool running) { streamRunning_.store(running, std::memory_order_release); }
+  // Holds the writer before its next pass while held is true, as a slow device would (tests).
+  // Main thread.
+  void HoldWriter(bool held) { held_.store(held, std::memory_order_release); }
 
-  // Starts a recording with the current buffer (the one Capture is called for next). Does
+  // Starts a new take with the current buffer (the one Capture is called for next). Does
   // nothing while capturing. Audio thread only.
   void StartCapture();
-  // Stops the recording: the current buffer is no longer part of it. Audio thread only.
+  // Stops the running take: the current buffer is no longer part of it. Audio thread only.
   void StopCapture();
-  // True while the audio thread captures for a recording. Audio thread only.
+  // True while the audio thread captures for a take; first ends a take that was asked to stop
+  // or whose file failed. Audio thread only.
   bool Capturing();
-  // Copies nFrames interleaved stereo samples (full scale +-1) of a running recording into the
-  // ring. Never allocates, locks or waits. Audio thread only.
+  // Copies nFrames interleaved stereo samples (full scale +-1) of the running take into the
+  // ring: a buffer rendered while it ran, handed over once it is known to have been played,
+  // so stops asked for since are left for Capturing. Never allocates, locks or waits. Audio
+  // thread only.
   void Capture(const double* interleaved, unsigned int nFrames);
 
-  // Asks for the running recording to stop and be completed: Recording() turns false at once,
-  // the audio thread stops capturing at its next buffer, and the writer closes the file after
-  // the frames captured up to now, even if no buffer follows. Safe from any thread.
-  void RequestStop();
-  // True while a recording runs (from its start to its stop, as the audio thread sees them).
-  // Any thread.
-  bool Recording() const { return recording_.load(std::memory_order_acquire); }
-  // True when the last recording failed to be created, written or closed, until the next
+  // Asks for take `take` to stop and be completed; a take that has already ended, or 0, is left
+  // alone. Recording() turns false at once; the audio thread ends the take at its next buffer
+  // and the writer closes the file there. With no stream running, the writer closes it after
+  // the frames captured so far. Safe from any thread.
+  void RequestStop(uint64_t take);
+  // The take the audio thread captures for, or 0. Any thread.
+  uint64_t RunningTake() const { return runningTake_.load(std::memory_order_acquire); }
+  // True while a take runs and has not been asked to stop. Any thread.
+  bool Recording() const {
+    const uint64_t take = RunningTake();
+    return take != 0 && take > stopRequested_.load(std::memory_order_acquire);
+  }
+  // True when the last take started failed to be created, written or closed, until the next
   // start. Any thread.
-  bool Failed() const { return failed_.load(std::memory_order_acquire); }
+  bool Failed() const {
+    const uint64_t failed = failedTake_.load(std::memory_order_acquire);
+    return failed != 0 && failed == lastTake_.load(std::memory_order_acquire);
+  }
   // Frames dropped because the ring was full, since the program started. Any thread.
   long long DroppedFrames() const { return dropped_.load(std::memory_order_relaxed); }
 
   // Ends the process with status as soon as an open recording is complete: the writer closes
-  // it after the frames captured up to now and calls _exit(status); with no writer running
-  // the process ends at once. Async-signal-safe.
+  // the running take after the frames captured up to now and calls _exit(status); with no
+  // writer running the process ends at once. Async-signal-safe.
   void ExitWhenComplete(int status);
 
  private:
@@ -102,21 +127,21 @@ class Recorder {
   enum class Mark : uint8_t { kStart, kStop };
   struct Event {
     Mark mark;
+    uint64_t take;
     uint64_t position;  // frames captured before it
     long long dropped;  // frames dropped before it, since the program started
   };
   static constexpr size_t kEventCapacity = 64;
   static constexpr size_t kChunkFrames = 4096;
 
-  // Turns stop requests posted since the last call into a stop. Audio thread.
+  // Ends the running take when it was asked to stop or its file failed. Audio thread.
   void ApplyStopRequests();
-  // Posts the stop mark and clears the flags. Audio thread.
+  // Posts the stop mark of the running take. Audio thread.
   void EndCapture();
 
   void WriterLoop();
-  // Writes out what the ring holds; finishing also ends an open recording after the frames
-  // captured up to now.
-  void WriterPass(bool finishing);
+  // Writes out what the ring holds and applies the marks due.
+  void WriterPass();
   void Apply(const Event& event);
   void OpenFile();
   // Completes and closes the open file, if any; reports the frames dropped during it, given
@@ -125,7 +150,7 @@ class Recorder {
   void CloseFile() { CloseFile(dropped_.load(std::memory_order_relaxed)); }
   // Ends the open recording after an error: one message, then Abandon.
   void Fail(const char* doing, int error);
-  // Completes the open file, sets Failed() and has the audio thread stop capturing.
+  // Completes the open file, sets Failed() and has the audio thread stop capturing its take.
   void Abandon();
 
   boost::lockfree::spsc_queue<Frame> ring_;
@@ -133,26 +158,28 @@ class Recorder {
 
   // Audio thread.
   bool capturing_ = false;
+  uint64_t take_ = 0;       // the take being captured
+  uint64_t takesStarted_ = 0;
   uint64_t captured_ = 0;
   long long droppedTotal_ = 0;
-  uint32_t stopsSeen_ = 0;
-  uint32_t failuresSeen_ = 0;
 
   // Shared.
-  std::atomic<bool> recording_{false};
-  std::atomic<bool> failed_{false};
+  std::atomic<uint64_t> runningTake_{0};    // take being captured, 0 for none
+  std::atomic<uint64_t> lastTake_{0};       // take started last
+  std::atomic<uint64_t> stopRequested_{0};  // highest take asked to stop
+  std::atomic<uint64_t> failedTake_{0};     // take whose file failed last
+  std::atomic<bool> streamRunning_{false};
+  std::atomic<bool> held_{false};
   std::atomic<uint64_t> capturedPosition_{0};
   std::atomic<uint64_t> postedEvents_{0};
   std::atomic<long long> dropped_{0};
-  std::atomic<uint32_t> stopRequests_{0};
-  std::atomic<uint32_t> writerFailures_{0};
   std::atomic<uint64_t> dataLimit_{WavFile::kMaxDataBytes};
   std::atomic<int> exitStatus_{-1};
   std::atomic<bool> writerRunning_{false};
   std::atomic<bool> quit_{false};
   std::atomic<uint64_t> handledPosition_{0};
   std::atomic<uint64_t> handledEvents_{0};
-  std::atomic<uint32_t> handledStops_{0};
+  std::atomic<uint64_t> handledStop_{0};  // highest stop request the writer has dealt with
 
   // Writer thread, and the process that started it. A plain POSIX thread handle: a forked
   // child (a test's death test) has a copy of it but no thread, and simply forgets it, where a
@@ -164,8 +191,10 @@ class Recorder {
   std::string path_;
   uint64_t written_ = 0;  // frames popped from the ring
   uint64_t eventsTaken_ = 0;
-  uint32_t writerStops_ = 0;
+  uint64_t fileTake_ = 0;  // take whose start was applied and whose stop was not, or 0
+  // A take the writer ends itself (no stream runs to mark its stop) at frame position cut_.
   bool cutPending_ = false;
+  uint64_t cutTake_ = 0;
   uint64_t cut_ = 0;
   long long droppedAtOpen_ = 0;
   std::deque<Event> pending_;

@@ -1,16 +1,31 @@
 #include "stream_supervisor.h"
 
+namespace {
+void CopyText(const std::string& text, char* to, size_t size) {
+  const size_t n = text.size() < size - 1 ? text.size() : size - 1;
+  for (size_t i = 0; i < n; ++i) to[i] = text[i];
+  to[n] = '\0';
+}
+}  // namespace
+
 void StreamSupervisor::ReportError(bool fatal, const std::string& text) {
-  if (!armed_.load(std::memory_order_acquire)) return;
+  if (!armed_.load(std::memory_order_acquire)) {
+    // No stream runs: the main thread is opening or starting one and prints why it failed.
+    if (!openErrorClaimed_.exchange(true, std::memory_order_acq_rel)) {
+      CopyText(text, openError_, sizeof openError_);
+      openErrorReady_.store(true, std::memory_order_release);
+    }
+    return;
+  }
   errorSinceBuffer_.store(true, std::memory_order_relaxed);
+  // ALSA's "audio write error, underrun.": that buffer is lost, the device plays on.
+  if (!fatal && text.find("underrun") != std::string::npos) return;
   const uint32_t errors = errorsInARow_.fetch_add(1, std::memory_order_relaxed) + 1;
   if (!fatal && errors < kErrorsForLoss) return;
   if (claimed_.exchange(true, std::memory_order_acq_rel)) return;
   // Only the error that claimed the loss writes the reason; the main thread reads it after
   // seeing lost_, and it is not written again before the next Starting.
-  size_t n = text.size() < sizeof reason_ - 1 ? text.size() : sizeof reason_ - 1;
-  for (size_t i = 0; i < n; ++i) reason_[i] = text[i];
-  reason_[n] = '\0';
+  CopyText(text, reason_, sizeof reason_);
   lost_.store(true, std::memory_order_release);
 }
 
@@ -57,4 +72,12 @@ StreamSupervisor::Action StreamSupervisor::Poll(uint32_t nowMs) {
       return Action::kRetry;
   }
   return Action::kNone;
+}
+
+std::string StreamSupervisor::TakeOpenError() {
+  if (!openErrorReady_.load(std::memory_order_acquire)) return "";
+  std::string text = openError_;
+  openErrorReady_.store(false, std::memory_order_relaxed);
+  openErrorClaimed_.store(false, std::memory_order_release);
+  return text;
 }

@@ -8,15 +8,18 @@
 // device that underran reports one and then plays on; a lost connection fails every buffer at
 // once, so the audio thread would spin through buffers that nobody hears. The stream counts as
 // lost after kErrorsForLoss errors with no clean buffer between them, or at once on an error
-// the library treats as fatal. From then on the mixer stops the stream (no spinning), and the
+// the library treats as fatal; an underrun (the device is there, the buffer came too late)
+// never counts towards a loss. From then on the mixer stops the stream (no spinning), and the
 // main thread closes it and retries about once a second.
 //
-// A buffer that follows an error may never be heard, so it is not recorded: a recording holds
-// only what was really played.
+// The library reports a failed write after the callback that rendered the buffer has returned
+// and before the next one begins: an error between two buffers means the earlier one was
+// never played. The mixer therefore records each buffer only when the next one begins without
+// an error since (BeginBuffer), so a recording holds exactly what was played.
 //
 // Threads: ReportError from any thread (the library reports from its audio thread and from the
 // thread that called it), lock- and allocation-free. BeginBuffer: audio thread only. Poll,
-// Starting, StartFailed, Stopped, Lost, LossReason: main thread only.
+// Starting, StartFailed, Stopped, Lost, LossReason, TakeOpenError: main thread only.
 
 #include <atomic>
 #include <cstdint>
@@ -29,10 +32,10 @@ class StreamSupervisor {
   // Time between two attempts to open the stream again, milliseconds.
   static constexpr uint32_t kRetryIntervalMs = 1000;
 
-  // What the mixer does with the buffer it is about to render.
+  // What the mixer does as a buffer begins.
   enum class Buffer {
-    kPlay,        // render and record it
-    kUnrecorded,  // render it but do not record it: the previous write failed
+    kPlay,        // render it; the previous buffer was played: record that one
+    kUnrecorded,  // render it; the previous buffer's write failed: it is not recorded
     kStop,        // the stream is lost: render silence and stop the stream
   };
   // What the main thread does with the stream this frame.
@@ -46,7 +49,7 @@ class StreamSupervisor {
   // Counted only while the stream runs (from Starting to the next loss or Stopped). Any
   // thread; lock- and allocation-free.
   void ReportError(bool fatal, const std::string& text);
-  // Fate of the buffer that starts now. Audio thread only.
+  // Fate of the buffer that starts now and of the one before it. Audio thread only.
   Buffer BeginBuffer();
 
   // The stream is about to start (first opening, a new buffer size, a retry that opened it):
@@ -63,9 +66,15 @@ class StreamSupervisor {
   Action Poll(uint32_t nowMs);
   // True from a loss until Starting or Stopped. Main thread.
   bool Lost() const { return state_ == State::kLost; }
+  // True from Starting until a loss is acted on or Stopped: the stream should be running.
+  // Main thread.
+  bool Running() const { return state_ == State::kRunning; }
   // The library's message for the error that made the stream count as lost. Main thread,
   // after Poll returned kClose.
   const char* LossReason() const { return reason_; }
+  // The library's message for the first error reported while no stream ran (opening or
+  // starting one failed) since the last call, or "" when there was none. Main thread.
+  std::string TakeOpenError();
 
  private:
   enum class State { kStopped, kRunning, kLost };
@@ -78,4 +87,7 @@ class StreamSupervisor {
   std::atomic<bool> claimed_{false};  // one error has taken the loss (and writes reason_)
   std::atomic<bool> lost_{false};     // reason_ is written
   char reason_[256] = {};
+  std::atomic<bool> openErrorClaimed_{false};  // one error has taken openError_
+  std::atomic<bool> openErrorReady_{false};    // openError_ is written
+  char openError_[256] = {};
 };

@@ -7,6 +7,7 @@
 
 #include "common.h"
 #include "pointer_sample.h"
+#include "record_pad.h"
 #include "soundless_sound_pad.h"
 #include "test_support.h"
 
@@ -20,6 +21,8 @@ class ClickProbe : public SoundlessSoundPad {
   void Draw() override {}
   void UpdateCallback(double) override {
     for (int i = 0; i < ClickCount(); ++i) (ClickAt(i).right ? right : left) += 1;
+    if (ClickCount() > 0) lastHeard = ClickAt(ClickCount() - 1).heardTime;
+    heardNow = HeardNow();
     ups += MouseLeftUnclick();
     down = std::string(MouseLeftButton() ? "L" : "") + (MouseRightButton() ? "R" : "");
     if (input != nullptr) input->buttons = SDL_BUTTON_LMASK;
@@ -27,6 +30,7 @@ class ClickProbe : public SoundlessSoundPad {
   }
   FakeInput* input;  // to press on
   int left = 0, right = 0, ups = 0;  // left and right presses, left releases
+  double lastHeard = 0.0, heardNow = 0.0;  // the last press's heard time; the buffer's
   std::string down;  // the button helpers: L left, R right
 };
 
@@ -82,6 +86,64 @@ TEST_F(InputTest, EveryPadSeesEachPressOnceInTheBufferWhereItFirstShows) {
       EXPECT_EQ(probe->down, s.down);
     }
   }
+}
+
+// Shift pressed while left is held makes no button event: the right click it stands for is
+// made as the buffer begins, on the heard clock, also when the callback runs late.
+TEST_F(InputTest, ShiftWhileLeftIsHeldIsARightClickOnTheHeardClock) {
+  ClickProbe* probe = new ClickProbe(nullptr);
+  AddPad(probe);
+  gameState.outputLatency.store(0.05);
+  input.buttons = SDL_BUTTON_LMASK;
+  input.ticks = 1000;
+  RunBuffer(1.0);
+  input.shift = true;
+  input.ticks = 1100;  // 100 ms later for 12 ms of stream
+  RunBuffer(1.0 + 512 / 44100.0);
+  ASSERT_EQ(probe->right, 1);
+  EXPECT_DOUBLE_EQ(probe->lastHeard, probe->heardNow);
+}
+
+// Presses that belong to no time the player heard never reach the pads: those made while the
+// sound was gone (before the new stream's first buffer) and those made while a game was set
+// up. A press made while the stream runs counts however late its buffer comes. A click on the
+// record pad while the sound was gone starts nothing and leaves no highlight.
+TEST_F(InputTest, PressesMadeWhenNothingWasHeardAreDropped) {
+  ClickProbe* probe = new ClickProbe(nullptr);
+  AddPad(probe);
+  RecordPad* record = new RecordPad(50, 410, 100, 75);
+  AddPad(record);
+  double t = 0.0;
+  const auto buffer = [&](uint32_t ticks) {
+    input.ticks = ticks;
+    RunBuffer(t += 512 / 44100.0);
+  };
+  const auto press = [&](uint32_t ms) { input.Press(SDL_BUTTON_LMASK, 10, 10, ms); };
+  buffer(1000);
+  press(1010);
+  buffer(1400);  // a callback held up for 400 ms
+  EXPECT_EQ(probe->left, 1) << "made while the stream ran";
+
+  input.Press(SDL_BUTTON_LMASK, 100, 440, 2000);  // on the record pad while the sound is gone
+  gameState.streamGeneration.fetch_add(1);        // the sound comes back
+  buffer(3000);
+  EXPECT_EQ(probe->left, 1) << "made before the new stream's first buffer";
+  EXPECT_FALSE(gameState.recorder.Recording() || record->Pressed());
+  press(3010);
+  buffer(3020);
+  EXPECT_EQ(probe->left, 2) << "made while the new stream ran";
+
+  HoldPresses();  // a new game is set up
+  press(4000);
+  buffer(4010);
+  press(4020);
+  ReleasePresses(4030);
+  press(4030);  // drained in the same millisecond
+  buffer(4035);
+  EXPECT_EQ(probe->left, 2) << "made during set-up";
+  press(4040);
+  buffer(4050);
+  EXPECT_EQ(probe->left, 3) << "made after set-up";
 }
 
 }  // namespace

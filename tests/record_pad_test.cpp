@@ -1,11 +1,11 @@
 // Record pad and recorder: file names, which buffers land in the file (written by the
-// recorder's writer thread from the ring the real callback feeds), a header kept complete
-// while recording, folders that cannot be written, writes that fail part way and a full ring.
+// recorder's writer thread from the ring the real callback feeds; only buffers that were
+// played), a header kept complete while recording, folders that cannot be written, writes that
+// fail part way, a full ring, and takes that never cut one another.
 
 #include <sys/resource.h>
 
 #include <algorithm>
-#include <csignal>
 #include <cmath>
 #include <ctime>
 #include <filesystem>
@@ -15,6 +15,7 @@
 
 #include "mono_sound_pad.h"
 #include "record_pad.h"
+#include "recording_folder.h"
 #include "test_support.h"
 
 namespace {
@@ -71,11 +72,25 @@ struct Wav {
   std::vector<int16_t> samples;
 };
 
+// The level of each whole buffer of a recording (its first left sample).
+std::vector<int16_t> Levels(const Wav& wav) {
+  std::vector<int16_t> levels;
+  for (size_t f = 0; f + kFrames <= wav.Frames(); f += kFrames) levels.push_back(wav.samples[2 * f]);
+  return levels;
+}
+
+// The levels the level pad plays in the buffers counted from start.
+std::vector<int16_t> Played(int start, std::initializer_list<int> buffers) {
+  std::vector<int16_t> levels;
+  for (int b : buffers) levels.push_back(Sample(0.01 * (start + 1 + b)));
+  return levels;
+}
+
 class RecordPadTest : public EngineTest {
  protected:
   void SetUp() override {
     EngineTest::SetUp();
-    dir_ = RecordPad::RecordingFolder();
+    dir_ = RecordingFolder::Path();
     AddPad(new BufferCountPad());
     pad_ = new RecordPad(50, 410, 100, 75);
     AddPad(pad_);
@@ -101,25 +116,27 @@ class RecordPadTest : public EngineTest {
   int next_ = 0;
 };
 
-TEST_F(RecordPadTest, RecordFilenameIsTheFirstFreeNameOfTheMinute) {
+TEST_F(RecordPadTest, ANewRecordingTakesTheFirstFreeNameOfTheMinute) {
   std::tm local{};
   local.tm_year = 124, local.tm_mon = 2, local.tm_mday = 1, local.tm_hour = 4, local.tm_min = 5;
   local.tm_isdst = -1;
   const std::time_t now = std::mktime(&local);
   const std::string base = dir_ + "2024-03-01_04-05";
-  EXPECT_EQ(RecordPad::RecordFilename(dir_, now), base + ".wav");
+  EXPECT_EQ(RecordingFolder::RecordFilename(dir_, now), base + ".wav");
   std::ofstream(base + ".wav").put('x');
-  EXPECT_EQ(RecordPad::RecordFilename(dir_, now), base + "_2.wav");
+  EXPECT_EQ(RecordingFolder::RecordFilename(dir_, now), base + "_2.wav");
   std::ofstream(base + "_2.wav").put('x');
   std::filesystem::remove(base + ".wav");
   std::filesystem::create_directory(base + ".wav");  // a folder of that name counts as taken
-  EXPECT_EQ(RecordPad::RecordFilename(dir_, now), base + "_3.wav");
+  EXPECT_EQ(RecordingFolder::RecordFilename(dir_, now), base + "_3.wav");
+  std::filesystem::create_symlink(dir_ + "nowhere", base + "_3.wav");  // so does a dangling link
+  EXPECT_EQ(RecordingFolder::RecordFilename(dir_, now), base + "_4.wav");
 }
 
 TEST_F(RecordPadTest, RecordsFromTheStartingClickUpToTheStoppingOneIntoANewFile) {
   // The names of this minute and the next are taken, whichever minute the click falls in.
   const std::time_t now = std::time(nullptr);
-  for (std::time_t t : {now, now + 60}) std::ofstream(RecordPad::RecordFilename(dir_, t)) << "keep";
+  for (std::time_t t : {now, now + 60}) std::ofstream(RecordingFolder::RecordFilename(dir_, t)) << "keep";
   AudioBuffer(0);
   AudioBuffer(1);  // buffer 1 starts the recording
   ASSERT_TRUE(recorder_.Recording());
@@ -129,8 +146,8 @@ TEST_F(RecordPadTest, RecordsFromTheStartingClickUpToTheStoppingOneIntoANewFile)
   ASSERT_EQ(files.size(), 3u) << "created by the writer thread beside the two taken names";
   const auto isNew = [](const std::string& path) { return Contents(path) != "keep"; };
   const std::string first = *std::find_if(files.begin(), files.end(), isNew);
-  EXPECT_TRUE(Wav(first).consistent && Wav(first).Frames() == 2 * kFrames)
-      << "the header declares what is written while recording";
+  EXPECT_TRUE(Wav(first).consistent && Wav(first).Frames() == kFrames)
+      << "the header declares what is written while recording: buffer 1, played as 2 began";
   AudioBuffer(0);
   AudioBuffer(1);  // buffer 4 stops it
   EXPECT_TRUE(!recorder_.Recording() && pad_->Pressed());
@@ -139,12 +156,8 @@ TEST_F(RecordPadTest, RecordsFromTheStartingClickUpToTheStoppingOneIntoANewFile)
   const Wav wav(first);
   EXPECT_TRUE(wav.consistent);
   EXPECT_EQ(wav.format, (std::vector<uint32_t>{2, 44100, 4 * 44100, 4, 16}));
-  ASSERT_EQ(wav.Frames(), 3u * kFrames) << "buffers 1, 2 and 3";
-  for (int b = 0; b < 3; ++b) {
-    const int16_t level = Sample(0.01 * (b + 2));  // the level pad counts buffer 0 as its first
-    EXPECT_EQ(wav.samples[2 * b * kFrames], level) << "left, recorded buffer " << b;
-    EXPECT_EQ(wav.samples[2 * (b + 1) * kFrames - 1], level) << "right, buffer " << b;
-  }
+  EXPECT_EQ(Levels(wav), Played(0, {1, 2, 3})) << "buffers 1, 2 and 3";
+  EXPECT_EQ(wav.samples.back(), Sample(0.04)) << "right";
 
   const std::string before = Contents(first);
   Click();  // a further click opens a new file under a new name
@@ -160,7 +173,7 @@ TEST_F(RecordPadTest, RecordsFromTheStartingClickUpToTheStoppingOneIntoANewFile)
 TEST_F(RecordPadTest, FolderThatCannotBeWrittenShowsAnErrorUntilTheNextClick) {
   std::ofstream(dir_ + "plain_file").put('x');
   for (const char* folder : {"missing/", "plain_file/"}) {
-    RecordPad::SetRecordingFolder(dir_ + folder);
+    RecordingFolder::Set(dir_ + folder);
     testing::internal::CaptureStderr();
     AudioBuffer(1);
     recorder_.Drain();
@@ -169,14 +182,15 @@ TEST_F(RecordPadTest, FolderThatCannotBeWrittenShowsAnErrorUntilTheNextClick) {
     EXPECT_TRUE(!recorder_.Recording() && pad_->Failed()) << folder << ": stopped, ERR shown";
     EXPECT_NE(messages.find("Couldn't create recording"), std::string::npos) << messages;
   }
-  RecordPad::SetRecordingFolder(dir_);
+  RecordingFolder::Set(dir_);
   Click();
   recorder_.Drain();
   EXPECT_TRUE(recorder_.Recording() && !pad_->Failed()) << "the next click tries again";
   EXPECT_EQ(Files(dir_).size(), 2u) << "the recording and plain_file";
 }
 
-// A write that fails part way (a file size limit, the largest WAV size) stops the recording:
+// A write that fails part way (the process's file size limit, the largest WAV size) stops the
+// recording, and the limit is an ordinary write error, not a signal that ends the program:
 // the file keeps the whole frames written, its header declares exactly them, the pad shows the
 // error, one message is printed, and the game plays on.
 TEST_F(RecordPadTest, FailedWriteKeepsACompleteFileAndShowsTheError) {
@@ -186,10 +200,9 @@ TEST_F(RecordPadTest, FailedWriteKeepsACompleteFileAndShowsTheError) {
     SCOPED_TRACE(processLimit ? "file size limit" : "largest WAV size");
     const std::string dir = dir_ + (processLimit ? "process/" : "own/");
     std::filesystem::create_directory(dir);
-    RecordPad::SetRecordingFolder(dir);
+    RecordingFolder::Set(dir);
     rlimit saved{};
     getrlimit(RLIMIT_FSIZE, &saved);
-    void (*oldHandler)(int) = signal(SIGXFSZ, SIG_IGN);
     const rlimit lowered{limit, saved.rlim_max};
     ASSERT_EQ(processLimit ? setrlimit(RLIMIT_FSIZE, &lowered) : 0, 0);
     recorder_.SetDataLimit(processLimit ? WavFile::kMaxDataBytes : limit - 44);
@@ -202,7 +215,6 @@ TEST_F(RecordPadTest, FailedWriteKeepsACompleteFileAndShowsTheError) {
     }
     const std::string messages = testing::internal::GetCapturedStderr();
     setrlimit(RLIMIT_FSIZE, &saved);
-    signal(SIGXFSZ, oldHandler);
     recorder_.SetDataLimit(WavFile::kMaxDataBytes);
 
     EXPECT_TRUE(!recorder_.Recording() && pad_->Failed());
@@ -221,6 +233,76 @@ TEST_F(RecordPadTest, FailedWriteKeepsACompleteFileAndShowsTheError) {
     }
     EXPECT_GT(Peak(RunBuffer(BufferTime(next_++, kFrames), kFrames)), 0.0) << "plays on";
   }
+}
+
+// The writer held up (a slow card in fdatasync) across Escape, a new game and a new click: the
+// stop belongs to the first take and the audio thread marks where it fell, so the second take
+// keeps every buffer from its click on. A first take that fails once the writer gets to it (its
+// file reaching the size limit) ends only itself.
+TEST_F(RecordPadTest, AStopOrFailureOfOneTakeNeverCutsTheNext) {
+  for (const bool firstFails : {false, true}) {
+    SCOPED_TRACE(firstFails ? "first take fails" : "first take stopped");
+    recorder_.SetDataLimit(firstFails ? 4 * kFrames * 4 : WavFile::kMaxDataBytes);
+    testing::internal::CaptureStderr();
+    recorder_.HoldWriter(true);
+    const size_t before = Files(dir_).size();
+    Click();  // take 1
+    for (int b = 0; b < 3; ++b) AudioBuffer(0);
+    gameState.StopRecording();  // Escape: the main thread asks
+    EXPECT_FALSE(recorder_.Recording());
+    AudioBuffer(0);  // take 1 ends here, five buffers long
+    const int start = next_;
+    Click();  // take 2
+    AudioBuffer(0);
+    recorder_.HoldWriter(false);
+    recorder_.Drain();
+    AudioBuffer(0);
+    recorder_.Drain();
+    EXPECT_TRUE(recorder_.Recording() && !pad_->Failed()) << "the second take runs on";
+    Click();
+    recorder_.Drain();
+    testing::internal::GetCapturedStderr();
+    recorder_.SetDataLimit(WavFile::kMaxDataBytes);
+
+    std::vector<std::string> files = Files(dir_);
+    std::sort(files.begin(), files.end());
+    ASSERT_EQ(files.size(), before + 2);
+    const Wav first(files[before]);
+    EXPECT_TRUE(first.consistent);
+    if (firstFails) {
+      EXPECT_LT(first.Frames(), 5u * kFrames);
+    } else {
+      EXPECT_EQ(first.Frames(), 5u * kFrames) << "up to the buffer after the stop";
+    }
+    const Wav second(files[before + 1]);
+    EXPECT_TRUE(second.consistent && second.Frames() % kFrames == 0);
+    EXPECT_EQ(Levels(second), Played(start, {0, 1, 2, 3})) << "every buffer from click to click";
+    EXPECT_FALSE(pad_->Failed());
+  }
+}
+
+// The audio library reports a failed write (ALSA: an underrun) after the callback of the
+// buffer it dropped, before the next one: the recording leaves out exactly the dropped buffers
+// and keeps the ones after them. Underruns, even many in a row, never count as a lost device.
+TEST_F(RecordPadTest, ARecordingHoldsExactlyTheBuffersThatWerePlayed) {
+  StreamSupervisor& supervisor = gameState.streamSupervisor;
+  supervisor.Starting();
+  const int start = next_;
+  Click();
+  const auto dropped = [&] {
+    AudioBuffer(0);
+    supervisor.ReportError(false, "RtApiAlsa::callbackEvent: audio write error, underrun.");
+  };
+  dropped();
+  AudioBuffer(0);
+  for (int b = 0; b < 5; ++b) dropped();
+  AudioBuffer(0);
+  Click();
+  recorder_.Drain();
+  EXPECT_EQ(supervisor.Poll(0), StreamSupervisor::Action::kNone) << "not lost";
+  supervisor.Stopped();
+  EXPECT_EQ(Levels(Wav(Files(dir_).at(0))), Played(start, {0, 1, 3, 9}))
+      << "the buffers of the click, the release, and those after underruns";
 }
 
 TEST_F(RecordPadTest, FramesThatDoNotFitTheRingAreDroppedAndReported) {

@@ -9,6 +9,7 @@
 #include "FileWvOut.h"
 #include "audio_mixer.h"
 #include "record_pad.h"
+#include "recording_folder.h"
 #include "sound_pad.h"
 
 bool FakeInput::PopPress(PointerPress* press) {
@@ -36,19 +37,23 @@ void EngineTest::SetUp() {
   gameState.lastMouseButtons.store(0);
   gameState.bufferFrames.store(512);
   gameState.outputLatency.store(0.0);
+  gameState.streamGeneration.fetch_add(1);  // every test plays a stream of its own
   // Recordings a test starts land in a folder of its own, never beside the build's bundle.
   recordingFolder = MakeTempDir();
-  RecordPad::SetRecordingFolder(recordingFolder + "/");
+  RecordingFolder::Set(recordingFolder + "/");
   gameState.recorder.StartWriter();
+  gameState.recorder.SetStreamRunning(true);  // the test's buffers are the stream
 }
 
 void EngineTest::TearDown() {
   for (SoundPad* pad : gameState.pads) delete pad;
   gameState.pads.clear();
   // No callback runs now: stop as the audio thread would, and complete the file.
+  gameState.recorder.SetStreamRunning(false);
+  gameState.heldFrames = 0;
   gameState.recorder.StopCapture();
   gameState.recorder.StopWriter();
-  RecordPad::SetRecordingFolder("../../../");
+  RecordingFolder::Set("../../../");
   std::filesystem::remove_all(recordingFolder);
   SetInputSource(nullptr);
 }
