@@ -73,10 +73,11 @@
 #     As root PulseAudio prints a warning ("This program is not intended to be
 #     run as root") into its log: harmless.
 #   - The servers are scheduled as on a desktop: their audio threads real-time,
-#     their main threads at normal priority. PulseAudio runs with its own
-#     real-time scheduling (--realtime=yes: its I/O threads SCHED_RR, as rtkit
-#     grants on a desktop) and no raised nice level; the PipeWire stack runs
-#     with its stock settings, which make its data loops SCHED_FIFO. Where the
+#     their main threads in the normal class at the nice level -11 that both
+#     servers' stock settings ask for. PulseAudio runs with its own real-time
+#     scheduling (--realtime=yes: its I/O threads SCHED_RR, as rtkit grants on
+#     a desktop) and --high-priority=yes; the PipeWire stack runs with its
+#     stock settings, which make its data loops SCHED_FIFO. Where the
 #     system refuses real-time scheduling (an ordinary user without rtkit or
 #     an rtprio limit) the servers run normal; RIG_SERVER_THREADS lists what
 #     each thread got, so a test can insist on it.
@@ -239,7 +240,7 @@ start_pulse() {
   PULSE_RUNTIME_PATH="$RIG_DIR/runtime/pulse" PULSE_STATE_PATH="$RIG_DIR/state" \
   DBUS_SESSION_BUS_ADDRESS="disabled:" \
     pulseaudio -n --daemonize=no --use-pid-file=no --exit-idle-time=-1 \
-      --system=no --realtime=yes --high-priority=no --disallow-module-loading=no \
+      --system=no --realtime=yes --high-priority=yes --disallow-module-loading=no \
       --log-target=stderr \
       --load="module-null-sink sink_name=$SINK rate=44100 channels=2" \
       --load="module-native-protocol-unix socket=$RIG_DIR/pulse/native auth-anonymous=1" \

@@ -282,7 +282,8 @@ e2e_capture_for() {
 }
 
 # e2e_load_start - a busy desktop beside the program from now on (marlune_desktop_load: 600 MB
-# allocated, touched and freed every 0.2 s, one core kept busy), for at most 10 minutes.
+# allocated, touched and freed, again and again with 0.2 s between, and one core kept busy),
+# for at most 10 minutes.
 # e2e_load_stop - ends it and logs its summary.
 e2e_load_start() {
   [ -z "$E2E_LOAD_PID" ] || e2e_fail "the desktop load already runs"
