@@ -2,7 +2,11 @@
 # Builds Marlune with a sanitizer and runs the unit tests and the end-to-end scenarios of that
 # sanitizer's kind in that build; any sanitizer report fails the run.
 #
-# Usage: scripts/sanitize.sh [thread|address|realtime|all]   (default: all)
+# Usage: scripts/sanitize.sh [--build-only|--test-only] [thread|address|realtime|all]
+#        (default: build and test all three)
+#   --build-only  configures and builds, runs nothing (the test command builds the three in
+#                 the background while the plain end-to-end tests run)
+#   --test-only   runs the tests of builds made before
 #
 #   thread    ThreadSanitizer (gcc), in build-tsan
 #   address   AddressSanitizer + UndefinedBehaviorSanitizer (gcc), in build-asan; LeakSanitizer
@@ -38,6 +42,9 @@ export MARLUNE_SANITIZER
 # runs the end-to-end scenarios of the kind of fault its sanitizer finds: threads handing data
 # over (thread), error paths and freed or overrun memory (address), the audio callback through
 # a whole game (realtime).
+steps=both
+case "${1:-}" in --build-only) steps=build; shift ;; --test-only) steps=test; shift ;; esac
+
 run_pass() {
   local kind=$1 dir pick compilers=()
   case "$kind" in
@@ -54,9 +61,15 @@ run_pass() {
   local start=$SECONDS
   MARLUNE_SANITIZER=$kind
   echo "== $kind sanitizer: $dir"
-  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMARLUNE_SANITIZE="$kind" \
-    -DMARLUNE_BENCHMARKS=OFF "${compilers[@]}" >/dev/null || return 1
-  cmake --build "$dir" -j"$jobs" || { echo "== $kind sanitizer FAILED: build" >&2; return 1; }
+  if [ "$steps" != test ]; then
+    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMARLUNE_SANITIZE="$kind" \
+      -DMARLUNE_BENCHMARKS=OFF "${compilers[@]}" >/dev/null || return 1
+    # What the passes run: the unit tests, the program and the end-to-end tests' tools.
+    cmake --build "$dir" -j"$jobs" --target marlune_tests marlune marlune_content \
+      marlune_wavtool marlune_pads || { echo "== $kind sanitizer FAILED: build" >&2; return 1; }
+    echo "== $kind sanitizer built in $((SECONDS - start)) s"
+    [ "$steps" = both ] || return 0
+  fi
   local built=$SECONDS status=0 leaks=""
   ctest --test-dir "$dir" -L unit --output-on-failure --timeout 600 || status=1
   # The real program's leak check at exit cannot be used: the OpenGL driver (Mesa's
