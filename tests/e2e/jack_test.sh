@@ -12,9 +12,11 @@
 source "$MARLUNE_E2E_LIB"
 e2e_init
 command -v jackd >/dev/null || e2e_fail "jackd is not installed (scripts/install-deps.sh)"
-export JACK_DEFAULT_SERVER="marlune_e2e_$$"
+# One name, always the same: the JACK registry holds eight servers at the most, and it
+# reclaims the entry of a dead server (the one killed below) only for a server of the same name.
+export JACK_DEFAULT_SERVER=marlune_e2e
 JACKD=""
-trap '_e2e_cleanup; [ -z "$JACKD" ] || _e2e_kill "$JACKD" KILL' EXIT
+trap '_e2e_cleanup; [ -z "$JACKD" ] || _e2e_kill "$JACKD" TERM' EXIT
 
 start_jack() {
   jackd -n "$JACK_DEFAULT_SERVER" -r -d dummy -r 44100 -p 512 >>"$E2E_OUT/jackd.log" 2>&1 &
