@@ -5,8 +5,10 @@
 # Usage: scripts/sanitize.sh [--build-only|--test-only] [thread|address|realtime|all]
 #        (default: build and test all three)
 #   --build-only  configures and builds, runs nothing (the test command builds the three in
-#                 the background while the plain end-to-end tests run)
-#   --test-only   runs the tests of builds made before
+#                 the background while the other tests run)
+#   --test-only   runs the tests of builds made before; a build that a --build-only run still
+#                 has to finish is waited for, so each pass's tests start as soon as its build
+#                 is ready while the next builds go on
 #
 #   thread    ThreadSanitizer (gcc), in build-tsan
 #   address   AddressSanitizer + UndefinedBehaviorSanitizer (gcc), in build-asan; LeakSanitizer
@@ -45,13 +47,18 @@ export MARLUNE_SANITIZER
 steps=both
 case "${1:-}" in --build-only) steps=build; shift ;; --test-only) steps=test; shift ;; esac
 
+# The build folder of each sanitizer. A --build-only run marks each build it is going to make
+# with its pid (DIR/.pending) before it starts, and each finished one with DIR/.built.
+kinds=(thread address realtime)
+declare -A dirs=([thread]=build-tsan [address]=build-asan [realtime]=build-rtsan)
+
 run_pass() {
-  local kind=$1 dir pick compilers=()
+  local kind=$1 dir=${dirs[$1]:-} pick compilers=()
   case "$kind" in
-    thread) dir=build-tsan pick='^e2e_(soak|sound_server_loss)$' ;;
-    address) dir=build-asan pick='^e2e_(assets|recording)$' ;;
+    thread) pick='^e2e_(soak|sound_server_loss)$' ;;
+    address) pick='^e2e_(assets|recording)$' ;;
     realtime)
-      dir=build-rtsan pick='^e2e_game$'
+      pick='^e2e_game$'
       command -v clang++-22 >/dev/null ||
         { echo "sanitize: clang++-22 is missing (scripts/install-deps.sh)" >&2; return 1; }
       compilers=(-DCMAKE_C_COMPILER=clang-22 -DCMAKE_CXX_COMPILER=clang++-22)
@@ -62,14 +69,22 @@ run_pass() {
   MARLUNE_SANITIZER=$kind
   echo "== $kind sanitizer: $dir"
   if [ "$steps" != test ]; then
-    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMARLUNE_SANITIZE="$kind" \
-      -DMARLUNE_BENCHMARKS=OFF "${compilers[@]}" >/dev/null || return 1
+    rm -f "$dir/.built"
     # What the passes run: the unit tests, the program and the end-to-end tests' tools.
-    cmake --build "$dir" -j"$jobs" --target marlune_tests marlune marlune_content \
-      marlune_wavtool marlune_pads || { echo "== $kind sanitizer FAILED: build" >&2; return 1; }
+    if ! cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMARLUNE_SANITIZE="$kind" \
+           -DMARLUNE_BENCHMARKS=OFF "${compilers[@]}" >/dev/null ||
+       ! cmake --build "$dir" -j"$jobs" --target marlune_tests marlune marlune_content \
+           marlune_wavtool marlune_pads marlune_tapper; then
+      rm -f "$dir/.pending"
+      echo "== $kind sanitizer FAILED: build" >&2
+      return 1
+    fi
+    touch "$dir/.built" && rm -f "$dir/.pending"
     echo "== $kind sanitizer built in $((SECONDS - start)) s"
     [ "$steps" = both ] || return 0
   fi
+  while [ -e "$dir/.pending" ] && kill -0 "$(cat "$dir/.pending" 2>/dev/null)" 2>/dev/null; do sleep 1; done
+  [ -e "$dir/.built" ] || { echo "== $kind sanitizer FAILED: not built" >&2; return 1; }
   local built=$SECONDS status=0 leaks=""
   ctest --test-dir "$dir" -L unit --output-on-failure --timeout 600 || status=1
   # The real program's leak check at exit cannot be used: the OpenGL driver (Mesa's
@@ -84,12 +99,13 @@ run_pass() {
   return "$status"
 }
 
-case "${1:-all}" in
-  all)
-    # Every pass runs, so one failure does not hide the others' results.
-    failed=0
-    for kind in thread address realtime; do run_pass "$kind" || failed=1; done
-    exit "$failed"
-    ;;
-  *) run_pass "$1" ;;
-esac
+[ "${1:-all}" = all ] || kinds=("$1")
+if [ "$steps" = build ]; then
+  for kind in "${kinds[@]}"; do
+    [ -n "${dirs[$kind]:-}" ] && mkdir -p "${dirs[$kind]}" && echo $$ >"${dirs[$kind]}/.pending"
+  done
+fi
+# Every pass runs, so one failure does not hide the others' results.
+failed=0
+for kind in "${kinds[@]}"; do run_pass "$kind" || failed=1; done
+exit "$failed"
