@@ -57,11 +57,10 @@ void OnStreamError(RtAudioError::Type type, const std::string& text) {
 }
 
 // While it lives, the calling thread runs real-time (SCHED_RR at kAudioThreadPriority), where
-// the system allows it; then it returns to its own scheduling. Threads started meanwhile with
-// default attributes inherit it: the audio library starts its stream's helper threads while
-// it opens the stream (the PulseAudio client's I/O thread, which carries every buffer to the
-// server and is as late as any buffer when it is held off), so they run real-time like the
-// audio thread itself.
+// the system allows it; then it returns to its own scheduling. Threads started meanwhile
+// inherit it: the audio library starts the stream's audio thread, and the PulseAudio client's
+// I/O thread that carries every buffer to the server, while it opens and starts the stream,
+// so both run real-time. Where real-time scheduling is refused, they run normally.
 class RealtimeWhileOpening {
  public:
   RealtimeWhileOpening() {
@@ -231,10 +230,9 @@ bool GameState::OpenStream(unsigned int frames, bool retrying) {
     RtAudio::StreamOptions options;
     options.numberOfBuffers = StreamBuffers(frames);
     // A busy desktop (a browser churning memory, say) holds a normal thread off for longer
-    // than the smaller buffers last; a real-time thread is not. The library falls back to a
-    // normal thread by itself where real-time scheduling is not allowed.
-    options.flags = RTAUDIO_SCHEDULE_REALTIME;
-    options.priority = kAudioThreadPriority;
+    // than the smaller buffers last; a real-time thread is not. The stream's threads inherit
+    // real-time scheduling from the opening thread (the library's own request for it would
+    // also print a line from its audio thread, into the middle of the program's messages).
     RealtimeWhileOpening realtime;
     audio.openStream(&output, nullptr, RTAUDIO_FLOAT64,
                      static_cast<unsigned int>(stk::Stk::sampleRate()), &granted,

@@ -45,9 +45,9 @@ struct GameState {
   static constexpr double kMenuThemeFadeTime = 1.0;
   // Largest buffer the callback renders, frames; larger device buffers are rendered silent.
   static constexpr unsigned int kMaxBufferFrames = 8192;
-  // Real-time priority the stream's audio thread asks for (SCHED_RR). Modest: under the sound
-  // servers' own audio threads (PulseAudio 5, PipeWire's data loops higher), over everything
-  // at normal priority. Where the system refuses it the thread runs at normal priority.
+  // Real-time priority of the stream's threads (SCHED_RR). Modest: under the sound servers'
+  // own audio threads (PulseAudio 5, PipeWire's data loops higher), over everything at normal
+  // priority. Where the system refuses it the threads run at normal priority.
   static constexpr int kAudioThreadPriority = 4;
   // Every sound file reader loads a file of fewer frames than kChunkThreshold whole, a longer
   // one in chunks of kChunkSize frames.
