@@ -3,6 +3,7 @@
 #include <SDL.h>
 #include <SDL_opengl.h>
 #include <SDL_ttf.h>
+#include <limits.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -106,12 +107,21 @@ void InstallSignalHandlers() {
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
 }
 
+// Changes to the bundle's "Resources" folder: the program path's folder + "/../Resources". When
+// that folder does not exist (started by name from PATH, through a link or a launcher in
+// another folder), the executable's own path, links resolved, leads there instead.
 void ChangeToResourceFolder(const char* programPath) {
-  const std::string path = programPath != nullptr ? programPath : "";
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return;
-  const std::string resources = path.substr(0, slash) + "/../Resources";
-  if (chdir(resources.c_str()) != 0) {
+  const auto resourcesBeside = [](const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash) + "/../Resources";
+  };
+  const std::string given = resourcesBeside(programPath != nullptr ? programPath : "");
+  if (!given.empty() && chdir(given.c_str()) == 0) return;
+  char executable[PATH_MAX];
+  const ssize_t length = readlink("/proc/self/exe", executable, sizeof executable - 1);
+  if (length <= 0) return;
+  const std::string own = resourcesBeside(std::string(executable, static_cast<size_t>(length)));
+  if (chdir(own.c_str()) != 0) {
     // Assets are looked up relative to the current folder; their loaders report what is missing.
   }
 }

@@ -170,23 +170,72 @@ TEST_F(RecordPadTest, RecordsFromTheStartingClickUpToTheStoppingOneIntoANewFile)
   EXPECT_FALSE(pad_->Failed());
 }
 
-TEST_F(RecordPadTest, FolderThatCannotBeWrittenShowsAnErrorUntilTheNextClick) {
+// A folder beside the bundle that cannot be written (missing, a file, or read-only as where
+// the program is installed) sends each take to "Marlune/" in the user's music folder, made
+// then; when that cannot be made either, the pad shows the error until the next click.
+TEST_F(RecordPadTest, FolderThatCannotBeWrittenSendsTakesToTheMusicFolder) {
+  const std::string home = dir_ + "home";
   std::ofstream(dir_ + "plain_file").put('x');
-  for (const char* folder : {"missing/", "plain_file/"}) {
-    RecordingFolder::Set(dir_ + folder);
-    testing::internal::CaptureStderr();
-    AudioBuffer(1);
-    recorder_.Drain();
-    AudioBuffer(0);
-    const std::string messages = testing::internal::GetCapturedStderr();
-    EXPECT_TRUE(!recorder_.Recording() && pad_->Failed()) << folder << ": stopped, ERR shown";
-    EXPECT_NE(messages.find("Couldn't create recording"), std::string::npos) << messages;
-  }
+  RecordingFolder::Set(dir_ + "missing/");
+  std::filesystem::create_directories(home + "/.config");
+  // A home folder of its own with a music folder named in the user's folder settings.
+  std::ofstream(home + "/.config/user-dirs.dirs") << "XDG_MUSIC_DIR=\"$HOME/Tunes\"\n";
+  Click();
+  Click();
+  recorder_.Drain();
+  EXPECT_EQ(Files(home + "/Tunes/Marlune").size(), 1u);
+  std::filesystem::remove(home + "/.config/user-dirs.dirs");
+  RecordingFolder::Set(dir_ + "plain_file/");
+  Click();
+  Click();
+  recorder_.Drain();
+  ASSERT_EQ(Files(home + "/Music/Marlune").size(), 1u) << "without settings, ~/Music";
+  EXPECT_TRUE(Wav(Files(home + "/Music/Marlune")[0]).consistent);
+  EXPECT_FALSE(std::filesystem::exists(dir_ + "missing")) << "the folder beside the bundle is not made";
+
+  std::filesystem::remove_all(home);
+  std::ofstream(home).put('x');  // no music folder can be made in a home that is a file
+  testing::internal::CaptureStderr();
+  AudioBuffer(1);
+  recorder_.Drain();
+  AudioBuffer(0);
+  const std::string messages = testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(!recorder_.Recording() && pad_->Failed()) << "stopped, ERR shown";
+  EXPECT_NE(messages.find("Couldn't create recording " + home + "/Music/Marlune/"), std::string::npos) << messages;
   RecordingFolder::Set(dir_);
   Click();
   recorder_.Drain();
-  EXPECT_TRUE(recorder_.Recording() && !pad_->Failed()) << "the next click tries again";
-  EXPECT_EQ(Files(dir_).size(), 2u) << "the recording and plain_file";
+  EXPECT_TRUE(recorder_.Recording() && !pad_->Failed()) << "the next click tries again, beside the bundle";
+  EXPECT_EQ(Files(dir_).size(), 3u) << "the recording, plain_file and home";
+}
+
+TEST(RecordingFolderTest, MusicFolderIsTheOneTheUserSettingsName) {
+  const std::string home = MakeTempDir(), config = home + "/.config";
+  std::filesystem::create_directories(config);
+  const auto music = [&](const std::string& settings, const std::string& configHome = "") {
+    std::ofstream(config + "/user-dirs.dirs") << settings;
+    return RecordingFolder::MusicFolder(home, configHome);
+  };
+  EXPECT_EQ(RecordingFolder::MusicFolder(home, ""), home + "/Music") << "no settings file";
+  EXPECT_EQ(music("# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
+                  "XDG_MUSIC_DIR=\"$HOME/Musik\"\n"),
+            home + "/Musik");
+  EXPECT_EQ(music("  XDG_MUSIC_DIR = \"/srv/music/\"\n"), "/srv/music") << "absolute; final / dropped";
+  EXPECT_EQ(music("XDG_MUSIC_DIR=\"$HOME/My \\\"Songs\\\"\"\n"), home + "/My \"Songs\"") << "escapes";
+  EXPECT_EQ(music("XDG_MUSIC_DIR=\"$HOME/\"\n"), home) << "the home folder: music folder turned off";
+  EXPECT_EQ(music("XDG_MUSIC_DIR=\"$HOME/A\"\nXDG_MUSIC_DIR=\"$HOME/B\"\n"), home + "/B") << "the last one holds";
+  for (const char* ignored : {"XDG_MUSIC_DIR=\"Music\"\n", "XDG_MUSIC_DIR=\"$HOMEX/M\"\n",
+                              "#XDG_MUSIC_DIR=\"$HOME/M\"\n", "XDG_MUSIC_DIRS=\"$HOME/M\"\n",
+                              "XDG_MUSIC_DIR=$HOME/M\n"}) {
+    EXPECT_EQ(music(ignored), home + "/Music") << ignored;
+  }
+  // XDG_CONFIG_HOME, when absolute, holds the settings instead of ~/.config.
+  const std::string other = home + "/other";
+  std::filesystem::create_directories(other);
+  std::ofstream(other + "/user-dirs.dirs") << "XDG_MUSIC_DIR=\"$HOME/Other\"\n";
+  EXPECT_EQ(music("XDG_MUSIC_DIR=\"$HOME/Dot\"\n", other), home + "/Other");
+  EXPECT_EQ(music("XDG_MUSIC_DIR=\"$HOME/Dot\"\n", "other"), home + "/Dot") << "a relative one is ignored";
+  std::filesystem::remove_all(home);
 }
 
 // A write that fails part way (the process's file size limit, the largest WAV size) stops the

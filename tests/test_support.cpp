@@ -41,6 +41,8 @@ void EngineTest::SetUp() {
   // Recordings a test starts land in a folder of its own, never beside the build's bundle.
   recordingFolder = MakeTempDir();
   RecordingFolder::Set(recordingFolder + "/");
+  // A folder that cannot be written sends recordings to a home of the test's, never the user's.
+  RecordingFolder::SetUserFolders(recordingFolder + "/home", "");
   gameState.recorder.StartWriter();
   gameState.recorder.SetStreamRunning(true);  // the test's buffers are the stream
 }
@@ -54,6 +56,7 @@ void EngineTest::TearDown() {
   gameState.recorder.StopCapture();
   gameState.recorder.StopWriter();
   RecordingFolder::Set("../../../");
+  RecordingFolder::SetUserFolders("", "");
   std::filesystem::remove_all(recordingFolder);
   SetInputSource(nullptr);
 }

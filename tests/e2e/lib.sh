@@ -4,9 +4,10 @@
 # the window's lower-left corner, y up, as the program draws.
 # 
 # Environment (set by marlune_e2e_test in CMakeLists.txt): MARLUNE_BUNDLE_DIR (.../Contents),
-# MARLUNE_BUILD_DIR, MARLUNE_WAVTOOL, MARLUNE_PADS, MARLUNE_TAPPER, MARLUNE_E2E_OUT (artefacts),
-# MARLUNE_FRAME_CHECK (1: the program checks its frames and reports at exit), MARLUNE_SANITIZER; and
-# the rig's DISPLAY, PULSE_SERVER, RIG_SINK, RIG_DIR.
+# MARLUNE_BUILD_DIR, MARLUNE_APP_ID (the desktop's name for the program), MARLUNE_WAVTOOL,
+# MARLUNE_PADS, MARLUNE_TAPPER, MARLUNE_E2E_OUT (artefacts), MARLUNE_FRAME_CHECK (1: the program
+# checks its frames and reports at exit), MARLUNE_SANITIZER; and the rig's DISPLAY, PULSE_SERVER,
+# RIG_SINK, RIG_DIR.
 # 
 # Every helper succeeds or ends the script through e2e_fail ("FAIL: ..." on stderr, the tail of
 # the program's output, status 1). The program and the capture are stopped however the script

@@ -3,9 +3,13 @@
 #include "images.h"
 
 #include <SDL.h>
+#include <SDL_image.h>
 #include <SDL_ttf.h>
 
+#include <algorithm>
 #include <cmath>
+#include <utility>
+#include <vector>
 
 #include "painter.h"
 #include "synth.h"
@@ -167,6 +171,57 @@ bool WriteIcon(const std::string& path) {
   }
   SDL_UnlockSurface(surface);
   const bool ok = SDL_SaveBMP(surface, path.c_str()) == 0;
+  SDL_FreeSurface(surface);
+  return ok;
+}
+
+bool WriteAppIcon(const std::string& path, int size) {
+  // Drawn in the window icon's 32-unit grid (row 0 at the top), scaled to size, with every
+  // pixel's coverage taken from 4 x 4 samples, so edges stay smooth at any size.
+  const float unit = size / 32.0f;
+  const auto tile = [](float u, float v) {  // rounded square from 1 to 31, corner radius 6
+    const float dx = std::max(std::fabs(u - 16.0f) - 9.0f, 0.0f), dy = std::max(std::fabs(v - 16.0f) - 9.0f, 0.0f);
+    return std::hypot(dx, dy) <= 6.0f;
+  };
+  const auto moon = [](float u, float v) {
+    return std::hypot(u - 15.0f, v - 16.5f) <= 11.0f && std::hypot(u - 20.5f, v - 12.5f) > 9.0f;
+  };
+  Canvas canvas(size, size);
+  canvas.VerticalGradient({{0.0f, Rgb(9, 8, 30)}, {0.6f, Rgb(34, 22, 70)}, {1.0f, Rgb(58, 34, 92)}});
+  canvas.Glow(15.0f * unit, 16.5f * unit, 15.0f * unit, Rgb(120, 90, 220), 0.35f);
+  std::vector<float> alpha(static_cast<size_t>(size) * size);
+  for (int y = 0; y < size; ++y)
+    for (int x = 0; x < size; ++x) {
+      int inTile = 0, inMoon = 0;
+      for (int sy = 0; sy < 4; ++sy)
+        for (int sx = 0; sx < 4; ++sx) {
+          const float u = (x + (sx + 0.5f) / 4.0f) / unit, v = (y + (sy + 0.5f) / 4.0f) / unit;
+          inTile += tile(u, v);
+          inMoon += moon(u, v);
+        }
+      alpha[static_cast<size_t>(y) * size + x] = inTile / 16.0f;
+      // Lit limb brighter, inner edge warmer, as on the window icon.
+      const float t = std::min(1.0f, (std::hypot((x + 0.5f) / unit - 20.5f, (y + 0.5f) / unit - 12.5f) - 9.0f) / 8.0f);
+      canvas.Blend(x, y, Rgb(static_cast<int>(250 - 20 * t), static_cast<int>(222 + 10 * t), static_cast<int>(140 + 90 * t)),
+                   inMoon / 16.0f);
+    }
+  for (const auto& star : {std::make_pair(26.5f, 24.5f), std::make_pair(23.5f, 28.0f), std::make_pair(27.0f, 6.0f)}) {
+    canvas.Glow(star.first * unit, star.second * unit, 2.0f * unit, Rgb(255, 250, 220), 0.5f);
+    canvas.Disc(star.first * unit, star.second * unit, std::max(0.6f, 0.7f * unit), Rgb(255, 250, 220), 1.0f);
+  }
+
+  SDL_Surface* opaque = canvas.ToSurface();
+  if (!opaque) return false;
+  SDL_Surface* surface = SDL_ConvertSurfaceFormat(opaque, SDL_PIXELFORMAT_RGBA32, 0);
+  SDL_FreeSurface(opaque);
+  if (!surface) return false;
+  SDL_LockSurface(surface);
+  for (int y = 0; y < size; ++y) {
+    Uint8* row = static_cast<Uint8*>(surface->pixels) + y * surface->pitch;
+    for (int x = 0; x < size; ++x) row[x * 4 + 3] = static_cast<Uint8>(std::lround(alpha[static_cast<size_t>(y) * size + x] * 255.0f));
+  }
+  SDL_UnlockSurface(surface);
+  const bool ok = IMG_SavePNG(surface, path.c_str()) == 0;
   SDL_FreeSurface(surface);
   return ok;
 }

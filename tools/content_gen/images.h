@@ -15,5 +15,8 @@ bool WriteIcon(const std::string& path);
 bool WriteLoadingImage(const std::string& path, const std::string& fontPath);
 bool WriteMenuBackdrop(const std::string& path, const std::string& fontPath);
 bool WriteGameBackdrop(const std::string& path, const std::string& fontPath);
+// The application's icon for desktop menus: a PNG of size x size pixels with an alpha channel,
+// the window icon's crescent moon and stars on a rounded night-sky tile.
+bool WriteAppIcon(const std::string& path, int size);
 
 }  // namespace content

@@ -3,6 +3,9 @@
 // runs produce byte-identical files.
 //
 // Usage: marlune_content_gen <MarluneContent folder> <font .ttf> <font licence>
+//        marlune_content_gen --icons <icon theme folder> <icon name>
+//          writes the application's icon into the theme folder (hicolor's layout):
+//          <size>x<size>/apps/<icon name>.png for every size of kIconSizes.
 #include <SDL.h>
 #include <SDL_ttf.h>
 
@@ -79,11 +82,34 @@ void Generate(const fs::path& root, const fs::path& fontSource, const fs::path& 
   for (const auto& [name, make] : sounds) content::WriteWav((sfx / name).string(), make());
 }
 
+// Icon sizes for desktop menus, pixels: the window icon's 32, and larger for menus, docks and
+// software centres.
+constexpr int kIconSizes[] = {32, 48, 64, 128, 256};
+
+void GenerateIcons(const fs::path& theme, const std::string& name) {
+  for (int size : kIconSizes) {
+    const std::string side = std::to_string(size);
+    const fs::path dir = theme / (side + "x" + side) / "apps";
+    fs::create_directories(dir);
+    Check(content::WriteAppIcon((dir / (name + ".png")).string(), size), dir / (name + ".png"));
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 4 && std::string(argv[1]) == "--icons") {
+    try {
+      GenerateIcons(argv[2], argv[3]);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "Error: %s\n", e.what());
+      return 1;
+    }
+    return 0;
+  }
   if (argc != 4) {
-    std::fprintf(stderr, "usage: %s <MarluneContent folder> <font .ttf> <font licence>\n", argv[0]);
+    std::fprintf(stderr, "usage: %s <MarluneContent folder> <font .ttf> <font licence>\n"
+                 "       %s --icons <icon theme folder> <icon name>\n", argv[0], argv[0]);
     return 2;
   }
   if (TTF_Init() != 0) {
