@@ -98,8 +98,8 @@ shots=("${shots[@]:1}")
 # asks for more on its main thread, which runs at normal priority as on a desktop; on this
 # kind of machine the kernel holds that thread off for up to 90 ms beside the load (perf sched),
 # and a plain client (pacat) with 70 ms queued drops out there just the same, with 500 ms
-# queued not once in two minutes. Only a queue of some 150 ms would cover it, so there they are reported and not
-# judged.
+# queued not once in two minutes. Only a queue of some 150 ms would cover it, so there they
+# are reported and not judged.
 if [ "${RIG_SERVER:-}" = pipewire ] && [ -n "$failed" ]; then
   e2e_log "dropouts under PipeWire at$failed frames, reported and not judged (see $report)"
   failed=""
