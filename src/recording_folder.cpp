@@ -1,5 +1,6 @@
 #include "recording_folder.h"
 
+#include <atomic>
 #include <cstdio>
 
 #include "common.h"
@@ -10,13 +11,18 @@ std::string& Folder() {
   static std::string* folder = new std::string("../../../");
   return *folder;
 }
+
+std::time_t SystemNow() { return std::time(nullptr); }
+std::atomic<std::time_t (*)()> nameClock{&SystemNow};
 }  // namespace
+
+void RecordingFolder::SetClock(std::time_t (*now)()) { nameClock.store(now != nullptr ? now : &SystemNow); }
 
 void RecordingFolder::Set(const std::string& folder) { Folder() = folder; }
 
 const std::string& RecordingFolder::Path() { return Folder(); }
 
-std::string RecordingFolder::RecordFilename() { return RecordFilename(Folder(), std::time(nullptr)); }
+std::string RecordingFolder::RecordFilename() { return RecordFilename(Folder(), nameClock.load()()); }
 
 std::string RecordingFolder::RecordFilename(const std::string& folder, std::time_t now) {
   std::tm local{};

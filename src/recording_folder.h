@@ -20,5 +20,9 @@ class RecordingFolder {
   // Folder (ending in "/") that recordings go to; "../../../" by default, three levels above
   // the working directory, beside the application bundle.
   static void Set(const std::string& folder);
+  // The clock that names new recordings: the local time now by default; a test's offline
+  // render installs a fixed one so that its take's name does not depend on when it runs
+  // (nullptr restores the default).
+  static void SetClock(std::time_t (*now)());
   static const std::string& Path();
 };
