@@ -342,10 +342,10 @@ GoldenRender RenderPerformance(const std::string& scriptPath) {
   gameState.recorder.StopCapture();
   gameState.recorder.StopWriter();
   for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-    if (entry.path().extension() != ".wav") continue;
-    out.takeName = entry.path().filename().string();
-    out.takeFile = ReadFile(entry.path().string());
+    if (entry.path().extension() == ".wav") out.takeNames.push_back(entry.path().filename().string());
   }
+  std::sort(out.takeNames.begin(), out.takeNames.end());
+  if (!out.takeNames.empty()) out.takeFile = ReadFile(folder + out.takeNames[0]);
   out.padTable = PadTable(signals);
 
   content = saved;

@@ -32,7 +32,7 @@ struct GoldenRender {
   std::vector<std::string> frames;    // "== frame NAME at T ==" + the draw list as text
   std::vector<double> take;           // the first take's buffers, interleaved stereo
   std::vector<unsigned char> takeFile;  // the first take's file as written
-  std::string takeName;               // its file name within the recording folder
+  std::vector<std::string> takeNames;   // the recordings' file names, in order
   std::string padTable;               // per pad and step: peak, sum, onset, pitch
   bool errShown = false;              // a failed take showed "ERR"
 };

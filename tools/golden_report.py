@@ -131,7 +131,7 @@ def main():
           % (len(replay), bad[:3]))
 
     print("Metronome: a click every 0.5 s while on, silence while off")
-    on, off = [t for t, n, a in game_cmds if n == "click" and a[:2] == ["100", "537"]][:2]
+    on, off = [t for t, n, a in game_cmds if n in ("click", "hold") and a[:2] == ["100", "537"]][:2]
     beats = [b for b in range(int(on / 0.5) + 1, int(off / 0.5) + 1)]
     clicks = sorted(r[2] for k, r in rows.items() if k[2] == "Metronome" and r[2] is not None)
     want = [math.ceil(b * 0.5 * RATE / buffer2) * buffer2 for b in beats]
@@ -139,6 +139,8 @@ def main():
           "%d clicks, one at each beat from %.2f s to %.2f s, in the beat's first buffer" % (len(clicks), on, off))
     after = [k for k in rows if k[2] == "Metronome" and (k[0] * 16 + k[1]) * STEP > off * RATE + buffer2]
     check(not after, "no sound from the metronome once it is off %s" % after[:3])
+    cut = [r[1] for k, r in sorted(rows.items()) if k[2] == "Metronome"]
+    check(cut[-1] < cut[-2], "switching off cuts the sounding click (%d of %d)" % (cut[-1], cut[-2]))
 
     print("Echoes: three steps later at a quarter of the level")
     for pad, loop, step in [("Blip 1", 1, 1), ("Blip 2", 1, 9)]:
