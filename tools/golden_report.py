@@ -88,17 +88,19 @@ def main():
     script = read_script(script_path)
     starts = [int(x) for x in open(render + "/streams.txt").read().split()]
     (mixL, mixR), _, _ = read_wav(render + "/mix.wav")
-    game = starts[1]                       # the game plays on the second stream
+    game = starts[-1]                      # the game plays on the last stream
     rows = {}
     for line in open(render + "/pads.txt"):
         m = re.match(r"(\d+) (\d+) (.+): (\d+) (\d+) (\S+) (\S+)", line)
         if m:
             rows[(int(m[1]), int(m[2]), m[3])] = (int(m[4]), int(m[5]),
                                                   None if m[6] == "-" else int(m[6]), float(m[7]))
-    # Script times on the game's stream: the commands after the buffer-size change.
-    reopen = next(i for i, c in enumerate(script) if c[1] == "key" and c[2] == ["return"])
-    game_cmds = script[reopen + 1:]
-    buffer2 = 1024
+    # Script times on the game's stream: the commands after the last buffer-size change, which
+    # goes through the menu's sizes from 512 frames.
+    sizes = [64, 128, 256, 512, 1024, 2048]
+    reopens = [i for i, c in enumerate(script) if c[1] == "key" and c[2] == ["return"]][:len(starts) - 1]
+    game_cmds = script[reopens[-1] + 1:]
+    buffer2 = sizes[(sizes.index(512) + len(reopens)) % len(sizes)]
 
     print("Chords: every chord type's notes against equal temperament")
     types, roots = set(), set()
@@ -182,12 +184,12 @@ def main():
                     add(("fade", 0.0)); add(("sound", "quit"))
                 selection = 2
             elif k == "return" and selection == 1:
-                stream, buf = 1, 1024
-                events.setdefault(starts[1], []).append(("sound", "loaded"))
+                stream, buf = stream + 1, sizes[(sizes.index(buf) + 1) % len(sizes)]
+                events.setdefault(starts[stream], []).append(("sound", "loaded"))
             elif k == "return" and selection == 0:
                 menu = False
                 add(("fade", 0.0)); add(("sound", "start"))
-                first_pad_sound = starts[1] + min(math.ceil((k[0] * 16 + k[1]) * STEP) for k in rows)
+                first_pad_sound = game + min(math.ceil((k[0] * 16 + k[1]) * STEP) for k in rows)
         elif name == "key" and not menu and a[0] == "escape":
             menu, selection = True, 0
             add(("fade", 1.0)); add(("sound", "stop"))
