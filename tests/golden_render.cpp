@@ -52,8 +52,8 @@ std::vector<Command> ReadScript(const std::string& path) {
   return script;
 }
 
-// Passes a pad's calls through and keeps its output (left channel), indexed by the frame of
-// the stream.
+// Passes a pad's calls through and keeps its output (left channel) in signal, indexed by the
+// frame of the stream, as far as signal's size reaches (it never grows on the audio thread).
 class TapPad : public SoundPad {
  public:
   TapPad(SoundPad* pad, std::vector<float>* signal, const long* frame)
@@ -61,8 +61,8 @@ class TapPad : public SoundPad {
   ~TapPad() override { delete pad_; }
   void AudioCallback(double* buffer, unsigned int nFrames, double streamTime) override {
     pad_->AudioCallback(buffer, nFrames, streamTime);
-    if (signal_->size() < static_cast<size_t>(*frame_ + nFrames)) signal_->resize(*frame_ + nFrames, 0.0f);
-    for (unsigned int i = 0; i < nFrames; ++i) (*signal_)[*frame_ + i] = static_cast<float>(buffer[2 * i]);
+    const size_t end = std::min(signal_->size(), static_cast<size_t>(*frame_ + nFrames));
+    for (size_t f = *frame_; f < end; ++f) (*signal_)[f] = static_cast<float>(buffer[2 * (f - *frame_)]);
   }
   void Draw() override { pad_->Draw(); }
 
@@ -193,27 +193,16 @@ GoldenRender RenderPerformance(const std::string& scriptPath) {
   GoldenRender out;
   FakeInput input;
   FakeClock clock;
-  const std::string folder = MakeTempDir() + "/";
+  const std::string folder = MakeTempDir();
 
   // The engine as the program sets it up, with the seams installed and fonts and backdrops
   // standing for themselves by name: the render records pictures and draws none.
   SDL_Init(SDL_INIT_EVENTS);
-  SetInputSource(&input);
-  gameState.clock = &clock;
+  InstallEngine(&input, &clock, folder);
   gameState.reopenStream = &ReopenStream;
-  gameState.loopOptions.chord.Install(LoopOptions().chord.Current());
-  gameState.loopOptions.lateWindow.store(0.0);
-  gameState.lastStreamTime.store(0.0);
-  gameState.lastMouseButtons.store(0);
-  gameState.outputLatency.store(0.0);
-  gameState.bufferFrames.store(512);
-  gameState.streamGeneration.fetch_add(1);
   gameState.LoadSounds();
   gameState.ReplaceScene(new MainMenuScene());
-  RecordingFolder::Set(folder);
   RecordingFolder::SetClock(&FixedNow);
-  gameState.recorder.StartWriter();
-  gameState.recorder.SetStreamRunning(true);
   static char fontTags[3];
   ContentFonts saved = content;
   content.smallFont = reinterpret_cast<TTF_Font*>(&fontTags[0]);
@@ -237,11 +226,14 @@ GoldenRender RenderPerformance(const std::string& scriptPath) {
   unsigned int nFrames = 512;
   long frame = 0;         // frame of the current stream
   double offsetMs = 0.0;  // press clock at the current stream's start, ms
-  std::vector<std::vector<float>> signals(GoldenRender::PadNames().size());
+  // Room for every pad's output over the longest stream the script can play.
+  std::vector<std::vector<float>> signals(GoldenRender::PadNames().size(),
+      std::vector<float>(static_cast<size_t>((script.back().time + 1.0) * kRate), 0.0f));
   double releaseAt = -1.0;  // when a click's or hold's button goes up
   bool shiftUntilRelease = false;
   bool ended = false;
   uint64_t firstTake = 0;
+  std::vector<DrawList> lists;  // the moments' pictures
   size_t next = 0;
 
   while (!ended) {
@@ -300,13 +292,17 @@ GoldenRender RenderPerformance(const std::string& scriptPath) {
         char head[96];
         std::snprintf(head, sizeof head, "== frame %s at %.3f ==\n", arg(0).c_str(), c.time);
         out.frames.push_back(head + list.Describe(fontName, textureName));
-        if (list.Describe(fontName, textureName).find("\"ERR\"") != std::string::npos) {
-          out.errShown = true;
+        // Lists compare equal exactly when their pictures do: the frame loop skips by it.
+        for (size_t i = 0; i < lists.size(); ++i) {
+          const bool same = out.frames[i].substr(out.frames[i].find('\n')) ==
+                            out.frames.back().substr(out.frames.back().find('\n'));
+          if ((lists[i] == list) != same) out.listsDisagree.push_back(arg(0));
         }
+        lists.push_back(list);
       } else if (c.name == "drain") {
         gameState.recorder.Drain();
       } else if (c.name == "folder") {
-        RecordingFolder::Set(arg(0) == "unwritable" ? folder + "missing/" : folder);
+        RecordingFolder::Set(folder + (arg(0) == "unwritable" ? "/missing/" : "/"));
       } else if (c.name == "end") {
         ended = true;
       } else if (c.name != "expect") {
@@ -336,24 +332,20 @@ GoldenRender RenderPerformance(const std::string& scriptPath) {
   }
 
   // Every take completes; the first one's file is kept.
-  gameState.DeletePads();
+  std::vector<std::string>& names = out.takeNames;
   gameState.recorder.SetStreamRunning(false);
-  gameState.heldFrames = 0;
-  gameState.recorder.StopCapture();
   gameState.recorder.StopWriter();
   for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-    if (entry.path().extension() == ".wav") out.takeNames.push_back(entry.path().filename().string());
+    if (entry.path().extension() == ".wav") names.push_back(entry.path().filename().string());
   }
-  std::sort(out.takeNames.begin(), out.takeNames.end());
-  if (!out.takeNames.empty()) out.takeFile = ReadFile(folder + out.takeNames[0]);
+  std::sort(names.begin(), names.end());
+  if (!names.empty()) out.takeFile = ReadFile(folder + "/" + names[0]);
   out.padTable = PadTable(signals);
 
   content = saved;
-  RecordingFolder::Set("../../../");
   RecordingFolder::SetClock(nullptr);
-  std::filesystem::remove_all(folder);
   gameState.reopenStream = nullptr;
-  SetInputSource(nullptr);
+  RemoveEngine(folder);
   SDL_QuitSubSystem(SDL_INIT_EVENTS);
   return out;
 }

@@ -30,11 +30,11 @@ struct GoldenRender {
   std::vector<double> mix;            // interleaved stereo, both streams back to back
   std::vector<long> streamStarts;     // frame of mix where each stream begins
   std::vector<std::string> frames;    // "== frame NAME at T ==" + the draw list as text
+  std::vector<std::string> listsDisagree;  // moments whose list compares otherwise than its text
   std::vector<double> take;           // the first take's buffers, interleaved stereo
   std::vector<unsigned char> takeFile;  // the first take's file as written
   std::vector<std::string> takeNames;   // the recordings' file names, in order
   std::string padTable;               // per pad and step: peak, sum, onset, pitch
-  bool errShown = false;              // a failed take showed "ERR"
 };
 
 // Renders the performance of scriptPath. The working directory holds MarluneContent/.
