@@ -139,10 +139,6 @@ std::string PadTable(const std::vector<std::vector<float>>& signals) {
   return table;
 }
 
-std::vector<unsigned char> ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {});
-}
 
 // A fixed local time for the names of recordings: 2024-03-01 14:05.
 std::time_t FixedNow() {
@@ -158,13 +154,8 @@ void ReopenStream(unsigned int frames) {
   pendingFrames = frames;
 }
 
-SDL_Keycode Key(const std::string& name) {
-  if (name == "up") return SDLK_UP;
-  if (name == "down") return SDLK_DOWN;
-  if (name == "return") return SDLK_RETURN;
-  if (name == "escape") return SDLK_ESCAPE;
-  throw std::runtime_error("unknown key " + name);
-}
+const std::map<std::string, SDL_Keycode> kKeys = {
+    {"up", SDLK_UP}, {"down", SDLK_DOWN}, {"return", SDLK_RETURN}, {"escape", SDLK_ESCAPE}};
 }  // namespace
 
 const std::vector<std::string>& GoldenRender::PadNames() {
@@ -174,7 +165,12 @@ const std::vector<std::string>& GoldenRender::PadNames() {
   return names;
 }
 
-std::vector<unsigned char> WavBytes(const std::vector<double>& interleaved) {
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string WavBytes(const std::vector<double>& interleaved) {
   const std::string path = MakeTempDir() + "/mix.wav";
   std::vector<int16_t> samples(interleaved.size());
   std::transform(interleaved.begin(), interleaved.end(), samples.begin(), Recorder::ToSample);
@@ -183,7 +179,7 @@ std::vector<unsigned char> WavBytes(const std::vector<double>& interleaved) {
       file.Close() != 0) {
     throw std::runtime_error("cannot write " + path);
   }
-  std::vector<unsigned char> bytes = ReadFile(path);
+  const std::string bytes = ReadFile(path);
   std::filesystem::remove_all(std::filesystem::path(path).parent_path());
   return bytes;
 }
@@ -258,7 +254,7 @@ GoldenRender RenderPerformance(const std::string& scriptPath) {
         const bool inGame = !gameState.pads.empty();
         SDL_Event event{};
         event.type = SDL_KEYDOWN;
-        event.key.keysym.sym = Key(arg(0));
+        event.key.keysym.sym = kKeys.at(arg(0));
         SDL_PushEvent(&event);
         if (!gameState.scene->InputLogic()) {
           // The program's shutdown: the theme fades, the quit sound plays for a second.

@@ -32,7 +32,7 @@ struct GoldenRender {
   std::vector<std::string> frames;    // "== frame NAME at T ==" + the draw list as text
   std::vector<std::string> listsDisagree;  // moments whose list compares otherwise than its text
   std::vector<double> take;           // the first take's buffers, interleaved stereo
-  std::vector<unsigned char> takeFile;  // the first take's file as written
+  std::string takeFile;               // the first take's file as written
   std::vector<std::string> takeNames;   // the recordings' file names, in order
   std::string padTable;               // per pad and step: peak, sum, onset, pitch
 };
@@ -41,4 +41,6 @@ struct GoldenRender {
 GoldenRender RenderPerformance(const std::string& scriptPath);
 
 // The 16-bit stereo WAV file holding interleaved samples (full scale +-1) at 44100 Hz.
-std::vector<unsigned char> WavBytes(const std::vector<double>& interleaved);
+std::string WavBytes(const std::vector<double>& interleaved);
+// The bytes of a file ("" if it cannot be read).
+std::string ReadFile(const std::string& path);

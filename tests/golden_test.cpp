@@ -7,7 +7,6 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <sstream>
 
@@ -17,17 +16,6 @@
 
 namespace {
 const std::string kGoldenDir = MARLUNE_GOLDEN_DIR;
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteText(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string Bytes(const std::vector<unsigned char>& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 // 16-bit samples of a WAV file's data (after its 44-byte header).
 std::vector<int> Samples(const std::string& wav) {
@@ -86,25 +74,25 @@ TEST(Golden, PerformanceSoundsRecordsAndLooksAsItDid) {
   const GoldenRender r = RenderPerformance(kGoldenDir + "/performance.txt");
   EXPECT_EQ(StrictCalls(), strictCalls) << "allocations, frees or locks (but the pad list's) in "
                                            "the mixer callback";
-  const std::string mixWav = Bytes(WavBytes(r.mix));
+  const std::string mixWav = WavBytes(r.mix);
   std::string frames;
   for (const std::string& f : r.frames) frames += f;
 
   if (const char* out = std::getenv("MARLUNE_GOLDEN_OUT")) {
     // Regeneration (scripts/regen-goldens.sh): the new goldens go to a folder of its choice.
-    WriteText(std::string(out) + "/mix.wav", mixWav);
-    WriteText(std::string(out) + "/take.wav", Bytes(r.takeFile));
-    WriteText(std::string(out) + "/pads.txt", r.padTable);
-    WriteText(std::string(out) + "/frames.txt", frames);
     std::ostringstream streams;
     for (long s : r.streamStarts) streams << s << "\n";
-    WriteText(std::string(out) + "/streams.txt", streams.str());
+    for (const auto& [name, bytes] : {std::pair{"mix.wav", mixWav}, {"take.wav", r.takeFile},
+                                      {"pads.txt", r.padTable}, {"frames.txt", frames},
+                                      {"streams.txt", streams.str()}}) {
+      std::ofstream(std::string(out) + "/" + name, std::ios::binary) << bytes;
+    }
     return;
   }
 
   // The mix, sample by sample within 1 LSB; the first stretch that differs is named.
   const std::vector<int> got = Samples(mixWav);
-  const std::vector<int> want = Samples(ReadText(kGoldenDir + "/mix.wav"));
+  const std::vector<int> want = Samples(ReadFile(kGoldenDir + "/mix.wav"));
   EXPECT_EQ(got.size(), want.size()) << "the mix is " << got.size() / 2 << " frames long, the golden "
                                      << want.size() / 2;
   for (size_t i = 0; i < std::min(got.size(), want.size()); ++i) {
@@ -118,11 +106,11 @@ TEST(Golden, PerformanceSoundsRecordsAndLooksAsItDid) {
   }
 
   // The recorder's file: its header as recorded, its data exactly the mix over the take.
-  const std::string take = Bytes(r.takeFile);
-  const std::string goldenTake = ReadText(kGoldenDir + "/take.wav");
+  const std::string& take = r.takeFile;
   EXPECT_EQ(r.takeNames, (std::vector<std::string>{"2024-03-01_14-05.wav", "2024-03-01_14-05_2.wav"}))
       << "the takes that could be made, named after the minute";
-  EXPECT_EQ(take.substr(0, 44), goldenTake.substr(0, 44)) << "the take's header differs";
+  EXPECT_EQ(take.substr(0, 44), ReadFile(kGoldenDir + "/take.wav").substr(0, 44))
+      << "the take's header differs";
   ASSERT_EQ(take.size(), 44 + r.take.size() * 2) << "the take holds other buffers than the mix";
   const std::vector<int> taken = Samples(take);
   for (size_t i = 0; i < taken.size(); ++i) {
@@ -132,7 +120,7 @@ TEST(Golden, PerformanceSoundsRecordsAndLooksAsItDid) {
   // Each pad per step: peak and sum of 16-bit magnitudes (1 LSB a sample), onset (1 frame),
   // pitch (0.2 %).
   const auto gotRows = Rows(r.padTable);
-  const auto wantRows = Rows(ReadText(kGoldenDir + "/pads.txt"));
+  const auto wantRows = Rows(ReadFile(kGoldenDir + "/pads.txt"));
   for (const auto& [key, w] : wantRows) {
     const auto g = gotRows.find(key);
     if (g == gotRows.end()) {
@@ -155,7 +143,7 @@ TEST(Golden, PerformanceSoundsRecordsAndLooksAsItDid) {
                                         "earlier moment's otherwise than its picture does";
   // The pictures, exactly; the first differing line of each moment is named.
   const auto gotFrames = Moments(frames);
-  const auto wantFrames = Moments(ReadText(kGoldenDir + "/frames.txt"));
+  const auto wantFrames = Moments(ReadFile(kGoldenDir + "/frames.txt"));
   EXPECT_EQ(gotFrames.size(), wantFrames.size()) << "another number of moments was drawn";
   for (const auto& [moment, want] : wantFrames) {
     const auto got = gotFrames.find(moment);
