@@ -21,24 +21,18 @@ uint32_t Ms(double heard) { return static_cast<uint32_t>(std::llround(1e5 + hear
 
 class WaveLoopPadTest : public EngineTest {
  protected:
-  // A mono test sample (the readers normalise it to a peak of 1.0); by default one second of
-  // a constant level, so that the output shows the envelope itself.
-  std::string Wav(const std::vector<double>& samples = std::vector<double>(44100, 0.5)) {
+  // A mono test sample: one second of a constant level.
+  std::string Wav() {
     const std::string path = MakeTempDir() + "/sample.wav";
-    WriteTestWav(path, samples, 1);
+    WriteTestWav(path, std::vector<double>(44100, 0.5), 1);
     return path;
   }
 
-  // Replaces any pad with a new one on `file` (8 rows, instant attack, 0.01 s decay); the
-  // arguments tests vary come in the order they are most often set.
-  WaveLoopPad* MakePad(const std::string& file, bool oneShot = false, double minVelocity = 0.25,
-                       double sustain = 1.0, bool releaseOnStep = false, double feedback = 0.0,
-                       double echoSteps = 1.0, double pitchMultiplier = 1.0) {
-    for (SoundPad* pad : gameState.pads) delete pad;
-    gameState.pads.clear();
-    auto* pad = new WaveLoopPad(kLeft, kBottom, kRight - kLeft, kTop - kBottom, 8, minVelocity,
-                                pitchMultiplier, file, feedback, echoSteps, oneShot, "Lead",
-                                0.00001, 0.01, sustain, 20.0f, releaseOnStep);
+  // Replaces any pad with a new one on `file` (8 rows, velocity 0.25 to 1, no echo).
+  WaveLoopPad* MakePad(const std::string& file, bool oneShot = false) {
+    gameState.DeletePads();
+    auto* pad = new WaveLoopPad(kLeft, kBottom, kRight - kLeft, kTop - kBottom, 8, 0.25, 1.0,
+                                file, 0.0, 1.0, oneShot, "Lead", 0.00001, 0.01, 1.0, 20.0f, false);
     AddPad(pad);
     return pad;
   }
