@@ -297,8 +297,8 @@ GoldenRender RenderPerformance(const std::string& scriptPath) {
         lists.push_back(list);
       } else if (c.name == "drain") {
         gameState.recorder.Drain();
-      } else if (c.name == "folder") {
-        RecordingFolder::Set(folder + (arg(0) == "unwritable" ? "/missing/" : "/"));
+      } else if (c.name == "limit") {
+        gameState.recorder.SetDataLimit(arg(0) == "none" ? WavFile::kMaxDataBytes : std::stoull(arg(0)));
       } else if (c.name == "end") {
         ended = true;
       } else if (c.name != "expect") {

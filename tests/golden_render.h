@@ -15,7 +15,7 @@
 //   hold X Y SECONDS         left press at (X, Y) held for SECONDS
 //   frame NAME               records the picture the program would show now
 //   drain                    waits until the recorder's writer has handled all it was given
-//   folder unwritable|temp   where the next recording goes
+//   limit BYTES|none         the largest data a later recording's file may take
 //   end                      the render ends here
 //   expect ...               a note for the goldens' report; the render ignores it
 
