@@ -10,7 +10,7 @@ packages=(
   librtaudio-dev libstk-dev libboost-dev
   libgtest-dev libbenchmark-dev
   clang-22 libclang-rt-22-dev
-  fonts-dejavu-core
+  fonts-dejavu-core python3
   desktop-file-utils appstream
   xvfb xdotool x11-utils imagemagick libxtst-dev gdb
   pulseaudio pulseaudio-utils sox

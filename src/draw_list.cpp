@@ -1,5 +1,7 @@
 #include "draw_list.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <type_traits>
 
@@ -226,3 +228,104 @@ void ReleaseTextCache() { textCache.Release(); }
 unsigned long TextUploads() { return textCache.Uploads(); }
 
 }  // namespace draw
+
+namespace {
+const char* const kOpNames[] = {
+    "Begin",      "End",         "Vertex",      "TexCoord",      "Color",
+    "Enable",     "Disable",     "BlendFunc",   "LineWidth",     "ShadeModel",
+    "PolygonMode", "BindTexture", "TextureFilter", "Fogi",        "Fogf",
+    "FogColor",   "Hint",        "PushAttrib",  "PopAttrib",     "Text",
+};
+static_assert(sizeof kOpNames / sizeof kOpNames[0] == kText + 1, "one name per operation");
+
+// The name of an OpenGL constant the drawing uses, or its value in hexadecimal.
+std::string EnumName(uint32_t value) {
+  switch (value) {
+    case GL_QUADS: return "QUADS";
+    case GL_LINES: return "LINES";
+    case GL_LINE_STRIP: return "LINE_STRIP";
+    case GL_TRIANGLES: return "TRIANGLES";
+    case GL_BLEND: return "BLEND";
+    case GL_TEXTURE_2D: return "TEXTURE_2D";
+    case GL_FOG: return "FOG";
+    case GL_LINE_SMOOTH: return "LINE_SMOOTH";
+    case GL_SRC_ALPHA: return "SRC_ALPHA";
+    case GL_ONE_MINUS_SRC_ALPHA: return "ONE_MINUS_SRC_ALPHA";
+    case GL_NEAREST: return "NEAREST";
+    case GL_LINEAR: return "LINEAR";
+    case GL_FOG_MODE: return "FOG_MODE";
+    case GL_FOG_START: return "FOG_START";
+    case GL_FOG_END: return "FOG_END";
+    case GL_FOG_DENSITY: return "FOG_DENSITY";
+    case GL_FRONT_AND_BACK: return "FRONT_AND_BACK";
+    case GL_FILL: return "FILL";
+    case GL_SMOOTH: return "SMOOTH";
+    case GL_FLAT: return "FLAT";
+    case GL_NICEST: return "NICEST";
+    case GL_LINE_SMOOTH_HINT: return "LINE_SMOOTH_HINT";
+    default: break;
+  }
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "0x%x", value);
+  return hex;
+}
+
+// A float as the shortest plain decimal that reads back to the same value.
+std::string Number(float value) {
+  char text[48];
+  for (int digits = 1; digits <= 9; ++digits) {
+    std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(value));
+    if (std::strchr(text, 'e') == nullptr && std::strtof(text, nullptr) == value) return text;
+  }
+  std::snprintf(text, sizeof text, "%.9g", static_cast<double>(value));
+  return text;
+}
+}  // namespace
+
+std::string DrawList::Describe(const std::function<std::string(const TTF_Font*)>& fontName,
+                               const std::function<std::string(unsigned int)>& textureName) const {
+  std::string out;
+  for (const Command& c : commands_) {
+    out += c.op <= kText ? kOpNames[c.op] : "?";
+    switch (c.op) {
+      case kBegin: case kEnable: case kDisable: case kShadeModel: case kTextureFilter:
+      case kPushAttrib:
+        out += " " + EnumName(c.u[0]);
+        break;
+      case kBlendFunc: case kPolygonMode: case kHint: case kFogi:
+        out += " " + EnumName(c.u[0]) + " " + EnumName(c.u[1]);
+        break;
+      case kVertex:
+        out += " " + Number(c.f[0]) + " " + Number(c.f[1]) + (c.f[2] != 0.0f ? " " + Number(c.f[2]) : "");
+        break;
+      case kTexCoord:
+        out += " " + Number(c.f[0]) + " " + Number(c.f[1]);
+        break;
+      case kColor: case kFogColor:
+        for (int i = 0; i < 4; ++i) out += " " + Number(c.f[i]);
+        break;
+      case kLineWidth:
+        out += " " + Number(c.f[0]);
+        break;
+      case kFogf:
+        out += " " + EnumName(c.u[0]) + " " + Number(c.f[0]);
+        break;
+      case kBindTexture:
+        out += " " + textureName(c.u[0]);
+        break;
+      case kText: {
+        char colour[32];
+        std::snprintf(colour, sizeof colour, " rgb(%u,%u,%u)", (c.u[2] >> 16) & 255u,
+                      (c.u[2] >> 8) & 255u, c.u[2] & 255u);
+        out += " " + fontName(reinterpret_cast<const TTF_Font*>(static_cast<uintptr_t>(c.p))) +
+               colour + " at " + Number(c.f[0]) + " " + Number(c.f[1]) + " \"" +
+               text_.substr(c.u[0], c.u[1]) + "\"";
+        break;
+      }
+      default:
+        break;
+    }
+    out += "\n";
+  }
+  return out;
+}

@@ -26,6 +26,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,12 @@ class DrawList {
   // True when both lists hold the same calls with the same arguments.
   bool operator==(const DrawList& other) const;
   bool operator!=(const DrawList& other) const { return !(*this == other); }
+
+  // The list as text, one call per line with its arguments: OpenGL constants by name, numbers
+  // as exactly as they are stored, fonts and textures by the names the two functions give
+  // (never by pointer or OpenGL name), so that a picture can be compared in a readable form.
+  std::string Describe(const std::function<std::string(const TTF_Font*)>& fontName,
+                       const std::function<std::string(unsigned int)>& textureName) const;
 
   // Appends a command (or executes it when no list records). Used by the `draw` functions.
   static void Add(const Command& command, const char* text = nullptr, size_t length = 0);

@@ -157,6 +157,10 @@ void GameState::LoadSounds() {
 }
 
 void GameState::ReinitRtAudio(unsigned int frames) {
+  if (reopenStream != nullptr) {
+    reopenStream(frames);
+    return;
+  }
   if (streamSupervisor.Lost()) {
     // No sound server to ask: the next attempt to reopen uses the new size.
     bufferFrames.store(frames);

@@ -131,6 +131,10 @@ struct GameState {
 
   // The stream's clock and rate; tests install their own before any callback runs.
   StreamClock* clock;
+  // Stands in for closing the stream and opening it again with a buffer of the given frames
+  // (ReinitRtAudio), for a test that plays the stream's buffers itself; null: the audio
+  // library's stream. Main thread.
+  void (*reopenStream)(unsigned int frames) = nullptr;
   // Scratch for the pads' output: 2 * kMaxBufferFrames interleaved doubles. Audio thread.
   std::vector<double> scratch;
   // The last buffer rendered for a running take, recorded once the next buffer shows that it

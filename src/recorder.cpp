@@ -29,13 +29,14 @@ std::string Shown(const std::string& path) {
   return shown;
 }
 
-int16_t ToSample(double value) {
+}  // namespace
+
+int16_t Recorder::ToSample(double value) {
   const double scaled = value * 32767.0;
   if (scaled >= 32767.0) return 32767;
   if (scaled <= -32767.0) return -32767;
   return static_cast<int16_t>(scaled < 0.0 ? scaled - 0.5 : scaled + 0.5);
 }
-}  // namespace
 
 Recorder::Recorder(size_t ringFrames) : ring_(ringFrames) {
   // Touch every page of the ring once now, so the audio thread never takes a page fault (and

@@ -55,6 +55,9 @@ class Recorder {
   // Ring capacity, frames: eight seconds of a disk that does not answer.
   static constexpr size_t kDefaultRingFrames = 8 * kRate;
 
+  // The 16-bit sample a file holds for value (full scale +-1, rounded, clipped). Any thread.
+  static int16_t ToSample(double value);
+
   // ringFrames: ring capacity, frames. Allocates the ring; starts no thread.
   explicit Recorder(size_t ringFrames = kDefaultRingFrames);
   // Stops the writer, completing an open recording.

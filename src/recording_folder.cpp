@@ -3,6 +3,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -69,7 +70,13 @@ std::string MusicDirValue(const std::string& line, const std::string& home) {
   }
   return value;
 }
+
+
+std::time_t SystemNow() { return std::time(nullptr); }
+std::atomic<std::time_t (*)()> nameClock{&SystemNow};
 }  // namespace
+
+void RecordingFolder::SetClock(std::time_t (*now)()) { nameClock.store(now != nullptr ? now : &SystemNow); }
 
 void RecordingFolder::Set(const std::string& folder) { Folder() = folder; }
 
@@ -80,7 +87,7 @@ void RecordingFolder::SetUserFolders(const std::string& home, const std::string&
   ConfigHome() = configHome;
 }
 
-std::string RecordingFolder::RecordFilename() { return RecordFilename(Current(), std::time(nullptr)); }
+std::string RecordingFolder::RecordFilename() { return RecordFilename(Current(), nameClock.load()()); }
 
 std::string RecordingFolder::RecordFilename(const std::string& folder, std::time_t now) {
   std::tm local{};

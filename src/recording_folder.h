@@ -33,6 +33,10 @@ class RecordingFolder {
   // Folder (ending in "/") that recordings go to when it can be written; "../../../" by
   // default, three levels above the working directory, beside the application bundle.
   static void Set(const std::string& folder);
+  // The clock that names new recordings: the local time now by default; a test's offline
+  // render installs a fixed one so that its take's name does not depend on when it runs
+  // (nullptr restores the default).
+  static void SetClock(std::time_t (*now)());
   static const std::string& Path();
   // Home and configuration folder the music folder is looked up in (tests); both empty, the
   // default: $HOME (else the user's entry in the password database) and $XDG_CONFIG_HOME.

@@ -1,5 +1,5 @@
 // The loop: step timing at the edges of steps, beats, loops and the late window; sample counts
-// and key frequencies; the step sequencer reporting its notes as steps begin; chords turning
+// and key frequencies; chords turning
 // offsets into keys, and the loop chord's copy for drawing.
 
 #include <sstream>
@@ -44,30 +44,6 @@ TEST_F(LoopTest, StepsWindowsSamplesAndKeysAtTheirBoundaries) {
   }
   EXPECT_EQ(StepsToSamples(3.0), 16537);  // 16537.5 frames
   EXPECT_DOUBLE_EQ(KeyToFrequency(69), 440.0);
-}
-
-TEST_F(LoopTest, SequencerReportsEachNoteOncePerLoopInTheFirstBufferOfItsStep) {
-  StepSequencer sequencer;
-  sequencer.AddNote(0, 1, 0.2);   // begins as the loop wraps (not on a fresh stream's start)
-  sequencer.AddNote(5, 1, 0.3);
-  sequencer.AddNote(5, 4, 0.6);   // replaces the first note of step 5
-  sequencer.AddNote(15, 7, 0.8);  // the loop's last step
-  sequencer.AddNote(9, 2, 0.5);
-  sequencer.RemoveNote(9);
-  sequencer.RemoveNote(StepSequencer::kMaxSteps + 10);  // beyond the table: ignored
-  // One 512-frame buffer after another for two loops, each buffer's time published afterwards
-  // as the mixer does: each report names its step, "late" if not in the step's first buffer.
-  const double buffer = 512 / 44100.0;
-  std::ostringstream reports;
-  for (double t = 0.0; t < 4.0; t += buffer) {
-    Note note;
-    if (sequencer.Tick(t, &note)) {
-      reports << TimeToStep(t) << (TimeToStep(t - buffer) == TimeToStep(t) ? " late" : "") << ": "
-              << note.offset << " at " << note.velocity << "; ";
-    }
-    gameState.lastStreamTime.store(t);
-  }
-  EXPECT_EQ(reports.str(), "5: 4 at 0.6; 15: 7 at 0.8; 0: 1 at 0.2; 5: 4 at 0.6; 15: 7 at 0.8; ");
 }
 
 NoteChord MakeChord(int root, std::initializer_list<int> offsets) {

@@ -1,27 +1,15 @@
-// The mixer callback: pads at half level in both channels, the limiter, the menu theme's fade
-// and sound-effect restarts asked for from another thread; and the stream
-// supervisor that decides each buffer's fate: telling a lost stream from a hiccup, and pacing
+// The mixer's limiter at its edges (the golden performance hears the rest of the mix); and the
+// stream supervisor that decides each buffer's fate: telling a lost stream from a hiccup, and pacing
 // the attempts to reopen it, and how many buffers it keeps queued.
 
 #include <cmath>
 #include <string>
 
 #include "audio_mixer.h"
-#include "mono_sound_pad.h"
 #include "stream_supervisor.h"
 #include "test_support.h"
 
 namespace {
-
-// Outputs 0.01 times the frame's number (from 1) on every frame.
-class RampPad : public MonoSoundPad {
- public:
-  RampPad() : MonoSoundPad(0, 0, 10, 10) {}
-  void Draw() override {}
-  void MonoAudioCallback(double* buffer, unsigned int nFrames, double) override {
-    for (unsigned int i = 0; i < nFrames; ++i) buffer[i] = 0.01 * (i + 1);
-  }
-};
 
 TEST(Limiter, CompressesAboveThresholdAndClipsAtFullScale) {
   const struct { double left, right, limitedLeft, limitedRight; } cases[] = {
@@ -36,53 +24,6 @@ TEST(Limiter, CompressesAboveThresholdAndClipsAtFullScale) {
     EXPECT_NEAR(left, c.limitedLeft, 1e-12) << c.left << ", " << c.right;
     EXPECT_NEAR(right, c.limitedRight, 1e-12) << c.left << ", " << c.right;
   }
-}
-
-class MixerTest : public EngineTest {
- protected:
-  void TearDown() override {
-    gameState.menuTheme.closeFile();
-    gameState.selectSound.closeFile();
-    gameState.menuThemeEnvelope.setValue(0.0);
-    EngineTest::TearDown();
-  }
-};
-
-TEST_F(MixerTest, PadsAddAtHalfLevelToBothChannelsAndAreLimited) {
-  AddPad(new RampPad());
-  const std::vector<double> out = RunBuffer(0.0, 256);
-  for (unsigned int i = 0; i < 256; ++i) {
-    double left = 0.5 * 0.01 * (i + 1), right = left;  // above the threshold from frame 160 on
-    LimitFrame(left, right);
-    ASSERT_DOUBLE_EQ(out[2 * i], left) << i;
-    ASSERT_DOUBLE_EQ(out[2 * i + 1], right) << i;
-  }
-}
-
-TEST_F(MixerTest, FadeAskedForOnAnotherThreadRampsOverOneSecond) {
-  std::vector<double> theme(2 * 44100, 0.5);  // -0.5 on the right
-  for (size_t i = 1; i < theme.size(); i += 2) theme[i] = -0.5;
-  WriteTestWav(recordingFolder + "/theme.wav", theme, 2);
-  gameState.menuTheme.openFile(recordingFolder + "/theme.wav", false, false, true);
-  gameState.menuThemeEnvelope.setRate(1.0 / (GameState::kMenuThemeFadeTime * 44100.0));
-  gameState.menuThemeEnvelope.setValue(0.0);
-  EXPECT_EQ(Peak(RunBuffer(0.0, 441)), 0.0) << "nothing before the request";
-  gameState.FadeMenuTheme(1.0);
-  const std::vector<double> ramp = RunSeconds(0.01, 1.2, 441);
-  EXPECT_NEAR(ramp[2 * 22050], 0.25, 0.01) << "half-way through the fade";
-  EXPECT_NEAR(ramp[2 * 44541], 0.5, 1e-3) << "full level after one second";
-  EXPECT_NEAR(ramp[2 * 44541 + 1], -0.5, 1e-3) << "the right channel from the file's right";
-}
-
-TEST_F(MixerTest, EffectRestartedOnAnotherThreadPlaysOnceFromTheNextBuffer) {
-  WriteTestWav(recordingFolder + "/blip.wav", std::vector<double>(2 * 300, 0.4), 2);
-  gameState.selectSound.openFile(recordingFolder + "/blip.wav", false, false, true);
-  gameState.selectSound.addTime(1000000.0);
-  EXPECT_EQ(Peak(RunBuffer(0.0, 512)), 0.0) << "armed and silent";
-  gameState.RestartSound(SoundEffect::kSelect);  // the last of the effects
-  const std::vector<double> played = RunBuffer(0.02, 512);
-  EXPECT_GT(Peak(played, 0, 600), 0.3);
-  EXPECT_EQ(Peak(played, 600), 0.0) << "plays once, then silence";
 }
 
 using Action = StreamSupervisor::Action;

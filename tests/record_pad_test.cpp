@@ -133,43 +133,6 @@ TEST_F(RecordPadTest, ANewRecordingTakesTheFirstFreeNameOfTheMinute) {
   EXPECT_EQ(RecordingFolder::RecordFilename(dir_, now), base + "_4.wav");
 }
 
-TEST_F(RecordPadTest, RecordsFromTheStartingClickUpToTheStoppingOneIntoANewFile) {
-  // The names of this minute and the next are taken, whichever minute the click falls in.
-  const std::time_t now = std::time(nullptr);
-  for (std::time_t t : {now, now + 60}) std::ofstream(RecordingFolder::RecordFilename(dir_, t)) << "keep";
-  AudioBuffer(0);
-  AudioBuffer(1);  // buffer 1 starts the recording
-  ASSERT_TRUE(recorder_.Recording());
-  AudioBuffer(0);
-  recorder_.Drain();
-  std::vector<std::string> files = Files(dir_);
-  ASSERT_EQ(files.size(), 3u) << "created by the writer thread beside the two taken names";
-  const auto isNew = [](const std::string& path) { return Contents(path) != "keep"; };
-  const std::string first = *std::find_if(files.begin(), files.end(), isNew);
-  EXPECT_TRUE(Wav(first).consistent && Wav(first).Frames() == kFrames)
-      << "the header declares what is written while recording: buffer 1, played as 2 began";
-  AudioBuffer(0);
-  AudioBuffer(1);  // buffer 4 stops it
-  EXPECT_TRUE(!recorder_.Recording() && pad_->Pressed());
-  recorder_.Drain();
-
-  const Wav wav(first);
-  EXPECT_TRUE(wav.consistent);
-  EXPECT_EQ(wav.format, (std::vector<uint32_t>{2, 44100, 4 * 44100, 4, 16}));
-  EXPECT_EQ(Levels(wav), Played(0, {1, 2, 3})) << "buffers 1, 2 and 3";
-  EXPECT_EQ(wav.samples.back(), Sample(0.04)) << "right";
-
-  const std::string before = Contents(first);
-  Click();  // a further click opens a new file under a new name
-  Click();
-  recorder_.Drain();
-  EXPECT_EQ(Contents(first), before) << "nothing is written once stopped";
-  files = Files(dir_);
-  ASSERT_EQ(files.size(), 4u);
-  EXPECT_EQ(std::count_if(files.begin(), files.end(), isNew), 2) << "the taken names are kept";
-  EXPECT_FALSE(pad_->Failed());
-}
-
 // A folder beside the bundle that cannot be written (missing, a file, or read-only as where
 // the program is installed) sends each take to "Marlune/" in the user's music folder, made
 // then; when that cannot be made either, the pad shows the error until the next click.

@@ -28,28 +28,26 @@ void FakeInput::Press(uint32_t button, int x, int y, uint32_t timeMs) {
   recorded_ |= button;
 }
 
-void EngineTest::SetUp() {
-  SetInputSource(&input);
-  gameState.clock = &clock;
+void InstallEngine(FakeInput* input, FakeClock* clock, const std::string& recordingFolder) {
+  SetInputSource(input);
+  gameState.clock = clock;
   gameState.loopOptions.chord.Install(LoopOptions().chord.Current());  // the default chord
   gameState.loopOptions.lateWindow.store(0.0);
   gameState.lastStreamTime.store(0.0);
   gameState.lastMouseButtons.store(0);
   gameState.bufferFrames.store(512);
   gameState.outputLatency.store(0.0);
-  gameState.streamGeneration.fetch_add(1);  // every test plays a stream of its own
-  // Recordings a test starts land in a folder of its own, never beside the build's bundle.
-  recordingFolder = MakeTempDir();
+  gameState.streamGeneration.fetch_add(1);  // every run plays a stream of its own
+  // Recordings land in a folder of the run's own, never beside the build's bundle.
   RecordingFolder::Set(recordingFolder + "/");
   // A folder that cannot be written sends recordings to a home of the test's, never the user's.
   RecordingFolder::SetUserFolders(recordingFolder + "/home", "");
   gameState.recorder.StartWriter();
-  gameState.recorder.SetStreamRunning(true);  // the test's buffers are the stream
+  gameState.recorder.SetStreamRunning(true);  // the run's buffers are the stream
 }
 
-void EngineTest::TearDown() {
-  for (SoundPad* pad : gameState.pads) delete pad;
-  gameState.pads.clear();
+void RemoveEngine(const std::string& recordingFolder) {
+  gameState.DeletePads();
   // No callback runs now: stop as the audio thread would, and complete the file.
   gameState.recorder.SetStreamRunning(false);
   gameState.heldFrames = 0;
@@ -60,6 +58,13 @@ void EngineTest::TearDown() {
   std::filesystem::remove_all(recordingFolder);
   SetInputSource(nullptr);
 }
+
+void EngineTest::SetUp() {
+  recordingFolder = MakeTempDir();
+  InstallEngine(&input, &clock, recordingFolder);
+}
+
+void EngineTest::TearDown() { RemoveEngine(recordingFolder); }
 
 std::vector<double> EngineTest::RunBuffer(double t, unsigned int nFrames) {
   std::vector<double> out(2 * nFrames, 0.0);

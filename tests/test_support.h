@@ -59,8 +59,13 @@ class FakeClock : public StreamClock {
   double time = 0.0;
 };
 
-// Installs the fakes into the global game state and restores a clean state around each test:
-// no pads, default loop chord, nothing published yet, 512-frame buffers.
+// Installs the fakes into the global game state, with a clean state: no pads, the default loop
+// chord, nothing published yet, 512-frame buffers, recordings going to recordingFolder (which
+// RemoveEngine deletes, after deleting the pads and completing any recording).
+void InstallEngine(FakeInput* input, FakeClock* clock, const std::string& recordingFolder);
+void RemoveEngine(const std::string& recordingFolder);
+
+// Installs the engine around each test.
 class EngineTest : public ::testing::Test {
  protected:
   void SetUp() override;
@@ -89,5 +94,9 @@ void WriteTestWav(const std::string& path, const std::vector<double>& samples,
 std::vector<double> LeftChannel(const std::vector<double>& stereo);
 // Peak absolute value.
 double Peak(const std::vector<double>& samples, size_t from = 0, size_t to = SIZE_MAX);
+// Allocations, frees and locks made so far inside the mixer callback, outside the pad-list
+// mutex: the audio thread's rules broken (counted in plain builds, 0 in sanitizer builds, whose
+// own interceptors check the same rules).
+long StrictCalls();
 // A fresh, empty temporary folder.
 std::string MakeTempDir();
