@@ -4,17 +4,26 @@
 // Each frame of the loop is recorded (draw_list.h) instead of drawn: between BeginFrame and
 // EndFrame the scene and the version label make their `draw` calls into a fresh list.
 // EndFrame compares that list with the list of the frame last shown; only when they differ,
-// or when the window has lost its picture (Invalidate, on exposure), is the frame cleared,
-// replayed onto OpenGL and swapped (Show, then the caller's buffer swap). Because the list
-// is the drawing itself, whatever a scene or pad draws differently (selection, pointer
-// highlight, step, beat flash, notes, chords, switches, labels) makes the lists differ; no
-// part of the program has to announce a change.
+// or when the window has lost its picture (Invalidate, on exposure), is the frame drawn and
+// swapped (Show, then the caller's buffer swap). Because the list is the drawing itself,
+// whatever a scene or pad draws differently (selection, pointer highlight, step, beat flash,
+// notes, chords, switches, labels) makes the lists differ; no part of the program has to
+// announce a change.
+//
+// A frame that differs is drawn in the changed places only: the pieces of the two lists
+// (DrawList::Analyse) are paired, and the rectangles of the pieces without a partner are
+// cleared and redrawn, each on its own, into the picture kept off screen (picture_buffer.h),
+// which is then copied to the window. The whole frame is drawn instead on the first frame,
+// after Invalidate, when a list cannot be analysed, when the changes cover most of the window
+// and where the picture cannot be kept off screen. A list that differs without any pixel
+// differing becomes the frame on screen without drawing.
 //
 // Frame check (EnableCheck; the program turns it on when started with MARLUNE_FRAME_CHECK=1 in
 // its environment, as the end-to-end tests do): every frame is also drawn the direct way, as
 // the calls are recorded, into the back buffer. On a frame EndFrame would skip its pixels are
 // read back and compared with those of the frame on screen (read back before its swap); on a
-// frame that is shown, the replayed picture is compared with the direct one. PrintCheck
+// frame that is shown, the picture as redrawn (in places or in full) is compared with the
+// direct one. PrintCheck
 // reports both counts; any differing frame is a fault. It is a switch, not a build, so the
 // program a player runs and the one the tests run are the same binary.
 //
@@ -25,6 +34,7 @@
 #include <vector>
 
 #include "draw_list.h"
+#include "picture_buffer.h"
 
 class FrameRecorder {
  public:
@@ -33,8 +43,8 @@ class FrameRecorder {
   // Stops recording; true when the frame must be shown (its list differs from the one on
   // screen, or Invalidate was called since the last shown frame).
   bool EndFrame();
-  // Clears the back buffer, replays the recorded frame and keeps it as the frame on screen.
-  // The caller swaps the buffers next.
+  // Draws the recorded frame, in the changed places or in full, into the window's back
+  // buffer and keeps it as the frame on screen. The caller swaps the buffers next.
   void Show();
   // The window's picture was lost (exposed, shown, resized): the next frame is shown.
   void Invalidate() { invalid_ = true; }
@@ -43,13 +53,27 @@ class FrameRecorder {
   // Frames recorded and frames shown so far.
   long Recorded() const { return recorded_; }
   long Shown() const { return shown_; }
+  // Share of the window (0 to 1) the last shown frame redrew.
+  double LastRedrawnShare() const { return lastShare_; }
+  // Deletes the picture kept off screen. Main thread, while the OpenGL context exists.
+  void Release() { picture_.Release(); }
   // The frame check's report, one line: "frame check: N skipped frames compared, M
   // differing; K shown frames replayed, L differing". Nothing when the check is off.
   void PrintCheck(std::FILE* out) const;
 
  private:
+  static constexpr int kWidth = 800;   // window pixels
+  static constexpr int kHeight = 600;  // window pixels
+  // Changes covering more than this share of the window are drawn as a whole frame.
+  static constexpr double kMostOfWindow = 0.5;
+
   DrawList next_;
   DrawList onScreen_;
+  PictureBuffer picture_;
+  std::vector<DrawList::Rect> changed_;  // where the next frame is redrawn
+  long changedArea_ = 0;                 // their pixels
+  bool whole_ = true;                    // the next frame is drawn in full
+  double lastShare_ = 0.0;
   bool invalid_ = true;
   long recorded_ = 0;
   long shown_ = 0;

@@ -147,7 +147,7 @@ void MainLoop() {
       frames.Show();
       SDL_GL_SwapWindow(window);
     }
-    callback_timer::CountFrame(gameState.scene, shown);
+    callback_timer::CountFrame(gameState.scene, shown, shown ? frames.LastRedrawnShare() : 0.0);
     deadline += kFramePeriodMs;
     WaitUntil(deadline);
   }
@@ -219,6 +219,7 @@ int main(int argc, char* argv[]) {
   SDL_Delay(1000);
   loadingTexture.Unload();
   draw::ReleaseTextCache();
+  frames.Release();
   content.Unload();
   gameState.DeinitRtAudio();
   callback_timer::Print(stderr);
