@@ -424,6 +424,7 @@ int LineMargin(float width) {
 void DrawList::StartState() {
   glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
   glTexCoord2f(0.0f, 0.0f);
+  glBindTexture(GL_TEXTURE_2D, 0);  // uploading a text may have left its texture bound
 }
 
 bool DrawList::Analyse(int width, int height) {

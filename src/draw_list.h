@@ -49,8 +49,8 @@ class DrawList {
   // Ends recording; the `draw` functions execute at once again.
   static void StopRecording();
   // Makes every recorded call on OpenGL, in order. A list is always drawn (here, by
-  // SubmitRegions, and by StartRecording's execution) from the current colour white and the
-  // texture coordinate (0, 0).
+  // SubmitRegions, and by StartRecording's execution) from the current colour white, the
+  // texture coordinate (0, 0) and no texture bound.
   void Submit() const;
   // Number of recorded commands.
   size_t Size() const { return commands_.size(); }
