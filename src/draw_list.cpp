@@ -392,19 +392,20 @@ DrawList::Rect Union(const DrawList::Rect& a, const DrawList::Rect& b) {
 // merged as well (one redraw costs less than two).
 void Merge(std::vector<DrawList::Rect>* rects) {
   constexpr long kWaste = 256;  // pixels a merge may add
+  std::vector<DrawList::Rect>& r = *rects;
   bool merged = true;
   while (merged) {
     merged = false;
-    for (size_t i = 0; i < rects->size() && !merged; ++i) {
-      for (size_t j = i + 1; j < rects->size(); ++j) {
-        const DrawList::Rect& a = (*rects)[i];
-        const DrawList::Rect& b = (*rects)[j];
-        const DrawList::Rect u = Union(a, b);
-        if (Overlap(a, b) || Area(u) <= Area(a) + Area(b) + kWaste) {
-          (*rects)[i] = u;
-          rects->erase(rects->begin() + static_cast<long>(j));
+    for (size_t i = 0; i < r.size(); ++i) {
+      for (size_t j = i + 1; j < r.size();) {
+        const DrawList::Rect u = Union(r[i], r[j]);
+        if (Overlap(r[i], r[j]) || Area(u) <= Area(r[i]) + Area(r[j]) + kWaste) {
+          r[i] = u;
+          r[j] = r.back();
+          r.pop_back();
           merged = true;
-          break;
+        } else {
+          ++j;
         }
       }
     }
@@ -459,8 +460,9 @@ bool DrawList::Analyse(int width, int height) {
       piece.end = i + 1;
       piece.textDrawn = entry.id != 0;
       if (piece.textDrawn) {
+        piece.margin = kFillMargin;
         piece.box = Cover(c.f[0], c.f[1], c.f[0] + entry.width, c.f[1] + entry.height,
-                          kFillMargin, width, height);
+                          piece.margin, width, height);
         for (const Command& after : kTextAftermath) state.Apply(after);
         stateChanged = true;
       }
@@ -503,11 +505,9 @@ bool DrawList::Analyse(int width, int height) {
       }
       if (j == n) return false;  // no End
       piece.end = j + 1;
-      if (vertex) {
-        const bool filled = mode >= GL_TRIANGLES && state.Filled();
-        const int margin = filled ? kFillMargin : LineMargin(state.LineWidth());
-        piece.box = Cover(minX, minY, maxX, maxY, margin, width, height);
-      }
+      const bool filled = mode >= GL_TRIANGLES && state.Filled();
+      piece.margin = filled ? kFillMargin : LineMargin(state.LineWidth());
+      if (vertex) piece.box = Cover(minX, minY, maxX, maxY, piece.margin, width, height);
       hash = HashBytes(hash, commands_.data() + piece.first,
                        (piece.end - piece.first) * sizeof(Command));
       if (piece.usesColor) hash = HashBytes(hash, piece.color, sizeof piece.color);
@@ -518,6 +518,8 @@ bool DrawList::Analyse(int width, int height) {
     piece.hash = HashBytes(hash, s, s[0] * sizeof(uint32_t));
     pieces_.push_back(piece);
   }
+  width_ = width;
+  height_ = height;
   analysed_ = !state.failed;
   return analysed_;
 }
@@ -529,9 +531,7 @@ bool DrawList::SamePiece(const Piece& a, const DrawList& other, const Piece& b) 
   }
   if (a.usesColor && std::memcmp(a.color, b.color, sizeof a.color) != 0) return false;
   if (a.usesTexCoord && std::memcmp(a.texCoord, b.texCoord, sizeof a.texCoord) != 0) return false;
-  const uint32_t* sa = states_.data() + a.state;
-  const uint32_t* sb = other.states_.data() + b.state;
-  if (sa[0] != sb[0] || std::memcmp(sa, sb, sa[0] * sizeof(uint32_t)) != 0) return false;
+  if (!SameState(a, other, b)) return false;
   const Command& ca = commands_[a.first];
   const Command& cb = other.commands_[b.first];
   if (ca.op == kText) {
@@ -542,6 +542,85 @@ bool DrawList::SamePiece(const Piece& a, const DrawList& other, const Piece& b) 
            std::memcmp(TextOf(ca), other.TextOf(cb), ca.u[1]) == 0;
   }
   return std::memcmp(&ca, &cb, (a.end - a.first) * sizeof(Command)) == 0;
+}
+
+bool DrawList::SameState(const Piece& a, const DrawList& other, const Piece& b) const {
+  const uint32_t* sa = states_.data() + a.state;
+  const uint32_t* sb = other.states_.data() + b.state;
+  return sa[0] == sb[0] && std::memcmp(sa, sb, sa[0] * sizeof(uint32_t)) == 0;
+}
+
+// Two primitives of the same kind in the same state, one replacing the other: in a mode whose
+// primitives are drawn each on its own (points, lines, triangles, quads), only the primitives
+// whose vertices differ (position, colour or texture coordinate) change pixels, so only their
+// rectangles are added. Otherwise both pieces' rectangles are.
+void DrawList::AddChangedPrimitives(const Piece& a, const DrawList& other, const Piece& b,
+                                    std::vector<Rect>* changed) const {
+  auto addBoth = [&] {
+    if (!Empty(a.box)) changed->push_back(a.box);
+    if (!Empty(b.box)) changed->push_back(b.box);
+  };
+  const Command& ca = commands_[a.first];
+  const Command& cb = other.commands_[b.first];
+  if (ca.op != kBegin || cb.op != kBegin || ca.u[0] != cb.u[0] || !SameState(a, other, b)) {
+    addBoth();
+    return;
+  }
+  int perPrimitive = 0;
+  switch (ca.u[0]) {
+    case GL_POINTS: perPrimitive = 1; break;
+    case GL_LINES: perPrimitive = 2; break;
+    case GL_TRIANGLES: perPrimitive = 3; break;
+    case GL_QUADS: perPrimitive = 4; break;
+    default: addBoth(); return;
+  }
+  // Each list's vertices with the colour and coordinate current at each.
+  struct Vertex {
+    float position[3];
+    float color[4];
+    float texCoord[2];
+  };
+  auto vertices = [](const DrawList& list, const Piece& piece, std::vector<Vertex>* out) {
+    Vertex v{};
+    std::memcpy(v.color, piece.color, sizeof v.color);
+    std::memcpy(v.texCoord, piece.texCoord, sizeof v.texCoord);
+    for (uint32_t i = piece.first + 1; i + 1 < piece.end; ++i) {
+      const Command& c = list.commands_[i];
+      if (c.op == kColor) std::memcpy(v.color, c.f, sizeof v.color);
+      if (c.op == kTexCoord) std::memcpy(v.texCoord, c.f, sizeof v.texCoord);
+      if (c.op == kVertex) {
+        std::memcpy(v.position, c.f, sizeof v.position);
+        out->push_back(v);
+      }
+    }
+  };
+  std::vector<Vertex> va;
+  std::vector<Vertex> vb;
+  vertices(*this, a, &va);
+  vertices(other, b, &vb);
+  if (va.size() != vb.size()) {
+    addBoth();
+    return;
+  }
+  auto box = [&](const std::vector<Vertex>& v, size_t first) {
+    float minX = v[first].position[0], maxX = minX;
+    float minY = v[first].position[1], maxY = minY;
+    for (size_t k = first + 1; k < first + perPrimitive; ++k) {
+      minX = std::min(minX, v[k].position[0]);
+      maxX = std::max(maxX, v[k].position[0]);
+      minY = std::min(minY, v[k].position[1]);
+      maxY = std::max(maxY, v[k].position[1]);
+    }
+    return Cover(minX, minY, maxX, maxY, a.margin, width_, height_);
+  };
+  const size_t whole = va.size() - va.size() % perPrimitive;  // an incomplete one draws nothing
+  for (size_t first = 0; first < whole; first += perPrimitive) {
+    if (std::memcmp(&va[first], &vb[first], perPrimitive * sizeof(Vertex)) == 0) continue;
+    const Rect ra = box(va, first);
+    const Rect rb = box(vb, first);
+    if (!Empty(ra)) changed->push_back(ra);
+    if (!Empty(rb)) changed->push_back(rb);
+  }
 }
 
 bool DrawList::ChangedRegions(const DrawList& shown, std::vector<Rect>* changed) const {
@@ -587,10 +666,7 @@ bool DrawList::ChangedRegions(const DrawList& shown, std::vector<Rect>* changed)
         break;
       }
     }
-    if (k > kLookAhead) {
-      add(now[a++].box);
-      add(before[b++].box);
-    }
+    if (k > kLookAhead) AddChangedPrimitives(now[a++], shown, before[b++], changed);
   }
   for (; a < aEnd; ++a) add(now[a].box);
   for (; b < bEnd; ++b) add(before[b].box);

@@ -107,6 +107,7 @@ class DrawList {
     float color[4] = {0.0f, 0.0f, 0.0f, 0.0f};
     float texCoord[2] = {0.0f, 0.0f};
     Rect box;
+    int margin = 0;  // pixels its primitives reach beyond their vertices
     uint64_t hash = 0;
     // For drawing the list without this piece: the commands setting the current colour and
     // texture coordinate that it leaves behind (-1: none), or, for a text, whether it drew.
@@ -116,6 +117,9 @@ class DrawList {
   };
   static void StartState();
   bool SamePiece(const Piece& a, const DrawList& other, const Piece& b) const;
+  bool SameState(const Piece& a, const DrawList& other, const Piece& b) const;
+  void AddChangedPrimitives(const Piece& a, const DrawList& other, const Piece& b,
+                            std::vector<Rect>* changed) const;
   void Skip(const Piece& piece) const;
   static void Execute(const Command& command, const char* text);
   const char* TextOf(const Command& command) const;
@@ -123,6 +127,8 @@ class DrawList {
   std::vector<Command> commands_;
   std::string text_;  // the characters of the list's texts, back to back
   bool analysed_ = false;
+  int width_ = 0;   // of the window analysed for, pixels
+  int height_ = 0;
   std::vector<Piece> pieces_;
   std::vector<uint32_t> states_;  // the states pieces are drawn in, back to back (see .cpp)
 };
