@@ -26,7 +26,7 @@ if [ -z "${RIG_DIR:-}" ]; then
 fi
 
 export MARLUNE_BUNDLE_DIR=${APP:-$build/Marlune.app}/Contents
-export MARLUNE_WAVTOOL=$build/tests/e2e/marlune_wavtool MARLUNE_SHOT=$build/tests/e2e/marlune_shot
+export MARLUNE_WAVTOOL=$build/tests/e2e/marlune_wavtool MARLUNE_PADS=${MARLUNE_PADS:-$build/tests/e2e/marlune_pads}
 # shellcheck source=../tests/e2e/lib.sh
 source "$root/tests/e2e/lib.sh"
 e2e_init
@@ -53,7 +53,7 @@ press() {  # press X Y SECONDS - hold the left button over program point X Y
 }
 
 marlune() {
-  e2e_start_marlune
+  e2e_start
   e2e_move 250 590  # off every pad, in the menu and in the game
   sleep 3           # past the start-up and the theme's fade-in
   measure "marlune menu"
@@ -82,7 +82,8 @@ peer() {
   local song=${PEER_SONG:-/usr/share/hydrogen/data/demo_songs/GM_kit_demo1.h2song}
   # Its settings go to a private home inside the rig's folder.
   mkdir -p "$RIG_DIR/peer-home"
-  HOME=$RIG_DIR/peer-home e2e_start "$PEER" -n -d pulseaudio -s "$song"
+  HOME=$RIG_DIR/peer-home "$PEER" -n -d pulseaudio -s "$song" >"$E2E_OUT/peer.txt" 2>&1 </dev/null &
+  E2E_PID=$!
   local i main="" note=""
   for i in $(seq 300); do
     main=$(peer_window '^Hydrogen [0-9]')
@@ -114,10 +115,11 @@ peer() {
   e2e_capture_start "$RIG_DIR/peer.wav"
   sleep 1
   e2e_capture_stop
-  e2e_log "$PEER's output RMS over a second: $(e2e_wav_rms "$RIG_DIR/peer.wav")"
+  e2e_log "$PEER's output RMS over a second: $(e2e_wav "$RIG_DIR/peer.wav" rms 0 1)"
   measure "$PEER playing"
   E2E_PID=$parent
-  e2e_stop
+  _e2e_kill "$E2E_PID" TERM
+  E2E_PID=""
 }
 
 for r in $(seq "$rounds"); do

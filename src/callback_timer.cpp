@@ -70,8 +70,9 @@ void KeepWorst(std::atomic<long long>& worst, long long value) {
 // The frame loop's statistics; only the probe build counts frames.
 class FrameStatistics {
  public:
-  // One pass of the frame loop on the menu (game false) or the game screen; shown when drawn.
-  void Frame(bool game, bool shown) {
+  // One pass of the frame loop on the menu (game false) or the game screen; shown when drawn,
+  // redrawing that share of the window.
+  void Frame(bool game, bool shown, double redrawn) {
     const auto now = std::chrono::steady_clock::now();
     if (frames_ == 0) {
       firstFrameMs_ = std::chrono::duration<double, std::milli>(now - start_).count();
@@ -82,7 +83,10 @@ class FrameStatistics {
       screens_[game].seconds += period / 1000.0;
     }
     ++screens_[game].frames;
-    if (shown) ++screens_[game].drawn;
+    if (shown) {
+      ++screens_[game].drawn;
+      screens_[game].redrawn += redrawn;
+    }
     last_ = now;
     ++frames_;
   }
@@ -97,9 +101,11 @@ class FrameStatistics {
     for (int i = 0; i < 2; ++i) {
       const Screen& s = screens_[i];
       if (s.frames == 0) continue;
-      std::fprintf(out, "frames drawn: %s %ld of %ld frames, %.1f per second over %.1f s\n",
+      std::fprintf(out,
+                   "frames drawn: %s %ld of %ld frames, %.1f per second over %.1f s, %.1f %% "
+                   "of the window redrawn per drawn frame\n",
                    names[i], s.drawn, s.frames, s.seconds > 0.0 ? s.drawn / s.seconds : 0.0,
-                   s.seconds);
+                   s.seconds, s.drawn > 0 ? 100.0 * s.redrawn / s.drawn : 0.0);
     }
   }
 
@@ -107,6 +113,7 @@ class FrameStatistics {
   struct Screen {
     long frames = 0;
     long drawn = 0;
+    double redrawn = 0.0;  // sum of the drawn frames' shares of the window
     double seconds = 0.0;
   };
   const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
@@ -121,9 +128,10 @@ FrameStatistics frameStatistics;
 
 }  // namespace
 
-void CountFrame([[maybe_unused]] const Scene* scene, [[maybe_unused]] bool shown) {
+void CountFrame([[maybe_unused]] const Scene* scene, [[maybe_unused]] bool shown,
+                [[maybe_unused]] double redrawn) {
 #ifdef MARLUNE_AUDIO_PROBES
-  frameStatistics.Frame(dynamic_cast<const GameScene*>(scene) != nullptr, shown);
+  frameStatistics.Frame(dynamic_cast<const GameScene*>(scene) != nullptr, shown, redrawn);
 #endif
 }
 

@@ -29,14 +29,16 @@ int TimedAudioMixerCallback(void* outputBuffer, void* inputBuffer, unsigned int 
                             double streamTime, RtAudioStreamStatus status, void* userData);
 
 // Counts one pass of the frame loop over scene (the menu or the game screen); shown when it
-// was drawn rather than skipped. Main thread; does nothing outside the probe build.
-void CountFrame(const Scene* scene, bool shown);
+// was drawn rather than skipped, redrawing the share `redrawn` (0 to 1) of the window. Main
+// thread; does nothing outside the probe build.
+void CountFrame(const Scene* scene, bool shown, double redrawn);
 
 // Writes one line per buffer size used, e.g.
 //   "callback timing: 64 frames, 20671 calls, worst 0.412 ms of a 1.451 ms buffer (28.4 %),
 //    0 overruns; worst thread CPU 0.210 ms (14.5 %, 0 page faults, 0 preemptions), 0 calls
 //    above 25 % (0 of them preempted)" (on one line)
-// then the frame loop's "frame timing: ..." line and one "frames drawn: ..." line per screen.
+// then the frame loop's "frame timing: ..." line and one "frames drawn: ..." line per screen
+// (with the share of the window a drawn frame redrew on average).
 // Main thread; call it after the stream is closed for final figures.
 void Print(std::FILE* out);
 

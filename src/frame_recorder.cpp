@@ -2,45 +2,126 @@
 
 #include <SDL_opengl.h>
 
+#include <algorithm>
 #include <utility>
+
+void FrameRecorder::Attach(SDL_Window* window) {
+  window_ = window;
+  // The back buffer can keep the picture where its rectangles can be put on screen; the frame
+  // check then draws its direct frames off screen.
+  if (subBuffer_.Open() && (!check_ || picture_.Bind(kWidth, kHeight))) {
+    keeper_ = Keeper::kBackBuffer;
+  } else if (picture_.Bind(kWidth, kHeight)) {
+    keeper_ = Keeper::kPicture;
+  } else {
+    keeper_ = Keeper::kNone;
+  }
+  picture_.Unbind();
+}
 
 void FrameRecorder::BeginFrame() {
   next_.Clear();
-  if (check_) glClear(GL_COLOR_BUFFER_BIT);
+  if (check_) {
+    if (keeper_ == Keeper::kBackBuffer) picture_.Bind(kWidth, kHeight);
+    glClear(GL_COLOR_BUFFER_BIT);
+  }
   next_.StartRecording(check_);
 }
 
 bool FrameRecorder::EndFrame() {
   DrawList::StopRecording();
   ++recorded_;
-  const bool show = invalid_ || next_ != onScreen_;
   if (check_) {
-    ReadBackBuffer(&direct_);
-    if (!show) {
-      ++compared_;
-      if (direct_ != screen_) ++differing_;
+    if (keeper_ == Keeper::kBackBuffer) {
+      // Off screen, upside down: the rows are turned to compare with the window's.
+      direct_.resize(static_cast<size_t>(kWidth) * kHeight * 4);
+      glReadPixels(0, 0, kWidth, kHeight, GL_RGBA, GL_UNSIGNED_BYTE, direct_.data());
+      picture_.Unbind();
+      const size_t row = static_cast<size_t>(kWidth) * 4;
+      for (int y = 0; y < kHeight / 2; ++y) {
+        std::swap_ranges(direct_.begin() + y * row, direct_.begin() + (y + 1) * row,
+                         direct_.begin() + (kHeight - 1 - y) * row);
+      }
+    } else {
+      ReadBackBuffer(&direct_);
     }
+  }
+  bool show = invalid_;
+  whole_ = true;
+  if (show) {
+    next_.Analyse(kWidth, kHeight);
+  } else if (next_ != onScreen_) {
+    // The frame differs: where?
+    next_.Analyse(kWidth, kHeight);
+    whole_ = !next_.ChangedRegions(onScreen_, &changed_);
+    changedArea_ = 0;
+    for (const DrawList::Rect& r : changed_) {
+      changedArea_ += static_cast<long>(r.x1 - r.x0) * (r.y1 - r.y0);
+    }
+    if (changedArea_ > kMostOfWindow * kWidth * kHeight) whole_ = true;
+    show = whole_ || !changed_.empty();
+    // No pixel differs: the new list stands for the picture on screen.
+    if (!show) std::swap(next_, onScreen_);
+  }
+  if (check_ && !show) {
+    ++compared_;
+    if (direct_ != screen_) ++differing_;
   }
   return show;
 }
 
 void FrameRecorder::Show() {
-  glClear(GL_COLOR_BUFFER_BIT);
-  next_.Submit();
-  std::swap(next_, onScreen_);
-  invalid_ = false;
-  ++shown_;
+  const long window = static_cast<long>(kWidth) * kHeight;
+  const bool inPlaces = keeper_ != Keeper::kNone && !whole_;
+  if (keeper_ == Keeper::kPicture) picture_.Bind(kWidth, kHeight);
+  if (inPlaces) {
+    if (keeper_ == Keeper::kPicture) {
+      next_.SubmitRegions(changed_, [this](const DrawList::Rect& r) {
+        picture_.Scissor(r.x0, r.y0, r.x1 - r.x0, r.y1 - r.y0);
+      });
+    } else {
+      next_.SubmitRegions(changed_, [](const DrawList::Rect& r) {
+        glScissor(r.x0, r.y0, r.x1 - r.x0, r.y1 - r.y0);
+      });
+    }
+  } else {
+    glClear(GL_COLOR_BUFFER_BIT);
+    next_.Submit();
+  }
+  lastShare_ = inPlaces ? static_cast<double>(changedArea_) / window : 1.0;
+
+  switch (keeper_) {
+    case Keeper::kBackBuffer:
+      if (inPlaces) {
+        for (const DrawList::Rect& r : changed_) {
+          subBuffer_.Copy(r.x0, r.y0, r.x1 - r.x0, r.y1 - r.y0);
+        }
+      } else {
+        subBuffer_.Copy(0, 0, kWidth, kHeight);
+      }
+      break;
+    case Keeper::kPicture:
+      picture_.Unbind();
+      picture_.CopyToWindow();
+      break;
+    case Keeper::kNone:
+      break;
+  }
   if (check_) {
     ReadBackBuffer(&screen_);
     ++replayed_;
     if (screen_ != direct_) ++replayDiffering_;
   }
+  if (keeper_ != Keeper::kBackBuffer && window_ != nullptr) SDL_GL_SwapWindow(window_);
+  std::swap(next_, onScreen_);
+  invalid_ = false;
+  ++shown_;
 }
 
-void FrameRecorder::ReadBackBuffer(std::vector<uint8_t>* pixels) {
-  pixels->resize(800 * 600 * 4);
+void FrameRecorder::ReadBackBuffer(std::vector<uint8_t>* pixels) const {
+  pixels->resize(static_cast<size_t>(kWidth) * kHeight * 4);
   glReadBuffer(GL_BACK);
-  glReadPixels(0, 0, 800, 600, GL_RGBA, GL_UNSIGNED_BYTE, pixels->data());
+  glReadPixels(0, 0, kWidth, kHeight, GL_RGBA, GL_UNSIGNED_BYTE, pixels->data());
 }
 
 void FrameRecorder::PrintCheck(std::FILE* out) const {

@@ -153,11 +153,8 @@ void MainLoop() {
     gameState.scene->Draw();  // InputLogic may have replaced the scene
     DrawVersionNumber();
     const bool shown = frames.EndFrame();
-    if (shown) {
-      frames.Show();
-      SDL_GL_SwapWindow(window);
-    }
-    callback_timer::CountFrame(gameState.scene, shown);
+    if (shown) frames.Show();
+    callback_timer::CountFrame(gameState.scene, shown, shown ? frames.LastRedrawnShare() : 0.0);
     deadline += kFramePeriodMs;
     WaitUntil(deadline);
   }
@@ -184,6 +181,7 @@ int main(int argc, char* argv[]) {
   SDL_AddEventWatch(WatchWindow, nullptr);
   const char* frameCheck = std::getenv("MARLUNE_FRAME_CHECK");
   if (frameCheck != nullptr && std::string(frameCheck) == "1") frames.EnableCheck();
+  frames.Attach(window);
 
   glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
   glMatrixMode(GL_PROJECTION);
@@ -229,6 +227,7 @@ int main(int argc, char* argv[]) {
   SDL_Delay(1000);
   loadingTexture.Unload();
   draw::ReleaseTextCache();
+  frames.Release();
   content.Unload();
   gameState.DeinitRtAudio();
   callback_timer::Print(stderr);

@@ -1,0 +1,247 @@
+// Where two frames' draw lists can differ in pixels: the rectangles must cover every changed
+// piece (or the frame is redrawn whole), and stay off what did not change. Lists are only
+// recorded and analysed here, never drawn, so no display is needed (texts, whose size comes
+// from their texture, are left to the end-to-end frame check).
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <vector>
+
+#include "draw_list.h"
+
+namespace {
+
+constexpr int kWidth = 800;
+constexpr int kHeight = 600;
+
+void Record(DrawList* list, const std::function<void()>& drawing) {
+  list->Clear();
+  list->StartRecording(false);
+  drawing();
+  DrawList::StopRecording();
+}
+
+void Quad(float x, float y, float w, float h, float red) {
+  draw::Color(red, 0.0f, 0.0f);
+  draw::Begin(GL_QUADS);
+  draw::QuadVertices(x, y, x + w, y + h);
+  draw::End();
+}
+
+bool Covers(const std::vector<DrawList::Rect>& rects, int x, int y) {
+  for (const DrawList::Rect& r : rects) {
+    if (x >= r.x0 && x < r.x1 && y >= r.y0 && y < r.y1) return true;
+  }
+  return false;
+}
+
+// Analyses both lists and returns the rectangles where `after` differs from `before`; fails
+// the test when the analysis gives up.
+std::vector<DrawList::Rect> Changes(const std::function<void()>& before,
+                                    const std::function<void()>& after) {
+  DrawList shown;
+  DrawList next;
+  Record(&shown, before);
+  Record(&next, after);
+  EXPECT_TRUE(shown.Analyse(kWidth, kHeight));
+  EXPECT_TRUE(next.Analyse(kWidth, kHeight));
+  std::vector<DrawList::Rect> rects;
+  EXPECT_TRUE(next.ChangedRegions(shown, &rects));
+  return rects;
+}
+
+// Three quads side by side; the one at index `changed` red 1 instead of 0.5.
+std::function<void()> Row(int changed) {
+  return [changed] {
+    for (int i = 0; i < 3; ++i) Quad(100.0f + 200.0f * i, 100.0f, 50.0f, 50.0f, i == changed ? 1.0f : 0.5f);
+  };
+}
+
+TEST(DrawListRegions, EqualListsChangeNothingAndOneChangedPieceOnlyItsOwnPixels) {
+  EXPECT_TRUE(Changes(Row(-1), Row(-1)).empty());
+
+  const std::vector<DrawList::Rect> rects = Changes(Row(-1), Row(1));
+  ASSERT_EQ(rects.size(), 1u);
+  EXPECT_TRUE(Covers(rects, 300, 100));  // the changed quad's corners
+  EXPECT_TRUE(Covers(rects, 349, 149));
+  EXPECT_FALSE(Covers(rects, 125, 125));  // its neighbours
+  EXPECT_FALSE(Covers(rects, 525, 125));
+  EXPECT_LT(rects[0].x1 - rects[0].x0, 60);
+}
+
+TEST(DrawListRegions, AddedAndRemovedPiecesAreCoveredWherePiecesShiftPlaces) {
+  auto without = [] {
+    Quad(100, 100, 50, 50, 0.5f);
+    Quad(500, 100, 50, 50, 0.5f);
+  };
+  auto with = [] {
+    Quad(100, 100, 50, 50, 0.5f);
+    Quad(300, 300, 20, 20, 1.0f);
+    Quad(500, 100, 50, 50, 0.5f);
+  };
+  for (const auto& rects : {Changes(without, with), Changes(with, without)}) {
+    EXPECT_TRUE(Covers(rects, 310, 310));
+    EXPECT_FALSE(Covers(rects, 125, 125));
+    EXPECT_FALSE(Covers(rects, 525, 125));
+  }
+}
+
+TEST(DrawListRegions, StateReachesLaterPiecesOnlyWhereTheyUseIt) {
+  // A piece that takes the current colour from before it changes with that colour; one that
+  // sets its own colour before its first vertex does not.
+  auto scene = [](float flash) {
+    return [flash] {
+      draw::Enable(GL_BLEND);
+      draw::Color(1.0f, 1.0f, 1.0f, flash);
+      draw::Begin(GL_QUADS);
+      draw::QuadVertices(10, 10, 60, 60);
+      draw::End();
+      Quad(300, 300, 40, 40, 0.5f);  // own colour
+      draw::Begin(GL_QUADS);         // current colour, left by the quad before
+      draw::QuadVertices(600, 300, 640, 340);
+      draw::End();
+    };
+  };
+  std::vector<DrawList::Rect> rects = Changes(scene(0.2f), scene(0.4f));
+  EXPECT_TRUE(Covers(rects, 30, 30));
+  EXPECT_FALSE(Covers(rects, 320, 320));
+  EXPECT_FALSE(Covers(rects, 620, 320));
+
+  // A state switched on before a piece changes it, and every later piece drawn in that state.
+  auto blending = [](bool on) {
+    return [on] {
+      Quad(10, 10, 50, 50, 0.5f);
+      if (on) draw::Enable(GL_BLEND);
+      Quad(300, 300, 40, 40, 0.5f);
+      Quad(600, 300, 40, 40, 0.5f);
+    };
+  };
+  rects = Changes(blending(false), blending(true));
+  EXPECT_FALSE(Covers(rects, 30, 30));
+  EXPECT_TRUE(Covers(rects, 320, 320));
+  EXPECT_TRUE(Covers(rects, 620, 320));
+}
+
+TEST(DrawListRegions, PushAndPopOfTheWholeStateEndTheReachOfAChange) {
+  auto pads = [](float width) {
+    return [width] {
+      draw::PushAttrib(GL_ALL_ATTRIB_BITS);
+      draw::LineWidth(width);
+      draw::Color(1, 1, 1);
+      draw::Begin(GL_LINES);
+      draw::Vertex(100, 100);
+      draw::Vertex(200, 100);
+      draw::End();
+      draw::PopAttrib();
+      draw::Begin(GL_LINES);  // after the pop: the colour and width of before the push
+      draw::Vertex(100, 400);
+      draw::Vertex(200, 400);
+      draw::End();
+    };
+  };
+  const std::vector<DrawList::Rect> rects = Changes(pads(1.0f), pads(5.0f));
+  EXPECT_TRUE(Covers(rects, 150, 103));  // the wide line reaches beyond its vertices
+  EXPECT_FALSE(Covers(rects, 150, 400));
+}
+
+TEST(DrawListRegions, InOneLineListOnlyTheChangedSegmentsCount) {
+  // A step strip: sixteen notes in one Begin(GL_LINES), the playing one coloured.
+  auto strip = [](int playing) {
+    return [playing] {
+      draw::LineWidth(3.0f);
+      draw::Begin(GL_LINES);
+      for (int i = 0; i < 16; ++i) {
+        draw::Color(i == playing ? 0.0f : 1.0f, 1.0f, 0.0f);
+        draw::Vertex(20.0f + 10.0f * i, 50.0f);
+        draw::Vertex(27.0f + 10.0f * i, 50.0f);
+      }
+      draw::End();
+    };
+  };
+  const std::vector<DrawList::Rect> rects = Changes(strip(3), strip(4));
+  EXPECT_TRUE(Covers(rects, 53, 50));
+  EXPECT_TRUE(Covers(rects, 63, 50));
+  EXPECT_FALSE(Covers(rects, 23, 50));
+  EXPECT_FALSE(Covers(rects, 103, 50));
+  EXPECT_FALSE(Covers(rects, 173, 50));
+
+  // A strip (a line strip joins its vertices) changes as a whole.
+  auto joined = [](float y) {
+    return [y] {
+      draw::Begin(GL_LINE_STRIP);
+      draw::Vertex(20, 50);
+      draw::Vertex(100, y);
+      draw::Vertex(180, 50);
+      draw::End();
+    };
+  };
+  EXPECT_TRUE(Covers(Changes(joined(50), joined(60)), 175, 50));
+}
+
+TEST(DrawListRegions, RectanglesAreDisjointAndInsideTheWindow) {
+  auto scatter = [](float shift) {
+    return [shift] {
+      Quad(-30 + shift, -30, 60, 60, 0.5f);
+      Quad(20 + shift, 20, 60, 60, 0.5f);
+      Quad(780 + shift, 580, 60, 60, 0.5f);
+    };
+  };
+  const std::vector<DrawList::Rect> rects = Changes(scatter(0), scatter(5));
+  ASSERT_FALSE(rects.empty());
+  for (size_t i = 0; i < rects.size(); ++i) {
+    const DrawList::Rect& a = rects[i];
+    EXPECT_GE(a.x0, 0);
+    EXPECT_GE(a.y0, 0);
+    EXPECT_LE(a.x1, kWidth);
+    EXPECT_LE(a.y1, kHeight);
+    for (size_t j = i + 1; j < rects.size(); ++j) {
+      const DrawList::Rect& b = rects[j];
+      EXPECT_FALSE(a.x0 < b.x1 && b.x0 < a.x1 && a.y0 < b.y1 && b.y0 < a.y1);
+    }
+  }
+}
+
+TEST(DrawListRegions, ListsTheAnalysisDoesNotFollowAreRedrawnWhole) {
+  const std::vector<std::function<void()>> unfollowed = {
+      [] { draw::PopAttrib(); },                       // nothing pushed
+      [] {                                             // only part of the state pushed
+        draw::PushAttrib(GL_CURRENT_BIT);
+        draw::PopAttrib();
+      },
+      [] { draw::Begin(GL_QUADS); },                   // never ended
+      [] { draw::Vertex(1, 1); },                      // outside Begin ... End
+      [] { draw::Enable(GL_SCISSOR_TEST); },           // the redraw's own clipping
+      [] {
+        draw::Begin(GL_QUADS);
+        draw::Enable(GL_BLEND);                        // not allowed inside
+        draw::End();
+      },
+  };
+  DrawList plain;
+  Record(&plain, [] { Quad(10, 10, 10, 10, 1.0f); });
+  ASSERT_TRUE(plain.Analyse(kWidth, kHeight));
+  for (const auto& drawing : unfollowed) {
+    DrawList list;
+    Record(&list, drawing);
+    EXPECT_FALSE(list.Analyse(kWidth, kHeight));
+    std::vector<DrawList::Rect> rects;
+    EXPECT_FALSE(list.ChangedRegions(plain, &rects));
+    EXPECT_FALSE(plain.ChangedRegions(list, &rects));
+  }
+}
+
+TEST(DrawListRegions, AFilterChangeReachesLaterDrawingWithTheTexture) {
+  auto sprite = [](GLenum filter) {
+    return [filter] {
+      draw::BindTexture(7);
+      draw::TextureFilter(filter);
+      draw::Enable(GL_TEXTURE_2D);
+      Quad(100, 100, 50, 50, 1.0f);
+      draw::Disable(GL_TEXTURE_2D);
+    };
+  };
+  EXPECT_TRUE(Covers(Changes(sprite(GL_NEAREST), sprite(GL_LINEAR)), 125, 125));
+}
+
+}  // namespace
