@@ -11,6 +11,7 @@
 #include "audio_mixer.h"
 #include "callback_timer.h"
 #include "main_menu_scene.h"
+#include "sound_server.h"
 #include "sound_pad.h"
 
 namespace {
@@ -36,12 +37,19 @@ constexpr unsigned int kStreamBuffers = 4;
 // Fewest frames the server may hold queued, whatever the buffer size: what four buffers of
 // the first size queue. PulseAudio wakes its sink every quarter of what a stream may queue:
 // with four 64-frame buffers that is every 1.5 ms, and the sound broke up constantly.
-// PipeWire's PulseAudio server takes each buffer in on its main thread, which a desktop runs
-// at normal priority (nice -11): beside a busy desktop (memory churn, every core busy) it is
-// held off for tens of milliseconds, and with 1024 frames (23 ms) queued the sound broke up
-// a dozen times in 20 s, with 2048 not once. Small buffers get more of them instead; the
-// callback still runs once per buffer.
+// Beside a busy desktop (memory churn, every core busy) a thread at normal priority is held
+// off for tens of milliseconds: with 1024 frames (23 ms) queued the sound broke up a dozen
+// times in 20 s, with 2048 not once. Small buffers get more of them instead; the callback
+// still runs once per buffer.
 constexpr unsigned int kMinQueuedFrames = 2048;
+// PipeWire's PulseAudio server takes in every buffer, and asks for the next, on its main
+// thread, which a desktop runs at normal priority (nice -11), and it keeps a refill step (up
+// to 20 ms) less queued than asked. Beside the same load that thread was held off for up to
+// 90 ms, and with 2048 frames asked for (35 ms kept) about one run of the menu's sizes in
+// five broke up for a graph cycle or more. 8192 frames (186 ms; the server's own default
+// for a client that asks for nothing in particular is 200 ms) keeps more queued than the
+// longest hold-off seen with room to spare: 166 ms kept against 90 ms.
+constexpr unsigned int kMinQueuedFramesPipeWire = 8192;
 #ifdef MARLUNE_AUDIO_PROBES
 // The probe build times every buffer (reported at shutdown).
 constexpr RtAudioCallback kStreamCallback = &callback_timer::TimedAudioMixerCallback;
@@ -232,7 +240,11 @@ bool GameState::OpenStream(unsigned int frames, bool retrying) {
     output.nChannels = 2;
     output.firstChannel = 0;
     RtAudio::StreamOptions options;
-    options.numberOfBuffers = StreamBuffers(frames);
+    // Which server takes the stream decides how much it keeps queued (StreamBuffers).
+    const SoundServer::Kind server = audio.getCurrentApi() == RtAudio::LINUX_PULSE
+                                         ? SoundServer::Probe()
+                                         : SoundServer::Kind::kNone;
+    options.numberOfBuffers = StreamBuffers(frames, server);
     // A busy desktop (a browser churning memory, say) holds a normal thread off for longer
     // than the smaller buffers last; a real-time thread is not. The stream's threads inherit
     // real-time scheduling from the opening thread (the library's own request for it would
@@ -248,7 +260,8 @@ bool GameState::OpenStream(unsigned int frames, bool retrying) {
     // the others.
     const double rate = stk::Stk::sampleRate();
     const long reported = audio.getStreamLatency();
-    const unsigned int queued = StreamBuffers(granted) > 1 ? StreamBuffers(granted) - 1 : 1;
+    const unsigned int buffers = StreamBuffers(granted, server);
+    const unsigned int queued = buffers > 1 ? buffers - 1 : 1;
     outputLatency.store(reported > 0 ? reported / rate : queued * static_cast<double>(granted) / rate);
     if (granted > kMaxBufferFrames) {
       std::fprintf(stderr, "Error: audio buffer of %u frames is larger than %u\n", granted,
@@ -278,9 +291,11 @@ bool GameState::OpenStream(unsigned int frames, bool retrying) {
   return true;
 }
 
-unsigned int GameState::StreamBuffers(unsigned int frames) {
-  if (frames == 0 || frames >= kMinQueuedFrames / kStreamBuffers) return kStreamBuffers;
-  return (kMinQueuedFrames + frames - 1) / frames;
+unsigned int GameState::StreamBuffers(unsigned int frames, SoundServer::Kind server) {
+  const unsigned int minQueued =
+      server == SoundServer::Kind::kPipeWire ? kMinQueuedFramesPipeWire : kMinQueuedFrames;
+  if (frames == 0 || frames >= minQueued / kStreamBuffers) return kStreamBuffers;
+  return (minQueued + frames - 1) / frames;
 }
 
 void GameState::RestartSound(SoundEffect effect) {

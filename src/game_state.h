@@ -33,6 +33,7 @@
 #include "loop_options.h"
 #include "recorder.h"
 #include "scene.h"
+#include "sound_server.h"
 #include "stream_clock.h"
 #include "stream_supervisor.h"
 
@@ -81,8 +82,9 @@ struct GameState {
   // about once a second with the same buffer size, and says when sound is back. Main thread.
   void SuperviseStream();
   // Buffers of `frames` frames the sound server may queue for a stream: four, or as many as
-  // hold 2048 frames when the buffers are smaller (64 frames: 32). Any thread.
-  static unsigned int StreamBuffers(unsigned int frames);
+  // hold 2048 frames when the buffers are smaller (64 frames: 32); under PipeWire's PulseAudio
+  // server, as many as hold 8192 frames. Any thread.
+  static unsigned int StreamBuffers(unsigned int frames, SoundServer::Kind server);
 
   // Asks the callback to restart a sound effect from its first frame. Safe from any thread.
   void RestartSound(SoundEffect effect);

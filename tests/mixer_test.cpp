@@ -3,9 +3,11 @@
 // the attempts to reopen it, and how many buffers it keeps queued.
 
 #include <cmath>
+#include <cstdlib>
 #include <string>
 
 #include "audio_mixer.h"
+#include "sound_server.h"
 #include "stream_supervisor.h"
 #include "test_support.h"
 
@@ -28,12 +30,29 @@ TEST(Limiter, CompressesAboveThresholdAndClipsAtFullScale) {
 
 using Action = StreamSupervisor::Action;
 
-// Small buffers keep at least 2048 frames queued (fewer break up on a busy desktop); larger
-// ones keep the four that hold latency low.
-TEST(StreamBuffers, SmallBuffersKeep2048FramesQueuedLargerOnesFour) {
-  for (unsigned int frames : {64u, 128u, 256u, 512u, 2048u}) {
-    EXPECT_EQ(GameState::StreamBuffers(frames), frames < 512 ? 2048 / frames : 4u) << frames;
+// Small buffers keep at least 2048 frames queued (fewer break up on a busy desktop), 8192 under
+// PipeWire's PulseAudio server; larger ones keep the four that hold latency low.
+TEST(StreamBuffers, SmallBuffersKeepAFloorQueuedLargerOnesFour) {
+  for (unsigned int frames : {64u, 128u, 256u, 512u, 1024u, 2048u}) {
+    for (SoundServer::Kind server : {SoundServer::Kind::kNone, SoundServer::Kind::kPulseAudio}) {
+      EXPECT_EQ(GameState::StreamBuffers(frames, server), frames < 512 ? 2048 / frames : 4u) << frames;
+    }
+    EXPECT_EQ(GameState::StreamBuffers(frames, SoundServer::Kind::kPipeWire),
+              frames < 2048 ? 8192 / frames : 4u) << frames;
   }
+}
+
+// PipeWire's PulseAudio server names itself after PulseAudio, then PipeWire.
+TEST(SoundServer, KindFromTheServersName) {
+  EXPECT_EQ(SoundServer::FromName("PulseAudio (on PipeWire 0.3.65)"), SoundServer::Kind::kPipeWire);
+  EXPECT_EQ(SoundServer::FromName("pulseaudio"), SoundServer::Kind::kPulseAudio);
+  EXPECT_EQ(SoundServer::FromName(nullptr), SoundServer::Kind::kNone);
+  // No server behind the socket: the probe says so at once, and starts none.
+  const char* before = std::getenv("PULSE_SERVER");
+  const std::string saved = before != nullptr ? before : "";
+  setenv("PULSE_SERVER", "unix:/nonexistent/marlune-test/native", 1);
+  EXPECT_EQ(SoundServer::Probe(), SoundServer::Kind::kNone);
+  if (before != nullptr) setenv("PULSE_SERVER", saved.c_str(), 1); else unsetenv("PULSE_SERVER");
 }
 
 TEST(StreamSupervisorTest, ErrorsInARowMeanTheStreamIsLost) {
