@@ -11,8 +11,8 @@
 #include "audio_mixer.h"
 #include "callback_timer.h"
 #include "main_menu_scene.h"
-#include "sound_server.h"
 #include "sound_pad.h"
+#include "sound_server.h"
 
 namespace {
 // A write past the process's file size limit (SIGXFSZ) or to a peer that has gone (SIGPIPE: a
