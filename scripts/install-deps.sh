@@ -14,7 +14,7 @@ packages=(
   desktop-file-utils appstream
   xvfb xdotool x11-utils imagemagick libxtst-dev gdb
   pulseaudio pulseaudio-utils sox
-  jackd1
+  jackd1 libjack-dev
   pipewire pipewire-pulse wireplumber dbus-daemon
 )
 

@@ -43,7 +43,7 @@ int AudioMixerCallback(void* outputBuffer, void* /*inputBuffer*/, unsigned int n
   const uint32_t generation = state.streamGeneration.load(std::memory_order_acquire);
   const uint8_t buttons =
       SamplePointerForBuffer(streamTime, state.outputLatency.load(std::memory_order_relaxed),
-                             generation);
+                             state.heardOffset.load(std::memory_order_relaxed), generation);
 
   for (unsigned int i = 0; i < 2 * nFrames; ++i) out[i] = 0.0;
   const StreamSupervisor::Buffer fate = state.streamSupervisor.BeginBuffer();

@@ -12,7 +12,6 @@
 #include "callback_timer.h"
 #include "main_menu_scene.h"
 #include "sound_pad.h"
-#include "sound_server.h"
 
 namespace {
 // A write past the process's file size limit (SIGXFSZ) or to a peer that has gone (SIGPIPE: a
@@ -30,26 +29,6 @@ GameState gameState;
 
 namespace {
 constexpr unsigned int kFirstBufferFrames = 512;
-// Buffers the sound server may queue ahead of the callback. The library's default lets a
-// PulseAudio server queue far more than a loop step, so a click in time with what the player
-// hears would land on a later step; four buffers match what the ALSA back end uses.
-constexpr unsigned int kStreamBuffers = 4;
-// Fewest frames the server may hold queued, whatever the buffer size: what four buffers of
-// the first size queue. PulseAudio wakes its sink every quarter of what a stream may queue:
-// with four 64-frame buffers that is every 1.5 ms, and the sound broke up constantly.
-// Beside a busy desktop (memory churn, every core busy) a thread at normal priority is held
-// off for tens of milliseconds: with 1024 frames (23 ms) queued the sound broke up a dozen
-// times in 20 s, with 2048 not once. Small buffers get more of them instead; the callback
-// still runs once per buffer.
-constexpr unsigned int kMinQueuedFrames = 2048;
-// PipeWire's PulseAudio server takes in every buffer, and asks for the next, on its main
-// thread, which a desktop runs at normal priority (nice -11), and it keeps a refill step (up
-// to 20 ms) less queued than asked. Beside the same load that thread was held off for up to
-// 90 ms, and with 2048 frames asked for (35 ms kept) about one run of the menu's sizes in
-// five broke up for a graph cycle or more. 8192 frames (186 ms; the server's own default
-// for a client that asks for nothing in particular is 200 ms) keeps more queued than the
-// longest hold-off seen with room to spare: 166 ms kept against 90 ms.
-constexpr unsigned int kMinQueuedFramesPipeWire = 8192;
 #ifdef MARLUNE_AUDIO_PROBES
 // The probe build times every buffer (reported at shutdown).
 constexpr RtAudioCallback kStreamCallback = &callback_timer::TimedAudioMixerCallback;
@@ -62,6 +41,16 @@ constexpr RtAudioCallback kStreamCallback = &AudioMixerCallback;
 void OnStreamError(RtAudioError::Type type, const std::string& text) {
   const bool fatal = type != RtAudioError::WARNING && type != RtAudioError::DEBUG_WARNING;
   gameState.streamSupervisor.ReportError(fatal, text);
+}
+
+// The path whose latency reports a stream of the audio library's back end api gets.
+StreamLatency::Path LatencyPath(RtAudio::Api api) {
+  switch (api) {
+    case RtAudio::LINUX_PULSE: return StreamLatency::Path::kPulse;
+    case RtAudio::UNIX_JACK: return StreamLatency::Path::kJack;
+    case RtAudio::LINUX_ALSA: return StreamLatency::Path::kAlsa;
+    default: return StreamLatency::Path::kNone;
+  }
 }
 
 // While it lives, the calling thread runs real-time (SCHED_RR at kAudioThreadPriority), where
@@ -175,6 +164,7 @@ void GameState::ReinitRtAudio(unsigned int frames) {
     return;
   }
   streamSupervisor.Stopped();
+  streamLatency.Stop();
   audio.closeStream();
   recorder.SetStreamRunning(false);
   OpenStream(frames);
@@ -182,6 +172,7 @@ void GameState::ReinitRtAudio(unsigned int frames) {
 
 void GameState::DeinitRtAudio() {
   streamSupervisor.Stopped();
+  streamLatency.Stop();
   if (audio.isStreamOpen()) audio.closeStream();
   recorder.SetStreamRunning(false);
 }
@@ -194,11 +185,20 @@ void GameState::SuperviseStream() {
   if (streamSupervisor.Running() && !audio.isStreamOpen()) {
     streamSupervisor.ReportError(true, "the sound server closed the stream");
   }
-  switch (streamSupervisor.Poll(SDL_GetTicks())) {
+  const uint32_t now = SDL_GetTicks();
+  switch (streamSupervisor.Poll(now)) {
     case StreamSupervisor::Action::kNone:
+      if (streamSupervisor.Running() && reopenStream == nullptr) {
+        streamLatency.Poll(now, lastStreamTime.load(std::memory_order_relaxed));
+        if (streamLatency.Seconds() >= 0.0) {
+          outputLatency.store(streamLatency.Seconds(), std::memory_order_relaxed);
+        }
+        heardOffset.store(streamLatency.HeardOffset(), std::memory_order_relaxed);
+      }
       return;
     case StreamSupervisor::Action::kClose:
       // The mixer has stopped the stream's thread; closing joins it and frees the stream.
+      streamLatency.Stop();
       try {
         if (audio.isStreamOpen()) audio.closeStream();
       } catch (RtAudioError&) {
@@ -240,11 +240,7 @@ bool GameState::OpenStream(unsigned int frames, bool retrying) {
     output.nChannels = 2;
     output.firstChannel = 0;
     RtAudio::StreamOptions options;
-    // Which server takes the stream decides how much it keeps queued (StreamBuffers).
-    const SoundServer::Kind server = audio.getCurrentApi() == RtAudio::LINUX_PULSE
-                                         ? SoundServer::Probe()
-                                         : SoundServer::Kind::kNone;
-    options.numberOfBuffers = StreamBuffers(frames, server);
+    options.numberOfBuffers = kStreamBuffers;
     // A busy desktop (a browser churning memory, say) holds a normal thread off for longer
     // than the smaller buffers last; a real-time thread is not. The stream's threads inherit
     // real-time scheduling from the opening thread (the library's own request for it would
@@ -255,14 +251,15 @@ bool GameState::OpenStream(unsigned int frames, bool retrying) {
                      kStreamCallback, nullptr, &options, &OnStreamError);
     if (!audio.isStreamOpen()) throw failure("the audio stream did not open");
     bufferFrames.store(granted);
-    // A back end that does not report its latency queues at most StreamBuffers buffers; the
-    // callback runs when one of them has been played, so the buffer it renders is heard after
-    // the others.
+    // Until the path that plays the stream reports its latency (StreamLatency, refreshed every
+    // frame from SuperviseStream), the buffer a callback renders is taken to be heard after
+    // the others queued: the latency JACK gave at opening (0 where its driver adds none), or
+    // kStreamBuffers buffers but the one being rendered.
     const double rate = stk::Stk::sampleRate();
-    const long reported = audio.getStreamLatency();
-    const unsigned int buffers = StreamBuffers(granted, server);
-    const unsigned int queued = buffers > 1 ? buffers - 1 : 1;
-    outputLatency.store(reported > 0 ? reported / rate : queued * static_cast<double>(granted) / rate);
+    const StreamLatency::Path path = LatencyPath(audio.getCurrentApi());
+    outputLatency.store(path == StreamLatency::Path::kJack
+                            ? audio.getStreamLatency() / rate
+                            : (kStreamBuffers - 1) * static_cast<double>(granted) / rate);
     if (granted > kMaxBufferFrames) {
       std::fprintf(stderr, "Error: audio buffer of %u frames is larger than %u\n", granted,
                    kMaxBufferFrames);
@@ -270,17 +267,20 @@ bool GameState::OpenStream(unsigned int frames, bool retrying) {
     // A reopened stream carries on from the buffer after the last one played, so the loop
     // resumes at the step where it stopped.
     if (retrying) audio.setStreamTime(lastStreamTime.load() + granted / stk::Stk::sampleRate());
+    heardOffset.store(std::numeric_limits<double>::quiet_NaN(), std::memory_order_relaxed);
     streamSupervisor.Starting();
     streamGeneration.fetch_add(1, std::memory_order_release);
     recorder.SetStreamRunning(true);
     audio.startStream();
     if (!audio.isStreamRunning()) throw failure("the audio stream did not start");
+    streamLatency.Start(audio, path, granted, rate);
   } catch (RtAudioError& error) {
     if (!retrying) {
       error.printMessage();
       std::exit(1);
     }
     streamSupervisor.StartFailed();
+    streamLatency.Stop();
     try {
       if (audio.isStreamOpen()) audio.closeStream();
     } catch (RtAudioError&) {
@@ -289,13 +289,6 @@ bool GameState::OpenStream(unsigned int frames, bool retrying) {
     return false;
   }
   return true;
-}
-
-unsigned int GameState::StreamBuffers(unsigned int frames, SoundServer::Kind server) {
-  const unsigned int minQueued =
-      server == SoundServer::Kind::kPipeWire ? kMinQueuedFramesPipeWire : kMinQueuedFrames;
-  if (frames == 0 || frames >= minQueued / kStreamBuffers) return kStreamBuffers;
-  return (minQueued + frames - 1) / frames;
 }
 
 void GameState::RestartSound(SoundEffect effect) {

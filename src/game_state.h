@@ -12,8 +12,9 @@
 // - recorder: the callback captures into it and the record pad starts and stops it, on the
 //   audio thread; its own writer thread does the file work; StopRecording on the main thread
 //   (recorder.h has the details).
-// - lastStreamTime, lastMouseButtons, bufferFrames, outputLatency, streamGeneration: atomics,
-//   safe from any thread; streamGeneration changes on the main thread only.
+// - lastStreamTime, lastMouseButtons, bufferFrames, outputLatency, heardOffset,
+//   streamGeneration: atomics, safe from any thread; streamGeneration, outputLatency and
+//   heardOffset change on the main thread only.
 // - The pad-list mutex is held only to insert or swap out pointers, never around building or
 //   deleting a pad.
 // - audio (the stream): opened, closed and reopened on the main thread only (InitRtAudio,
@@ -24,6 +25,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "Envelope.h"
@@ -33,8 +35,8 @@
 #include "loop_options.h"
 #include "recorder.h"
 #include "scene.h"
-#include "sound_server.h"
 #include "stream_clock.h"
+#include "stream_latency.h"
 #include "stream_supervisor.h"
 
 class SoundPad;
@@ -81,10 +83,13 @@ struct GameState {
   // completes an open recording and says so on standard error; then tries to open it again
   // about once a second with the same buffer size, and says when sound is back. Main thread.
   void SuperviseStream();
-  // Buffers of `frames` frames the sound server may queue for a stream: four, or as many as
-  // hold 2048 frames when the buffers are smaller (64 frames: 32); under PipeWire's PulseAudio
-  // server, as many as hold 8192 frames. Any thread.
-  static unsigned int StreamBuffers(unsigned int frames, SoundServer::Kind server);
+  // Buffers the sound server may queue for a stream, whatever their size, so that what the
+  // player hears follows the menu's buffer size: 64 frames are heard sooner than 512, and a
+  // busy machine may break the smallest up. Three is the fewest with which PulseAudio and
+  // PipeWire's PulseAudio server played the default 512 frames cleanly beside other work; with
+  // two, PulseAudio broke up there. The audio library's ALSA back end takes it as the device's
+  // periods; JACK keeps its own.
+  static constexpr unsigned int kStreamBuffers = 3;
 
   // Asks the callback to restart a sound effect from its first frame. Safe from any thread.
   void RestartSound(SoundEffect effect);
@@ -127,9 +132,16 @@ struct GameState {
   std::atomic<unsigned int> bufferFrames{0};
   // Tells a failed stream from a running one and paces the attempts to reopen it.
   StreamSupervisor streamSupervisor;
-  // Time from rendering a buffer to the player hearing it, seconds: the back end's stream
-  // latency where it reports one, otherwise the queued buffers. 0 until the stream opens.
+  // Time from the start of a callback's buffer to the player hearing it, seconds: as the path
+  // that plays the stream reports it (streamLatency), until then an estimate from the buffers
+  // queued. 0 until the stream opens. Written on the main thread, read by the audio thread.
   std::atomic<double> outputLatency{0.0};
+  // Heard stream time minus press-clock time, seconds, as the sound server places it (the
+  // PulseAudio protocol); NaN while it has not. Set to NaN on the main thread before a stream
+  // starts, then refreshed there each frame; read by the audio thread.
+  std::atomic<double> heardOffset{std::numeric_limits<double>::quiet_NaN()};
+  // Reads the stream's latency from the path that plays it while it runs. Main thread only.
+  StreamLatency streamLatency;
 
   // The stream's clock and rate; tests install their own before any callback runs.
   StreamClock* clock;

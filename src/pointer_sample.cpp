@@ -3,6 +3,7 @@
 #include <SDL.h>
 
 #include <atomic>
+#include <cmath>
 
 #include "common.h"
 #include "game_state.h"
@@ -41,22 +42,26 @@ void AddClick(int x, int sdlY, bool right, double heardTime) {
 // the output latency is what is heard as its callback starts only if the callback starts on
 // time: one that the system runs late finds less queued than the latency says, so the player
 // is already hearing later audio. On-time callbacks give the largest value of (stream time -
-// latency - press clock), so the estimate is the largest of the last quarter second; a move of
-// the stream against the wall clock (an underrun) is followed within that quarter second.
+// press clock), so the estimate is the largest of the last quarter second, minus the latency
+// as reported now; a move of the stream against the wall clock (an underrun) is followed
+// within that quarter second. The latency is applied afresh each time, so a new report of
+// it moves the estimate at once without forgetting the callbacks.
 class HeardClock {
  public:
-  // Records a callback at streamTime (seconds) that starts at press-clock time nowMs; returns
-  // the heard stream time minus press-clock seconds.
-  double Update(double streamTime, double outputLatency, uint32_t nowMs) {
-    // A new stream, a new latency or a clock that went back: the old callbacks no longer count.
-    if (count_ > 0 && (streamTime < lastStreamTime_ || outputLatency != lastLatency_ ||
+  // Records a callback of stream `generation` at streamTime (seconds) that starts at
+  // press-clock time nowMs; returns the heard stream time minus press-clock seconds: the
+  // server's heardOffset where it is a number, else the estimate from outputLatency.
+  double Update(double streamTime, double outputLatency, double heardOffset, uint32_t nowMs,
+                uint32_t generation) {
+    // A new stream or a clock that went back: the old callbacks no longer count.
+    if (count_ > 0 && (generation != generation_ || streamTime < lastStreamTime_ ||
                        static_cast<int32_t>(nowMs - entries_[(next_ + kEntries - 1) % kEntries].ms) < 0)) {
       count_ = 0;
     }
     restarted_ = count_ == 0;
+    generation_ = generation;
     lastStreamTime_ = streamTime;
-    lastLatency_ = outputLatency;
-    entries_[next_] = Entry{nowMs, streamTime - outputLatency - nowMs / 1000.0};
+    entries_[next_] = Entry{nowMs, streamTime - nowMs / 1000.0};
     next_ = (next_ + 1) % kEntries;
     if (count_ < kEntries) ++count_;
     double best = entries_[(next_ + kEntries - 1) % kEntries].offset;
@@ -65,7 +70,9 @@ class HeardClock {
       if (nowMs - entry.ms > kSpanMs) break;
       if (entry.offset > best) best = entry.offset;
     }
-    return best;
+    // The sound server's own placing, where it gives one, is the truth the estimate stands in
+    // for.
+    return std::isnan(heardOffset) ? best - outputLatency : heardOffset;
   }
   // True when the last Update began a new clock (the first callback, or one of a new stream).
   bool Restarted() const { return restarted_; }
@@ -75,13 +82,13 @@ class HeardClock {
   static constexpr uint32_t kSpanMs = 250;
   struct Entry {
     uint32_t ms;
-    double offset;
+    double offset;  // stream time minus press clock, seconds
   };
   Entry entries_[kEntries] = {};
   int next_ = 0;
   int count_ = 0;
   double lastStreamTime_ = 0.0;
-  double lastLatency_ = 0.0;
+  uint32_t generation_ = 0;
   bool restarted_ = true;
 };
 thread_local HeardClock heardClock;
@@ -143,11 +150,12 @@ void ReleasePresses(uint32_t nowMs) {
   pressesHeld.store(false, std::memory_order_release);
 }
 
-uint8_t SamplePointerForBuffer(double streamTime, double outputLatency, uint32_t streamGeneration) {
+uint8_t SamplePointerForBuffer(double streamTime, double outputLatency, double heardOffset,
+                               uint32_t streamGeneration) {
   InputSource& input = Input();
   const uint32_t now = input.TicksMs();
   pressGate.Update(streamGeneration, now);
-  const double heardNow = now / 1000.0 + heardClock.Update(streamTime, outputLatency, now);
+  const double heardNow = now / 1000.0 + heardClock.Update(streamTime, outputLatency, heardOffset, now, streamGeneration);
   sample.heardNow = heardNow;
   // Steps begin, as heard, when the heard clock first passes their start. It is compared with
   // the furthest point any earlier buffer heard, not with this buffer's length: callbacks that

@@ -18,7 +18,9 @@ struct Click {
 };
 
 // Starts the current buffer's view of the pointer: places the buffer on the heard stream clock
-// (its streamTime minus outputLatency, seconds, as of the callbacks that started on time),
+// (where the sound server places it, heardOffset: heard stream time minus press-clock time,
+// seconds; where it does not (NaN), the buffer's streamTime minus outputLatency, seconds, as of
+// the callbacks that started on time),
 // takes the presses recorded since the previous buffer and places each on that clock (minus
 // how long ago it was made), and samples position, buttons and Shift together. Returns the
 // button mask to store for the next buffer (Shift + left adds right). Audio thread, at the
@@ -28,7 +30,8 @@ struct Click {
 // buffer of the running stream (streamGeneration changes with every stream opened: a press
 // made while the sound was gone) and those made while a new game was set up (HoldPresses).
 // A press made while the stream runs counts however late its buffer comes.
-uint8_t SamplePointerForBuffer(double streamTime, double outputLatency, uint32_t streamGeneration);
+uint8_t SamplePointerForBuffer(double streamTime, double outputLatency, double heardOffset,
+                               uint32_t streamGeneration);
 // Set-up of a new game: from HoldPresses on, presses are dropped; ReleasePresses lets through
 // those stamped after nowMs (on the press clock), once set-up has drained its events. Main
 // thread.

@@ -1,13 +1,13 @@
 // The mixer's limiter at its edges (the golden performance hears the rest of the mix); and the
 // stream supervisor that decides each buffer's fate: telling a lost stream from a hiccup, and pacing
-// the attempts to reopen it, and how many buffers it keeps queued.
+// the attempts to reopen it; and how the stream's latency readings place the heard clock.
 
 #include <cmath>
 #include <cstdlib>
 #include <string>
 
 #include "audio_mixer.h"
-#include "sound_server.h"
+#include "stream_latency.h"
 #include "stream_supervisor.h"
 #include "test_support.h"
 
@@ -30,29 +30,17 @@ TEST(Limiter, CompressesAboveThresholdAndClipsAtFullScale) {
 
 using Action = StreamSupervisor::Action;
 
-// Small buffers keep at least 2048 frames queued (fewer break up on a busy desktop), 8192 under
-// PipeWire's PulseAudio server; larger ones keep the four that hold latency low.
-TEST(StreamBuffers, SmallBuffersKeepAFloorQueuedLargerOnesFour) {
-  for (unsigned int frames : {64u, 128u, 256u, 512u, 1024u, 2048u}) {
-    for (SoundServer::Kind server : {SoundServer::Kind::kNone, SoundServer::Kind::kPulseAudio}) {
-      EXPECT_EQ(GameState::StreamBuffers(frames, server), frames < 512 ? 2048 / frames : 4u) << frames;
-    }
-    EXPECT_EQ(GameState::StreamBuffers(frames, SoundServer::Kind::kPipeWire),
-              frames < 2048 ? 8192 / frames : 4u) << frames;
-  }
-}
-
-// PipeWire's PulseAudio server names itself after PulseAudio, then PipeWire.
-TEST(SoundServer, KindFromTheServersName) {
-  EXPECT_EQ(SoundServer::FromName("PulseAudio (on PipeWire 0.3.65)"), SoundServer::Kind::kPipeWire);
-  EXPECT_EQ(SoundServer::FromName("pulseaudio"), SoundServer::Kind::kPulseAudio);
-  EXPECT_EQ(SoundServer::FromName(nullptr), SoundServer::Kind::kNone);
-  // No server behind the socket: the probe says so at once, and starts none.
-  const char* before = std::getenv("PULSE_SERVER");
-  const std::string saved = before != nullptr ? before : "";
-  setenv("PULSE_SERVER", "unix:/nonexistent/marlune-test/native", 1);
-  EXPECT_EQ(SoundServer::Probe(), SoundServer::Kind::kNone);
-  if (before != nullptr) setenv("PULSE_SERVER", saved.c_str(), 1); else unsetenv("PULSE_SERVER");
+// Readings of the stream's latency, taken between callbacks, come out low when the buffer last
+// rendered was already written, wholly or in part; never high. The heard clock is the largest.
+TEST(StreamLatency, HeardOffsetIsTheLargestReading) {
+  const double readings[] = {-1.2120, -1.2004, -1.2236, -1.2005};
+  EXPECT_DOUBLE_EQ(StreamLatency::FromOffsetReadings(readings, 4), -1.2004);
+  EXPECT_DOUBLE_EQ(StreamLatency::FromOffsetReadings(readings, 1), -1.2120);
+  EXPECT_TRUE(std::isnan(StreamLatency::FromOffsetReadings(readings, 0)));
+  // Nothing is reported before a stream starts, nor after it stops.
+  StreamLatency latency;
+  EXPECT_TRUE(std::isnan(latency.HeardOffset()));
+  EXPECT_LT(latency.Seconds(), 0.0);
 }
 
 TEST(StreamSupervisorTest, ErrorsInARowMeanTheStreamIsLost) {

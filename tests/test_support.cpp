@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include <limits>
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -37,6 +39,7 @@ void InstallEngine(FakeInput* input, FakeClock* clock, const std::string& record
   gameState.lastMouseButtons.store(0);
   gameState.bufferFrames.store(512);
   gameState.outputLatency.store(0.0);
+  gameState.heardOffset.store(std::numeric_limits<double>::quiet_NaN());
   gameState.streamGeneration.fetch_add(1);  // every run plays a stream of its own
   // Recordings land in a folder of the run's own, never beside the build's bundle.
   RecordingFolder::Set(recordingFolder + "/");

@@ -134,4 +134,27 @@ TEST_F(WaveLoopPadTest, APressSeenByALateCallbackIsPlacedByTheOnTimeOnes) {
   EXPECT_FALSE(pad->Sequencer().IsActive(4));
 }
 
+// Where the sound server places the heard clock, that placing counts, not the estimate from
+// the buffers queued: here the server holds 100 ms, where three buffers make 35 ms. A press
+// 10 ms into step 5, as heard, lands on step 5; by the estimate it would come 75 ms into it,
+// past the late window, and land on step 6.
+TEST_F(WaveLoopPadTest, TheServersHeardClockPlacesPresses) {
+  WaveLoopPad* pad = MakePad(Wav());
+  constexpr double kHeld = 0.100;
+  gameState.outputLatency.store(kLatency);
+  gameState.heardOffset.store(-100.0);  // the press clock counts heard time from 100 s
+  input.MoveTo(200, 150);
+  bool pressed = false;
+  for (double t = StepStart(4); t - kHeld < StepStart(7); t += kBuffer) {
+    const double heard = t - kHeld;
+    input.ticks = Ms(heard);
+    if (!pressed && heard >= StepStart(5) + 0.010) {
+      input.Press(SDL_BUTTON_LMASK, 200, 150, Ms(StepStart(5) + 0.010));
+      pressed = true;
+    }
+    Buffer(t);
+  }
+  for (int s = 0; s < 16; ++s) EXPECT_EQ(pad->Sequencer().IsActive(s), s == 5) << s;
+}
+
 }  // namespace

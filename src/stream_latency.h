@@ -1,0 +1,77 @@
+#pragma once
+// Where the player's ears stand against the audio the callbacks render, as the path that plays
+// the stream reports it, refreshed while the stream runs:
+// - the PulseAudio protocol (PulseAudio itself, or PipeWire's PulseAudio server): libpulse's
+//   latency of the stream (what was written to it and not yet played, the sink's own latency
+//   included), read at a moment between two callbacks; with the stream time of the last
+//   buffer rendered it places the heard stream time on the press clock (HeardOffset);
+// - JACK: the playback latency range of the ports the stream feeds, read through a client of
+//   our own that has no ports: the time from a callback's buffer to its being heard (Seconds);
+// - ALSA: the device's delay, which the audio library reads after every buffer it writes
+//   (Seconds).
+// Nothing reported (no answer yet, another back end): HeardOffset is NaN, Seconds negative,
+// and the caller keeps its own estimate.
+//
+// Threads: everything on the main thread only. The values it yields are handed to the audio
+// thread by the caller (GameState::outputLatency, GameState::heardOffset).
+
+#include <cstdint>
+#include <memory>
+
+class RtAudio;
+
+class StreamLatency {
+ public:
+  // The back end that plays the stream.
+  enum class Path { kNone, kPulse, kJack, kAlsa };
+  // Time between two readings, milliseconds.
+  static constexpr uint32_t kQueryIntervalMs = 50;
+  // Readings kept for the heard offset: half a second of them, so a stream that falls behind
+  // (an underrun) is followed within half a second.
+  static constexpr int kSamples = 10;
+  // Time the stream plays before libpulse is asked, milliseconds.
+  static constexpr uint32_t kSettleMs = 500;
+
+  StreamLatency();
+  ~StreamLatency();
+  StreamLatency(const StreamLatency&) = delete;
+  StreamLatency& operator=(const StreamLatency&) = delete;
+
+  // The stream that audio just started plays through path with buffers of bufferFrames frames
+  // at rate frames per second; readings of an earlier stream are forgotten. Main thread.
+  void Start(RtAudio& audio, Path path, unsigned int bufferFrames, double rate);
+  // The stream is about to close: nothing is read or reported until the next Start. Main thread.
+  void Stop();
+  // Takes a reading when one is due; nowMs on the press clock (wrapping milliseconds),
+  // lastStreamTime the stream time of the last buffer rendered, seconds. Main thread, once per
+  // frame while the stream runs.
+  void Poll(uint32_t nowMs, double lastStreamTime);
+  // Time from the start of a callback's buffer to when it is heard, seconds; negative when
+  // not reported (JACK and ALSA report it).
+  double Seconds() const { return seconds_; }
+  // Heard stream time minus press-clock time, seconds; NaN when not reported (the PulseAudio
+  // protocol reports it).
+  double HeardOffset() const;
+
+  // The heard offset from readings taken at random moments between callbacks, each the stream
+  // time of the last buffer rendered, minus the stream's latency then, minus the press clock:
+  // the buffer last rendered waits until it can be written, so what was written ends where
+  // it begins; a reading taken after it was written, before the next callback finished,
+  // comes out a buffer low, and one while it was partly written low by that part: the
+  // largest reading is the true one. NaN for no readings. Any thread (pure).
+  static double FromOffsetReadings(const double* offsets, int count);
+
+ private:
+  class Pulse;
+  class Jack;
+
+  RtAudio* audio_ = nullptr;
+  Path path_ = Path::kNone;
+  double rate_ = 44100.0;
+  double seconds_ = -1.0;
+  uint32_t startMs_ = 0;  // the first Poll of the stream
+  uint32_t lastReadMs_ = 0;
+  bool started_ = false;
+  std::unique_ptr<Pulse> pulse_;
+  std::unique_ptr<Jack> jack_;
+};
