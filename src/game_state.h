@@ -16,6 +16,7 @@
 //   safe from any thread; streamGeneration changes on the main thread only.
 // - The pad-list mutex is held only to insert or swap out pointers, never around building or
 //   deleting a pad.
+// - streamThreads: the audio callback publishes its thread there, the main loop polls it.
 // - audio (the stream): opened, closed and reopened on the main thread only (InitRtAudio,
 //   ReinitRtAudio, SuperviseStream, DeinitRtAudio); streamSupervisor says which thread may
 //   call what.
@@ -31,6 +32,7 @@
 #include "FileWvIn.h"
 #include "RtAudio.h"
 #include "loop_options.h"
+#include "realtime_threads.h"
 #include "recorder.h"
 #include "scene.h"
 #include "sound_server.h"
@@ -127,6 +129,9 @@ struct GameState {
   std::atomic<unsigned int> bufferFrames{0};
   // Tells a failed stream from a running one and paces the attempts to reopen it.
   StreamSupervisor streamSupervisor;
+  // Makes each stream's threads real-time once it plays: the callback publishes its thread,
+  // the main loop polls (realtime_threads.h says which thread may call what).
+  RealtimeThreads streamThreads{kAudioThreadPriority};
   // Time from rendering a buffer to the player hearing it, seconds: the back end's stream
   // latency where it reports one, otherwise the queued buffers. 0 until the stream opens.
   std::atomic<double> outputLatency{0.0};
