@@ -7,9 +7,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 namespace {
 constexpr const char* kRealtimeKitService = "org.freedesktop.RealtimeKit1";
@@ -29,6 +34,20 @@ class SystemBus {
     dbus_error_free(&error_);
     if (connection_ == nullptr) return;
     dbus_connection_set_exit_on_disconnect(connection_, FALSE);
+    // The library's calls wait without a limit while the connection authenticates: a bus that
+    // takes the connection and never answers would hold the caller for ever. The handshake is
+    // driven here instead, for at most the timeout.
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs_);
+    while (!dbus_connection_get_is_authenticated(connection_)) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0 ||
+          !dbus_connection_read_write(connection_, static_cast<int>(left.count()))) {
+        gone_ = true;
+        return;
+      }
+    }
     // Registering on the bus (what dbus_bus_register does, but with the short timeout: the
     // library's own waits up to 25 s).
     DBusMessage* reply = Call(dbus_message_new_method_call(
@@ -139,6 +158,47 @@ class SystemBus {
 };
 }  // namespace
 
+namespace {
+// A round of requests to rtkit on a thread of its own, waited for at most waitMs: whatever the
+// bus does (even a connect that blocks on a bus that no longer accepts), the caller goes on.
+// A round that has not ended by then still completes (a late grant is as good), but no other
+// starts while it hangs. Returns, per thread, whether it was granted within the wait.
+std::vector<bool> AskRealtimeKitWithin(const std::vector<pid_t>& tids, int priority,
+                                       int waitMs) {
+  static std::atomic<bool> roundRunning{false};
+  struct Round {
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool done = false;
+    std::vector<bool> granted;
+  };
+  std::vector<bool> granted(tids.size(), false);
+  if (roundRunning.exchange(true)) return granted;
+  auto round = std::make_shared<Round>();
+  try {
+    std::thread([round, tids, priority] {
+      std::vector<bool> answer = RealtimeThreads::AskRealtimeKit(tids, priority);
+      {
+        std::lock_guard<std::mutex> lock(round->mutex);
+        round->granted.swap(answer);
+        round->done = true;
+      }
+      roundRunning.store(false);
+      round->ended.notify_all();
+    }).detach();
+  } catch (const std::system_error&) {  // no thread to be had: no round
+    roundRunning.store(false);
+    return granted;
+  }
+  std::unique_lock<std::mutex> lock(round->mutex);
+  if (round->ended.wait_for(lock, std::chrono::milliseconds(waitMs),
+                            [&] { return round->done; })) {
+    granted = round->granted;
+  }
+  return granted;
+}
+}  // namespace
+
 void RealtimeThreads::PublishAudioThread(uint32_t streamGeneration) {
   // Only this thread stores, so its own last store is what the relaxed load sees.
   if (static_cast<uint32_t>(audioThread_.load(std::memory_order_relaxed) >> 32) ==
@@ -167,7 +227,7 @@ void RealtimeThreads::Poll(uint32_t streamGeneration) {
     if (lastOutcomes_.back() == Outcome::kRefused) refused.push_back(tid);
   }
   if (refused.empty()) return;
-  const std::vector<bool> granted = AskRealtimeKit(refused, priority_);
+  const std::vector<bool> granted = AskRealtimeKitWithin(refused, priority_, kRoundWaitMs);
   size_t next = 0;
   for (Outcome& outcome : lastOutcomes_) {
     if (outcome != Outcome::kRefused) continue;

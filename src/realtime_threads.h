@@ -22,8 +22,9 @@
 // Threads:
 // - PublishAudioThread: the audio thread, from the mixer callback, at every buffer. Never
 //   blocks: one atomic load, and once per stream the thread's id (gettid) and an atomic store.
-// - Poll: the main thread, once per frame. Does its work once per stream; a request to rtkit
-//   (only when the direct way was refused) waits at most kBusTimeoutMs per D-Bus call.
+// - Poll: the main thread, once per frame. Does its work once per stream; where the direct way
+//   was refused it asks rtkit from a short-lived thread of its own and waits for the answer at
+//   most kRoundWaitMs, whatever the bus does.
 // - The static helpers: any thread; they touch only what their comments say.
 
 #include <sys/types.h>
@@ -37,6 +38,9 @@ class RealtimeThreads {
  public:
   // Longest wait for one D-Bus reply (connecting, a property, a request), milliseconds.
   static constexpr int kBusTimeoutMs = 200;
+  // Longest the main thread waits for a round of requests to rtkit, milliseconds (the round
+  // runs on a thread of its own and may go on after it).
+  static constexpr int kRoundWaitMs = 200;
   // Longest RLIMIT_RTTIME the process asks rtkit with: CPU time a real-time thread may run
   // without blocking, microseconds.
   static constexpr long long kRealtimeCpuLimitUsec = 200000;
@@ -57,7 +61,8 @@ class RealtimeThreads {
   // When the callback of stream `streamGeneration` has published its thread and that stream's
   // threads have not been handled yet, makes that thread and every thread named
   // kPulseIoThreadName real-time: each directly where the system allows it, the others
-  // through rtkit. Otherwise returns at once. Main thread, each frame.
+  // through rtkit (AskRealtimeKit, on a thread of its own, waited for at most kRoundWaitMs).
+  // Otherwise returns at once. Main thread, each frame.
   void Poll(uint32_t streamGeneration);
   // What Poll decided for the last stream's threads, in the order it handled them (the audio
   // thread first). Main thread.
