@@ -50,7 +50,8 @@ struct GameState {
   static constexpr unsigned int kMaxBufferFrames = 8192;
   // Real-time priority of the stream's threads (SCHED_RR). Modest: under the sound servers'
   // own audio threads (PulseAudio 5, PipeWire's data loops higher), over everything at normal
-  // priority. Where the system refuses it the threads run at normal priority.
+  // priority. Where the system refuses it rtkit is asked (streamThreads); where that fails too
+  // the threads run at normal priority.
   static constexpr int kAudioThreadPriority = 4;
   // Every sound file reader loads a file of fewer frames than kChunkThreshold whole, a longer
   // one in chunks of kChunkSize frames.
