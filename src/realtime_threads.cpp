@@ -156,9 +156,7 @@ class SystemBus {
   bool registered_ = false;
   bool gone_ = false;
 };
-}  // namespace
 
-namespace {
 // A round of requests to rtkit on a thread of its own, waited for at most waitMs: whatever the
 // bus does (even a connect that blocks on a bus that no longer accepts), the caller goes on.
 // A round that has not ended by then still completes (a late grant is as good), but no other
@@ -177,7 +175,12 @@ std::vector<bool> AskRealtimeKitWithin(const std::vector<pid_t>& tids, int prior
   auto round = std::make_shared<Round>();
   try {
     std::thread([round, tids, priority] {
-      std::vector<bool> answer = RealtimeThreads::AskRealtimeKit(tids, priority);
+      std::vector<bool> answer;
+      try {
+        answer = RealtimeThreads::AskRealtimeKit(tids, priority);
+      } catch (const std::exception&) {  // out of memory: nothing granted
+        answer.assign(tids.size(), false);
+      }
       {
         std::lock_guard<std::mutex> lock(round->mutex);
         round->granted.swap(answer);

@@ -26,7 +26,8 @@ rule=/etc/polkit-1/rules.d/49-marlune-rtkit-user.rules
 
 [ "$(id -u)" = 0 ] || { echo "rtkit_user: run as root" >&2; exit 2; }
 for tool in /usr/libexec/rtkit-daemon /usr/lib/polkit-1/polkitd; do
-  [ -x "$tool" ] || { echo "rtkit_user: $tool missing (apt-get install rtkit polkitd)" >&2; exit 2; }
+  [ -x "$tool" ] ||
+    { echo "rtkit_user: $tool missing (apt-get install rtkit polkitd)" >&2; exit 2; }
 done
 [ -x "$program" ] || { echo "rtkit_user: no program at $program" >&2; exit 2; }
 
@@ -34,7 +35,9 @@ work=$(mktemp -d /tmp/marlune-rtkit.XXXXXX)
 chmod 755 "$work"
 bus_pid="" polkit_pid="" rtkit_pid="" added_user=""
 cleanup() {
-  for pid in $rtkit_pid $polkit_pid $bus_pid; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null; done
+  for pid in $rtkit_pid $polkit_pid $bus_pid; do
+    kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+  done
   rm -f -- "$rule"
   [ -n "$added_user" ] && userdel "$user" 2>/dev/null
   rm -rf -- "$work"
@@ -89,19 +92,28 @@ set -u
 "$PROGRAM" >"$RIG_DIR/marlune.log" 2>&1 &
 pid=$!
 status=0
+# Threads of the program named NAME, other than thread NOT, that run RR 4.
+rr4() {
+  ps -L -o tid=,cls=,rtprio=,comm= -p "$pid" |
+    awk -v name="$1" -v not="$2" '$4 == name && $1 != not && $2 == "RR" && $3 == 4 { print $1 }'
+}
 # Waits up to 10 s for a stream's two threads (other than OLD) to run RR 4; shows the threads.
 check() {
   local old=$1 what=$2 io="" audio=""
   for _ in $(seq 100); do
-    io=$(ps -L -o tid=,cls=,rtprio=,comm= -p "$pid" | awk -v old="$old" '$4 == "threaded-ml" && $1 != old && $2 == "RR" && $3 == 4 { print $1 }')
-    audio=$(ps -L -o tid=,cls=,rtprio=,comm= -p "$pid" | awk -v main="$pid" '$4 == "marlune" && $1 != main && $2 == "RR" && $3 == 4 { print $1 }')
+    io=$(rr4 threaded-ml "$old")
+    audio=$(rr4 marlune "$pid")
     [ -n "$io" ] && [ -n "$audio" ] && break
     sleep 0.1
   done
   echo "--- $what"
   ps -L -o tid,cls,rtprio,comm -p "$pid" | grep -v 'llvmpipe\|SDLTimer\|Hotplug\|disk'
-  if [ -n "$io" ] && [ -n "$audio" ]; then echo "PASS: $what: audio thread $audio and threaded-ml $io run RR 4"
-  else echo "FAIL: $what: the stream's threads do not both run RR 4"; status=1; fi
+  if [ -n "$io" ] && [ -n "$audio" ]; then
+    echo "PASS: $what: audio thread $audio and threaded-ml $io run RR 4"
+  else
+    echo "FAIL: $what: the stream's threads do not both run RR 4"
+    status=1
+  fi
   last_io=$io
 }
 check none "first stream"
@@ -118,8 +130,8 @@ status=0
 for server in pulseaudio pipewire; do
   echo "=== $server, as $user (ulimit -r: $(runuser -u "$user" -- bash -c 'ulimit -r'))"
   (cd "$here" && runuser -u "$user" -- env HOME="$work/home" PROGRAM="$program" \
-     DBUS_SYSTEM_BUS_ADDRESS="$DBUS_SYSTEM_BUS_ADDRESS" timeout 120 scripts/rig.sh --server "$server" -- bash -c "$inner") ||
-    status=1
+     DBUS_SYSTEM_BUS_ADDRESS="$DBUS_SYSTEM_BUS_ADDRESS" \
+     timeout 120 scripts/rig.sh --server "$server" -- bash -c "$inner") || status=1
 done
 echo "=== rtkit said"
 grep -i 'made thread\|refus\|denied\|fail' "$work/rtkit.log"
