@@ -7,7 +7,7 @@ packages=(
   build-essential cmake pkg-config dpkg-dev
   libsdl2-dev libsdl2-image-dev libsdl2-ttf-dev
   libgl-dev libglu1-mesa-dev libgl1-mesa-dri
-  librtaudio-dev libpulse-dev libstk-dev libboost-dev
+  librtaudio-dev libpulse-dev libdbus-1-dev libstk-dev libboost-dev
   libgtest-dev libbenchmark-dev
   clang-22 libclang-rt-22-dev
   fonts-dejavu-core python3

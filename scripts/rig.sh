@@ -128,11 +128,15 @@ fi
 
 unset DISPLAY PULSE_SERVER PULSE_SINK PULSE_SOURCE XAUTHORITY PIPEWIRE_REMOTE PIPEWIRE_RUNTIME_DIR
 
+# True while process PID exists, whoever runs it (kill -0 says no for another
+# user's process: a rig run by an ordinary user beside one run by root).
+process_exists() { [[ "$1" =~ ^[0-9]+$ ]] && [ -e "/proc/$1" ]; }
+
 # Remove folders of earlier rigs that were killed outright (SIGKILL, e.g. by a
 # test timeout) and so could not clean up: their rig.pid names a dead process.
 for old in "${TMPDIR:-/tmp}"/marlune-rig.*; do
   [ -f "$old/rig.pid" ] || continue
-  kill -0 "$(cat "$old/rig.pid" 2>/dev/null)" 2>/dev/null || rm -rf -- "$old"
+  process_exists "$(cat "$old/rig.pid" 2>/dev/null)" || rm -rf -- "$old"
 done
 RIG_DIR=$(mktemp -d "${TMPDIR:-/tmp}/marlune-rig.XXXXXX") || die "mktemp failed"
 echo $$ >"$RIG_DIR/rig.pid"
@@ -212,7 +216,7 @@ start_xvfb() {
     # number: Xvfb replaces such a stale lock itself.
     if [ -e "/tmp/.X$n-lock" ]; then
       lock_pid=$(tr -dc '0-9' <"/tmp/.X$n-lock" 2>/dev/null)
-      [ -n "$lock_pid" ] && ! kill -0 "$lock_pid" 2>/dev/null || continue
+      [ -n "$lock_pid" ] && ! process_exists "$lock_pid" || continue
     elif [ -e "/tmp/.X11-unix/X$n" ]; then
       continue
     fi

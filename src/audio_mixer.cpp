@@ -41,6 +41,7 @@ int AudioMixerCallback(void* outputBuffer, void* /*inputBuffer*/, unsigned int n
   GameState& state = gameState;
   double* out = static_cast<double*>(outputBuffer);
   const uint32_t generation = state.streamGeneration.load(std::memory_order_acquire);
+  state.streamThreads.PublishAudioThread(generation);
   const uint8_t buttons =
       SamplePointerForBuffer(streamTime, state.outputLatency.load(std::memory_order_relaxed),
                              state.heardOffset.load(std::memory_order_relaxed), generation);

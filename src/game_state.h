@@ -17,6 +17,7 @@
 //   heardOffset change on the main thread only.
 // - The pad-list mutex is held only to insert or swap out pointers, never around building or
 //   deleting a pad.
+// - streamThreads: the audio callback publishes its thread there, the main loop polls it.
 // - audio (the stream): opened, closed and reopened on the main thread only (InitRtAudio,
 //   ReinitRtAudio, SuperviseStream, DeinitRtAudio); streamSupervisor says which thread may
 //   call what.
@@ -33,6 +34,7 @@
 #include "FileWvIn.h"
 #include "RtAudio.h"
 #include "loop_options.h"
+#include "realtime_threads.h"
 #include "recorder.h"
 #include "scene.h"
 #include "stream_clock.h"
@@ -50,7 +52,8 @@ struct GameState {
   static constexpr unsigned int kMaxBufferFrames = 8192;
   // Real-time priority of the stream's threads (SCHED_RR). Modest: under the sound servers'
   // own audio threads (PulseAudio 5, PipeWire's data loops higher), over everything at normal
-  // priority. Where the system refuses it the threads run at normal priority.
+  // priority. Where the system refuses it rtkit is asked (streamThreads); where that fails too
+  // the threads run at normal priority.
   static constexpr int kAudioThreadPriority = 4;
   // Every sound file reader loads a file of fewer frames than kChunkThreshold whole, a longer
   // one in chunks of kChunkSize frames.
@@ -132,6 +135,9 @@ struct GameState {
   std::atomic<unsigned int> bufferFrames{0};
   // Tells a failed stream from a running one and paces the attempts to reopen it.
   StreamSupervisor streamSupervisor;
+  // Makes each stream's threads real-time once it plays: the callback publishes its thread,
+  // the main loop polls (realtime_threads.h says which thread may call what).
+  RealtimeThreads streamThreads{kAudioThreadPriority};
   // Time from the start of a callback's buffer to the player hearing it, seconds: as the path
   // that plays the stream reports it (streamLatency), until then an estimate from the buffers
   // queued. 0 until the stream opens. Written on the main thread, read by the audio thread.

@@ -147,6 +147,7 @@ void MainLoop() {
       return;
     }
     gameState.SuperviseStream();
+    gameState.streamThreads.Poll(gameState.streamGeneration.load());
     if (!gameState.scene->InputLogic()) return;
     if (pictureLost.exchange(false)) frames.Invalidate();
     frames.BeginFrame();

@@ -42,7 +42,7 @@ deb=$(find "$E2E_OUT/package" -maxdepth 1 -name 'marlune_*.deb')
 field() { dpkg-deb -f "$deb" "$1"; }
 e2e_log "${deb##*/}: $(stat -c %s "$deb") bytes, Depends: $(field Depends)"
 [ "$(field Section)" = sound ] && [ -n "$(field Description)" ] || e2e_fail "the package's section is not sound or it has no description"
-for dep in libc6 libstdc++6 libsdl2-2.0-0 libsdl2-image-2.0-0 libsdl2-ttf-2.0-0 librtaudio6 libpulse0 libstk libgl1; do
+for dep in libc6 libstdc++6 libsdl2-2.0-0 libsdl2-image-2.0-0 libsdl2-ttf-2.0-0 librtaudio6 libpulse0 libdbus-1-3 libstk libgl1; do
   [[ ", $(field Depends)," == *", $dep"* ]] || e2e_fail "the package does not depend on $dep: $(field Depends)"
 done
 dpkg-deb -c "$deb" | awk '{ print substr($1, 1, 1), $6 }' | sed 's|^\(.\) \./|\1 /|; s|/$||' | grep -v ' /usr$\| /$' | sort >"$E2E_OUT/package.txt"
