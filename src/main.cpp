@@ -198,9 +198,9 @@ int main(int argc, char* argv[]) {
   content.Load();
 
   gameState.RestartSound(SoundEffect::kLoaded);
-  SDL_Event event;
-  while (SDL_PollEvent(&event)) {
-  }
+  // Keys and clicks made while loading are dropped; a window closed meanwhile ends the program
+  // from the menu's first frame.
+  DropQueuedInput();
   gameState.FadeMenuTheme(1.0);
 
   MainLoop();

@@ -4,7 +4,8 @@
 #   1. SIGTERM while the loading image shows (start-up held in gdb), or while Return waits to
 #      start a game (the program stopped, then both sent): the request is not lost with the
 #      input that start-up and a game's set-up drop; the program ends normally, status 0. A
-#      click on the record pad while a game is set up (held in gdb) starts no recording.
+#      click on the record pad while a game is set up (held in gdb) starts no recording; the
+#      window closed while a game is set up ends the program (status 0) once it is set up.
 #   2. SIGHUP (terminal closed) while recording: the normal shutdown, status 0, after the
 #      one-second quit pause; a complete WAV with everything recorded up to the signal.
 #   3. SIGTERM, then a second one during the shutdown pause: the program ends at once (status
@@ -57,6 +58,21 @@ e2e_wait_screen game
 sleep 1
 [ -z "$(e2e_recordings "$setup")" ] || e2e_fail "a click made while the game was set up started a recording"
 e2e_quit 3
+
+e2e_log "--- the window closed while a new game is set up"
+rm -f -- "$E2E_OUT/setup" "$E2E_OUT/setup-go"
+e2e_start gdb -q -batch -ex 'set breakpoint pending on' -ex 'set print thread-events off' \
+  -ex 'handle SIGTERM SIGHUP SIGINT SIGPIPE nostop noprint pass' -ex 'break PresetInit' -ex run \
+  -ex "shell touch '$E2E_OUT/setup'; while [ ! -e '$E2E_OUT/setup-go' ]; do sleep 0.05; done" \
+  -ex 'delete' -ex continue -ex 'quit $_exitcode' --args "$E2E_PROGRAM"
+e2e_wait_screen menu
+e2e_key Return
+for _ in $(seq 100); do [ -e "$E2E_OUT/setup" ] || sleep 0.1; done
+[ -e "$E2E_OUT/setup" ] || e2e_fail "the game's set-up did not stop at PresetInit"
+"$MARLUNE_TAPPER" close "$E2E_WID" || e2e_fail "cannot send WM_DELETE_WINDOW"
+touch "$E2E_OUT/setup-go"
+e2e_wait_exit 15
+[ "$E2E_STATUS" = 0 ] || e2e_fail "the window closed during a game's set-up: status $E2E_STATUS, want 0 (the close must end the program)"
 
 # record_in DIR - starts the program and a game, starts a recording in DIR (its path in
 # E2E_WAV) and plays a kick into it.
