@@ -11,7 +11,7 @@ packages=(
   libgtest-dev libbenchmark-dev
   clang-22 libclang-rt-22-dev
   fonts-dejavu-core python3
-  desktop-file-utils appstream
+  desktop-file-utils appstream lintian
   xvfb xdotool x11-utils imagemagick libxtst-dev gdb
   pulseaudio pulseaudio-utils sox
   jackd1 libjack-dev

@@ -18,6 +18,19 @@ void FatalError(std::string message) {
   std::exit(1);
 }
 
+void DropQueuedInput() {
+  SDL_PumpEvents();
+  bool quit = false;
+  SDL_Event event;
+  while (SDL_PollEvent(&event)) {
+    if (event.type == SDL_QUIT) quit = true;
+  }
+  if (!quit) return;
+  SDL_Event again{};
+  again.type = SDL_QUIT;
+  SDL_PushEvent(&again);
+}
+
 bool FileExists(std::string path) {
   // The entry itself, not what a link leads to: a link that leads nowhere still takes its name.
   struct stat info;

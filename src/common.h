@@ -42,6 +42,14 @@ int64_t StepsToSamples(double steps);
 // Equal-tempered frequency in Hz of a MIDI key (69 is 440 Hz).
 double KeyToFrequency(int key);
 
+// ---- Events (main thread) ----
+
+// Reads what the window system has queued and drops it all (input made while the program
+// could not answer: loading, a new game's set-up), but a request to quit (the window closed),
+// which is queued again so the frame loop acts on it. The read is explicit, so a caller inside
+// its own polling round (which reads only once per round) still sees the latest events.
+void DropQueuedInput();
+
 // ---- Pointer input (window pixels, origin bottom-left, y up) ----
 // On the audio thread, inside a buffer, every helper reads the pointer position, buttons and
 // Shift sampled together at the buffer's start, and the click helpers report the presses

@@ -3,7 +3,6 @@
 #include <SDL.h>
 #include <SDL_opengl.h>
 #include <SDL_ttf.h>
-#include <limits.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -25,6 +24,7 @@
 #include "game_scene.h"
 #include "game_state.h"
 #include "input_source.h"
+#include "resource_folder.h"
 #include "sprite.h"
 #include "texture.h"
 
@@ -107,25 +107,6 @@ void InstallSignalHandlers() {
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
 }
 
-// Changes to the bundle's "Resources" folder: the program path's folder + "/../Resources". When
-// that folder does not exist (started by name from PATH, through a link or a launcher in
-// another folder), the executable's own path, links resolved, leads there instead.
-void ChangeToResourceFolder(const char* programPath) {
-  const auto resourcesBeside = [](const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash) + "/../Resources";
-  };
-  const std::string given = resourcesBeside(programPath != nullptr ? programPath : "");
-  if (!given.empty() && chdir(given.c_str()) == 0) return;
-  char executable[PATH_MAX];
-  const ssize_t length = readlink("/proc/self/exe", executable, sizeof executable - 1);
-  if (length <= 0) return;
-  const std::string own = resourcesBeside(std::string(executable, static_cast<size_t>(length)));
-  if (chdir(own.c_str()) != 0) {
-    // Assets are looked up relative to the current folder; their loaders report what is missing.
-  }
-}
-
 void SetWindowIcon() {
   SDL_RWops* file = SDL_RWFromFile("MarluneContent/img/icon32.bmp", "rb");
   if (file == nullptr) return;
@@ -168,7 +149,9 @@ int main(int argc, char* argv[]) {
   // recording.
   gameState.recorder.StartWriter();
   InstallSignalHandlers();
-  ChangeToResourceFolder(argc > 0 ? argv[0] : nullptr);
+  // Assets are looked up relative to the bundle's Resources folder; where it cannot be
+  // entered, their loaders report what is missing.
+  ResourceFolder::Enter(argc > 0 ? argv[0] : nullptr);
 
   if (SDL_Init(SDL_INIT_EVERYTHING) != 0) FatalError("Couldn't initialize SDL");
 
@@ -216,9 +199,9 @@ int main(int argc, char* argv[]) {
   content.Load();
 
   gameState.RestartSound(SoundEffect::kLoaded);
-  SDL_Event event;
-  while (SDL_PollEvent(&event)) {
-  }
+  // Keys and clicks made while loading are dropped; a window closed meanwhile ends the program
+  // from the menu's first frame.
+  DropQueuedInput();
   gameState.FadeMenuTheme(1.0);
 
   MainLoop();

@@ -82,13 +82,9 @@ void MainMenuScene::StartGame() {
   gameState.RestartSound(SoundEffect::kStart);
   gameState.ReplaceScene(new GameScene());  // deletes this menu
   PresetInit();
-  // Reads what the window system queued meanwhile, then drops it all. The pump is explicit:
-  // this runs inside the menu's own polling, which has not reached its end, and polling pumps
-  // only once per such round.
-  SDL_PumpEvents();
-  SDL_Event event;
-  while (SDL_PollEvent(&event)) {
-  }
+  // Drops what the window system queued meanwhile; a window closed meanwhile is acted on by
+  // the game, which tears itself down and ends the program, on its first frame.
+  DropQueuedInput();
   ReleasePresses(SDL_GetTicks());
 }
 

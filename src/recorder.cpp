@@ -1,5 +1,6 @@
 #include "recorder.h"
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -121,6 +122,7 @@ void Recorder::StartCapture() {
   // marks of many takes is not there to write this one either.
   if (events_.write_available() < 2) {
     failedTake_.store(take, std::memory_order_release);
+    refusedTake_.store(take, std::memory_order_release);  // the writer says so
     return;
   }
   events_.push(Event{Mark::kStart, take, captured_, droppedTotal_});
@@ -192,10 +194,9 @@ void Recorder::WriterLoop() {
     try {
       WriterPass();
     } catch (std::exception& error) {
-      // Only memory can run out here (names, the list of marks): the take ends, the writer
-      // goes on.
-      std::fprintf(stderr, "Error: recording %s stopped: %s\n", path_.c_str(), error.what());
-      Abandon();
+      // Only memory can run out here (names, the list of marks): the take it happened for
+      // ends, the writer goes on.
+      PassFailed(error.what());
     }
     // The process is ending: the running take ends after the frames captured up to now.
     if (status >= 0) {
@@ -221,10 +222,17 @@ void Recorder::WriterPass() {
   }
   // The frames first, then the marks: every mark posted before these frames is then queued.
   size_t available = ring_.read_available();
-  Event event;
-  while (events_.pop(event)) {
-    pending_.push_back(event);
+  while (events_.read_available() > 0) {
+    pending_.push_back(events_.front());  // a mark leaves the queue only once it is kept
+    events_.pop();
     ++eventsTaken_;
+  }
+  const uint64_t refused = refusedTake_.load(std::memory_order_acquire);
+  if (refused > reportedRefusal_) {
+    reportedRefusal_ = refused;
+    std::fprintf(stderr, "Error: Couldn't start recording: the recorder's writer is still behind "
+                 "with the %zu starts and stops before it (the disk is not keeping up); "
+                 "recording stopped\n", pending_.size());
   }
 
   bool wrote = false;
@@ -298,6 +306,13 @@ void Recorder::OpenFile() {
     // Another program may take the free name between the look-up and the create: the
     // exclusive create then fails and the next free name is tried.
     path = RecordingFolder::RecordFilename();
+    if (path.empty()) {
+      path_.clear();
+      std::fprintf(stderr, "Error: Couldn't create recording: there is no music folder to record "
+                   "into (no home folder); recording stopped\n");
+      Abandon();
+      return;
+    }
     error = file_.Create(path, kChannels, kRate);
   }
   path_ = Shown(path);
@@ -328,9 +343,18 @@ void Recorder::CloseFile(long long droppedAtEnd) {
 }
 
 void Recorder::Fail(const char* doing, int error) {
-  if (error == EFBIG) {
+  rlimit limit{};
+  if (error == EFBIG && file_.AtSizeLimit()) {
     std::fprintf(stderr, "Error: %s %s: the file reached the largest size a WAV file can have; "
                  "recording stopped\n", doing, path_.c_str());
+  } else if (error == EFBIG && getrlimit(RLIMIT_FSIZE, &limit) == 0 &&
+             limit.rlim_cur != RLIM_INFINITY) {
+    std::fprintf(stderr, "Error: %s %s: the file reached this process's file size limit of "
+                 "%llu bytes (ulimit -f); recording stopped\n", doing, path_.c_str(),
+                 static_cast<unsigned long long>(limit.rlim_cur));
+  } else if (error == EFBIG) {
+    std::fprintf(stderr, "Error: %s %s: the file reached a file size limit (%s); recording "
+                 "stopped\n", doing, path_.c_str(), std::strerror(error));
   } else {
     std::fprintf(stderr, "Error: %s %s: %s; recording stopped\n", doing, path_.c_str(),
                  std::strerror(error));
@@ -338,9 +362,21 @@ void Recorder::Fail(const char* doing, int error) {
   Abandon();
 }
 
+void Recorder::PassFailed(const char* what) {
+  if (file_.IsOpen()) {
+    std::fprintf(stderr, "Error: recording %s stopped: %s\n", path_.c_str(), what);
+  } else if (fileTake_ != 0) {
+    std::fprintf(stderr, "Error: Couldn't create recording: %s; recording stopped\n", what);
+  } else {
+    // Between takes: no take fails, and the one that failed last still shows.
+    std::fprintf(stderr, "Error: the recorder's writer: %s\n", what);
+  }
+  Abandon();
+}
+
 void Recorder::Abandon() {
   CloseFile();
   // Failed() and the audio thread's end of this take (at its next buffer); until then its
-  // frames are dropped here, as no file is open.
-  failedTake_.store(fileTake_, std::memory_order_release);
+  // frames are dropped here, as no file is open. With no take open nothing failed.
+  if (fileTake_ != 0) failedTake_.store(fileTake_, std::memory_order_release);
 }

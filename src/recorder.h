@@ -23,8 +23,10 @@
 // A file that cannot be created, written or closed (a folder that cannot be written, a full
 // disk, a file reaching 4 GiB or the process's file size limit) ends that take only: the file
 // is cut back to its last whole frame and its header completed, Failed() turns true (the
-// record pad shows "ERR"), one message goes to standard error, and the audio thread stops
-// capturing that take at its next buffer. Nothing here throws.
+// record pad shows "ERR"), one message naming the cause goes to standard error, and the audio
+// thread stops capturing that take at its next buffer. A take refused at its start because the
+// writer is far behind (the mark queue is full) fails the same way, with one message from the
+// writer. Nothing here throws.
 //
 // Threads:
 // - StartWriter, StopWriter, Drain, SetDataLimit, SetStreamRunning, HoldWriter: main thread
@@ -151,9 +153,13 @@ class Recorder {
   // the dropped count at its end.
   void CloseFile(long long droppedAtEnd);
   void CloseFile() { CloseFile(dropped_.load(std::memory_order_relaxed)); }
-  // Ends the open recording after an error: one message, then Abandon.
+  // Ends the open recording after an error: one message naming its cause, then Abandon.
   void Fail(const char* doing, int error);
-  // Completes the open file, sets Failed() and has the audio thread stop capturing its take.
+  // A writer pass ended in an exception: one message, then Abandon (the take whose file was
+  // being made or written fails; between takes none does).
+  void PassFailed(const char* what);
+  // Completes the open file; for the take being written (if any) sets Failed() and has the
+  // audio thread stop capturing it.
   void Abandon();
 
   boost::lockfree::spsc_queue<Frame> ring_;
@@ -171,6 +177,7 @@ class Recorder {
   std::atomic<uint64_t> lastTake_{0};       // take started last
   std::atomic<uint64_t> stopRequested_{0};  // highest take asked to stop
   std::atomic<uint64_t> failedTake_{0};     // take whose file failed last
+  std::atomic<uint64_t> refusedTake_{0};    // take refused last for a full mark queue
   std::atomic<bool> streamRunning_{false};
   std::atomic<bool> held_{false};
   std::atomic<uint64_t> capturedPosition_{0};
@@ -194,6 +201,7 @@ class Recorder {
   std::string path_;
   uint64_t written_ = 0;  // frames popped from the ring
   uint64_t eventsTaken_ = 0;
+  uint64_t reportedRefusal_ = 0;  // refused take last reported
   uint64_t fileTake_ = 0;  // take whose start was applied and whose stop was not, or 0
   // A take the writer ends itself (no stream runs to mark its stop) at frame position cut_.
   bool cutPending_ = false;

@@ -14,10 +14,16 @@
 #include "common.h"
 
 namespace {
+constexpr const char* kDefaultMark = "../BuildTree";
+
 // Never destroyed: the recorder's writer thread may still name a file while the process exits.
 std::string& Folder() {
   static std::string* folder = new std::string("../../../");
   return *folder;
+}
+std::string& Mark() {
+  static std::string* mark = new std::string(kDefaultMark);
+  return *mark;
 }
 std::string& Home() {
   static std::string* home = new std::string();
@@ -82,12 +88,21 @@ void RecordingFolder::Set(const std::string& folder) { Folder() = folder; }
 
 const std::string& RecordingFolder::Path() { return Folder(); }
 
+void RecordingFolder::SetBuildTreeMark(const std::string& path) {
+  Mark() = path.empty() ? kDefaultMark : path;
+}
+
+const std::string& RecordingFolder::BuildTreeMark() { return Mark(); }
+
 void RecordingFolder::SetUserFolders(const std::string& home, const std::string& configHome) {
   Home() = home;
   ConfigHome() = configHome;
 }
 
-std::string RecordingFolder::RecordFilename() { return RecordFilename(Current(), nameClock.load()()); }
+std::string RecordingFolder::RecordFilename() {
+  const std::string folder = Current();
+  return folder.empty() ? "" : RecordFilename(folder, nameClock.load()());
+}
 
 std::string RecordingFolder::RecordFilename(const std::string& folder, std::time_t now) {
   std::tm local{};
@@ -108,14 +123,13 @@ std::string RecordingFolder::RecordFilename(const std::string& folder, std::time
 
 std::string RecordingFolder::Current() {
   const std::string& folder = Folder();
-  // Creating a file needs both: writing into the folder and passing through it.
-  if (access(folder.c_str(), W_OK | X_OK) == 0) return folder;
+  std::error_code error;
+  if (std::filesystem::exists(Mark(), error)) return folder;
   const bool environment = Home().empty();
   const std::string home = environment ? UserHome() : Home();
-  if (home.empty()) return folder;  // no home to fall back on: the folder's error is reported
+  if (home.empty()) return "";  // no home, so no music folder: the recorder says so
   const std::string music =
       MusicFolder(home, environment ? Environment("XDG_CONFIG_HOME") : ConfigHome()) + "/Marlune/";
-  std::error_code error;
   std::filesystem::create_directories(music, error);
   return music;
 }

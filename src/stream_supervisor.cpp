@@ -8,6 +8,13 @@ void CopyText(const std::string& text, char* to, size_t size) {
 }
 }  // namespace
 
+bool StreamSupervisor::IsPlainUnderrun(const std::string& text) {
+  // ALSA's "audio write error, underrun.": the device was prepared again, that buffer is lost
+  // and the device plays on. Its "error preparing device after underrun" is a failed recovery:
+  // every write fails from then on, so it counts like any other error.
+  return text.find("audio write error, underrun") != std::string::npos;
+}
+
 void StreamSupervisor::ReportError(bool fatal, const std::string& text) {
   if (!armed_.load(std::memory_order_acquire)) {
     // No stream runs: the main thread is opening or starting one and prints why it failed.
@@ -18,8 +25,7 @@ void StreamSupervisor::ReportError(bool fatal, const std::string& text) {
     return;
   }
   errorSinceBuffer_.store(true, std::memory_order_relaxed);
-  // ALSA's "audio write error, underrun.": that buffer is lost, the device plays on.
-  if (!fatal && text.find("underrun") != std::string::npos) return;
+  if (!fatal && IsPlainUnderrun(text)) return;
   const uint32_t errors = errorsInARow_.fetch_add(1, std::memory_order_relaxed) + 1;
   if (!fatal && errors < kErrorsForLoss) return;
   if (claimed_.exchange(true, std::memory_order_acq_rel)) return;

@@ -8,8 +8,9 @@
 // device that underran reports one and then plays on; a lost connection fails every buffer at
 // once, so the audio thread would spin through buffers that nobody hears. The stream counts as
 // lost after kErrorsForLoss errors with no clean buffer between them, or at once on an error
-// the library treats as fatal; an underrun (the device is there, the buffer came too late)
-// never counts towards a loss. From then on the mixer stops the stream (no spinning), and the
+// the library treats as fatal; a plain underrun (the device is there, the buffer came too late,
+// the device was prepared again) never counts towards a loss, but a failed recovery from one
+// (ALSA's "error preparing device after underrun") does. From then on the mixer stops the stream (no spinning), and the
 // main thread closes it and retries about once a second.
 //
 // The library reports a failed write after the callback that rendered the buffer has returned
@@ -17,7 +18,7 @@
 // never played. The mixer therefore records each buffer only when the next one begins without
 // an error since (BeginBuffer), so a recording holds exactly what was played.
 //
-// Threads: ReportError from any thread (the library reports from its audio thread and from the
+// Threads: ReportError and IsPlainUnderrun from any thread (the library reports from its audio thread and from the
 // thread that called it), lock- and allocation-free. BeginBuffer: audio thread only. Poll,
 // Starting, StartFailed, Stopped, Lost, LossReason, TakeOpenError: main thread only.
 
@@ -51,6 +52,9 @@ class StreamSupervisor {
   void ReportError(bool fatal, const std::string& text);
   // Fate of the buffer that starts now and of the one before it. Audio thread only.
   Buffer BeginBuffer();
+  // True for the library's warning of a plain underrun, which the device recovered from.
+  // Any thread.
+  static bool IsPlainUnderrun(const std::string& text);
 
   // The stream is about to start (first opening, a new buffer size, a retry that opened it):
   // errors count from zero. Main thread, after the stream is opened and before it starts, so

@@ -49,6 +49,7 @@ int WavFile::Create(const std::string& path, unsigned int channels, unsigned int
   fd_ = fd;
   frameBytes_ = 2 * channels;
   dataBytes_ = 0;
+  atSizeLimit_ = false;
   unsigned char header[kHeaderBytes];
   std::memcpy(header, "RIFF", 4);
   Put32(header + 4, static_cast<uint32_t>(kHeaderBytes - 8));
@@ -76,7 +77,10 @@ int WavFile::Create(const std::string& path, unsigned int channels, unsigned int
 int WavFile::Append(const int16_t* samples, size_t frames) {
   if (!IsOpen()) return EBADF;
   const uint64_t bytes = static_cast<uint64_t>(frames) * frameBytes_;
-  if (dataBytes_ + bytes > limit_) return EFBIG;
+  if (dataBytes_ + bytes > limit_) {
+    atSizeLimit_ = true;
+    return EFBIG;
+  }
   const size_t total = static_cast<size_t>(bytes) / 2;
   for (size_t done = 0; done < total;) {
     const size_t count = std::min(total - done, sizeof bytes_ / 2);

@@ -32,8 +32,9 @@ class WavFile {
   // 16-bit samples, channels per frame, rate frames per second. Returns 0 or an errno value.
   int Create(const std::string& path, unsigned int channels, unsigned int rate);
   // Appends frames interleaved 16-bit samples. Returns 0, EFBIG when the data would pass the
-  // size limit (nothing is appended then), or the errno of the failed write (the file then
-  // holds the whole frames written before).
+  // size limit (nothing is appended then; AtSizeLimit() turns true), or the errno of the failed
+  // write (the file then holds the whole frames written before; EFBIG there is the process's
+  // file size limit).
   int Append(const int16_t* samples, size_t frames);
   // Rewrites the header's RIFF and data sizes for the frames appended so far. Returns 0 or an
   // errno value.
@@ -45,6 +46,9 @@ class WavFile {
   int Close();
 
   bool IsOpen() const { return fd_ >= 0; }
+  // True once an append was refused for passing the data size limit (the largest a WAV header
+  // can state, or the one a test set), until the next Create.
+  bool AtSizeLimit() const { return atSizeLimit_; }
   // Frames appended so far.
   uint64_t Frames() const { return frameBytes_ == 0 ? 0 : dataBytes_ / frameBytes_; }
   // Lowers the data size limit, bytes (tests).
@@ -55,6 +59,7 @@ class WavFile {
   unsigned int frameBytes_ = 0;
   uint64_t dataBytes_ = 0;
   uint64_t limit_ = kMaxDataBytes;
+  bool atSizeLimit_ = false;
   // Little-endian bytes of one append, converted in pieces.
   unsigned char bytes_[16384];
 };

@@ -44,8 +44,9 @@ TEST(StreamLatency, HeardOffsetIsTheLargestReading) {
 }
 
 TEST(StreamSupervisorTest, ErrorsInARowMeanTheStreamIsLost) {
-  // Events: r the stream starts running, b a buffer begins, w the library warns, f a fatal
-  // error, s the stream is stopped on purpose. Each buffer's fate: P play, U unrecorded, S stop.
+  // Events: r the stream starts running, b a buffer begins, w the library warns, u it warns of
+  // an underrun, p of a failed recovery from one, f a fatal error, s the stream is stopped on
+  // purpose. Each buffer's fate: P play, U unrecorded, S stop.
   // Lost: Poll then says to close the stream, and later to retry.
   const struct { const char* events; const char* fates; bool lost; } cases[] = {
       {"rbwbb", "PUP", false},                   // an underrun: one failed write
@@ -54,6 +55,9 @@ TEST(StreamSupervisorTest, ErrorsInARowMeanTheStreamIsLost) {
       {"rbfb", "PS", true},                      // a fatal error
       {"wwwwf", "", false},                      // errors while no stream runs
       {"rfs", "", false},                        // closed on purpose before the loss was seen
+      {"rbububububububb", "PUUUUUUP", false},    // underruns, many in a row, the device plays on
+      {"rbpbpbpbpbb", "PUUUSS", true},           // recovery fails: every write fails after it
+      {"rbubpbpbpbpbb", "PUUUUSS", true},        // an underrun, then failed recoveries
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.events);
@@ -63,6 +67,11 @@ TEST(StreamSupervisorTest, ErrorsInARowMeanTheStreamIsLost) {
       if (*e == 'r') supervisor.Starting();
       if (*e == 'b') fates += "PUS"[static_cast<int>(supervisor.BeginBuffer())];
       if (*e == 'w') supervisor.ReportError(false, "audio write error, Connection terminated.");
+      if (*e == 'u') supervisor.ReportError(false, "RtApiAlsa::callbackEvent: audio write error, underrun.");
+      if (*e == 'p') {
+        supervisor.ReportError(false, "RtApiAlsa::callbackEvent: error preparing device after "
+                                      "underrun, No such device.");
+      }
       if (*e == 'f') supervisor.ReportError(true, "thread failed");
       if (*e == 's') supervisor.Stopped();
     }

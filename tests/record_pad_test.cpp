@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <stdexcept>
+#include <string>
 #include <thread>
 
 #include "mono_sound_pad.h"
@@ -133,13 +135,14 @@ TEST_F(RecordPadTest, ANewRecordingTakesTheFirstFreeNameOfTheMinute) {
   EXPECT_EQ(RecordingFolder::RecordFilename(dir_, now), base + "_4.wav");
 }
 
-// A folder beside the bundle that cannot be written (missing, a file, or read-only as where
-// the program is installed) sends each take to "Marlune/" in the user's music folder, made
-// then; when that cannot be made either, the pad shows the error until the next click.
-TEST_F(RecordPadTest, FolderThatCannotBeWrittenSendsTakesToTheMusicFolder) {
+// Where a take goes is decided by what the bundle is. Without the build tree's mark (an
+// installed bundle) each take goes to "Marlune/" in the user's music folder, made then, even
+// where the bundle's own folder can be written (a user's prefix, or root's); when that cannot be
+// made, the pad shows the error until the next click. A build tree's bundle records beside
+// itself, and a folder there that cannot be written is an error, not a reason to go elsewhere.
+TEST_F(RecordPadTest, AnInstalledBundleRecordsIntoTheMusicFolderABuildTreeBesideItself) {
   const std::string home = dir_ + "home";
-  std::ofstream(dir_ + "plain_file").put('x');
-  RecordingFolder::Set(dir_ + "missing/");
+  RecordingFolder::SetBuildTreeMark(dir_ + "no-mark");  // installed, beside a folder it can write
   std::filesystem::create_directories(home + "/.config");
   // A home folder of its own with a music folder named in the user's folder settings.
   std::ofstream(home + "/.config/user-dirs.dirs") << "XDG_MUSIC_DIR=\"$HOME/Tunes\"\n";
@@ -147,14 +150,13 @@ TEST_F(RecordPadTest, FolderThatCannotBeWrittenSendsTakesToTheMusicFolder) {
   Click();
   recorder_.Drain();
   EXPECT_EQ(Files(home + "/Tunes/Marlune").size(), 1u);
+  EXPECT_EQ(Files(dir_).size(), 1u) << "nothing beside the bundle, only home";
   std::filesystem::remove(home + "/.config/user-dirs.dirs");
-  RecordingFolder::Set(dir_ + "plain_file/");
   Click();
   Click();
   recorder_.Drain();
   ASSERT_EQ(Files(home + "/Music/Marlune").size(), 1u) << "without settings, ~/Music";
   EXPECT_TRUE(Wav(Files(home + "/Music/Marlune")[0]).consistent);
-  EXPECT_FALSE(std::filesystem::exists(dir_ + "missing")) << "the folder beside the bundle is not made";
 
   std::filesystem::remove_all(home);
   std::ofstream(home).put('x');  // no music folder can be made in a home that is a file
@@ -162,14 +164,26 @@ TEST_F(RecordPadTest, FolderThatCannotBeWrittenSendsTakesToTheMusicFolder) {
   AudioBuffer(1);
   recorder_.Drain();
   AudioBuffer(0);
-  const std::string messages = testing::internal::GetCapturedStderr();
+  std::string messages = testing::internal::GetCapturedStderr();
   EXPECT_TRUE(!recorder_.Recording() && pad_->Failed()) << "stopped, ERR shown";
   EXPECT_NE(messages.find("Couldn't create recording " + home + "/Music/Marlune/"), std::string::npos) << messages;
+
+  // A build tree's bundle whose folder is missing: the take fails there.
+  RecordingFolder::SetBuildTreeMark(dir_);
+  RecordingFolder::Set(dir_ + "missing/");
+  testing::internal::CaptureStderr();
+  Click();
+  recorder_.Drain();
+  AudioBuffer(0);
+  messages = testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(!recorder_.Recording() && pad_->Failed()) << messages;
+  EXPECT_NE(messages.find("Couldn't create recording " + dir_ + "missing/"), std::string::npos) << messages;
+  EXPECT_FALSE(std::filesystem::exists(dir_ + "missing")) << "the folder beside the bundle is not made";
   RecordingFolder::Set(dir_);
   Click();
   recorder_.Drain();
   EXPECT_TRUE(recorder_.Recording() && !pad_->Failed()) << "the next click tries again, beside the bundle";
-  EXPECT_EQ(Files(dir_).size(), 3u) << "the recording, plain_file and home";
+  EXPECT_EQ(Files(dir_).size(), 2u) << "the recording and home";
 }
 
 TEST(RecordingFolderTest, MusicFolderIsTheOneTheUserSettingsName) {
@@ -233,6 +247,11 @@ TEST_F(RecordPadTest, FailedWriteKeepsACompleteFileAndShowsTheError) {
     const size_t at = messages.find("Couldn't write recording");
     EXPECT_TRUE(at != std::string::npos && messages.find("write", at + 15) == std::string::npos)
         << "one message: " << messages;
+    const std::string wavLimit = "the largest size a WAV file can have";
+    const std::string processLimit_ = "file size limit of " + std::to_string(limit) + " bytes";
+    EXPECT_EQ(messages.find(processLimit ? processLimit_ : wavLimit) != std::string::npos &&
+                  messages.find(processLimit ? wavLimit : processLimit_) == std::string::npos,
+              true) << "the message names the limit met: " << messages;
     ASSERT_EQ(Files(dir).size(), 1u);
     const Wav wav(Files(dir)[0]);
     EXPECT_TRUE(wav.consistent && wav.Frames() > 0 && 4 * wav.Frames() <= limit - 44)
@@ -333,6 +352,62 @@ TEST_F(RecordPadTest, FramesThatDoNotFitTheRingAreDroppedAndReported) {
   EXPECT_TRUE(wav.consistent);
   EXPECT_EQ(wav.Frames(), 1000u);
   EXPECT_EQ(wav.samples.at(0), 32767) << "full scale";
+}
+
+// A start the audio thread cannot post (the writer so far behind that the mark queue is full)
+// fails that take: "ERR", and once the writer gets to it, one line on standard error.
+TEST_F(RecordPadTest, ATakeRefusedForAFullMarkQueueSaysSoOnce) {
+  recorder_.HoldWriter(true);
+  testing::internal::CaptureStderr();
+  int clicks = 0;
+  for (; clicks < 200 && !pad_->Failed(); ++clicks) Click();
+  EXPECT_TRUE(pad_->Failed() && !recorder_.Recording()) << "refused after " << clicks << " clicks";
+  recorder_.HoldWriter(false);
+  recorder_.Drain();
+  AudioBuffer(0);
+  recorder_.Drain();
+  const std::string messages = testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(messages.find("Error: Couldn't start recording") == 0 &&
+              std::count(messages.begin(), messages.end(), '\n') == 1)
+      << "one line: " << messages;
+  EXPECT_TRUE(pad_->Failed()) << "ERR stays until the next click";
+  Click();
+  recorder_.Drain();
+  EXPECT_TRUE(recorder_.Recording() && !pad_->Failed()) << "the next click records";
+  Click();
+}
+
+// Making a take's file fails with an exception (memory running out while naming it; here the
+// naming clock throws): that take fails and its message names no earlier take's file; the
+// next take records, and a take that failed before is not cleared by anything but a new start.
+std::time_t ThrowingClock() { throw std::runtime_error("no memory to name the file"); }
+
+TEST_F(RecordPadTest, AnExceptionMakingAFileFailsThatTakeOnly) {
+  Click();
+  Click();  // a first take, complete
+  recorder_.Drain();
+  ASSERT_EQ(Files(dir_).size(), 1u);
+  const std::string first = Files(dir_)[0];
+  RecordingFolder::SetClock(&ThrowingClock);
+  testing::internal::CaptureStderr();
+  Click();
+  recorder_.Drain();
+  AudioBuffer(0);
+  const std::string messages = testing::internal::GetCapturedStderr();
+  RecordingFolder::SetClock(nullptr);
+  EXPECT_TRUE(pad_->Failed() && !recorder_.Recording());
+  EXPECT_NE(messages.find("no memory to name the file"), std::string::npos) << messages;
+  EXPECT_EQ(messages.find(first.substr(first.rfind('/') + 1)), std::string::npos)
+      << "the earlier take's file is not named: " << messages;
+  AudioBuffer(0);
+  recorder_.Drain();
+  EXPECT_TRUE(pad_->Failed()) << "ERR stays";
+  Click();
+  recorder_.Drain();
+  EXPECT_TRUE(recorder_.Recording() && !pad_->Failed());
+  Click();
+  recorder_.Drain();
+  EXPECT_EQ(Files(dir_).size(), 2u);
 }
 
 }  // namespace

@@ -43,6 +43,7 @@ void InstallEngine(FakeInput* input, FakeClock* clock, const std::string& record
   gameState.streamGeneration.fetch_add(1);  // every run plays a stream of its own
   // Recordings land in a folder of the run's own, never beside the build's bundle.
   RecordingFolder::Set(recordingFolder + "/");
+  RecordingFolder::SetBuildTreeMark(recordingFolder + "/");  // recording as a build tree's bundle
   // A folder that cannot be written sends recordings to a home of the test's, never the user's.
   RecordingFolder::SetUserFolders(recordingFolder + "/home", "");
   gameState.recorder.StartWriter();
@@ -57,6 +58,7 @@ void RemoveEngine(const std::string& recordingFolder) {
   gameState.recorder.StopCapture();
   gameState.recorder.StopWriter();
   RecordingFolder::Set("../../../");
+  RecordingFolder::SetBuildTreeMark("");
   RecordingFolder::SetUserFolders("", "");
   std::filesystem::remove_all(recordingFolder);
   SetInputSource(nullptr);

@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
 # install_test.sh - Marlune installed as a desktop user gets it:
-#   1. cmake --install into a staging prefix: the bundle under lib/marlune, bin/marlune a
-#      relative link to its program, the desktop entry and AppStream metadata (both pass their
-#      validators with no error or warning), hicolor icons from 32x32 up.
+#   1. cmake --install into a staging prefix: the bundle under lib/marlune (without the build
+#      tree's mark), bin/marlune a relative link to its program, the desktop entry and AppStream
+#      metadata (both pass their validators with no error or warning; the licence named), hicolor
+#      icons from 32x32 up, the machine-readable copyright file (the program and its content
+#      under Expat, the bundled font under its own licence) and the Debian changelog (gzip -9n).
 #   2. cpack -G DEB: marlune_<version>-1_amd64.deb, section sound, holding exactly what the
 #      install put under the prefix (as /usr), with dependencies on the shared libraries the
-#      program links.
-#   3. The prefix made read-only (a private mount namespace), the program started by name from
+#      program links; lintian reports no error.
+#   3. The prefix left writable, the program started as root (as the tests run) by name from
 #      PATH with a fresh HOME, as a desktop entry starts it: it finds its content, and a take
 #      lands, complete, in the home's music folder (~/Music/Marlune), none in the prefix.
+#   4. Started through a link beside an empty Resources folder: the bundle is found by its
+#      content, and the menu shows.
 source "$MARLUNE_E2E_LIB"
 e2e_init
 build=${MARLUNE_BUILD_DIR:?}
@@ -30,6 +34,34 @@ out=$(appstreamcli validate --no-net "$metainfo" 2>&1) || e2e_fail "appstreamcli
 grep -Eq '^Categories=.*Music;' "$desktop" && grep -q "^Icon=$id$" "$desktop" && grep -q '^Exec=marlune$' "$desktop" ||
   e2e_fail "the desktop entry does not start marlune with its icon among music software"
 grep -q '<release version="1.03"' "$metainfo" && grep -q '<content_rating' "$metainfo" || e2e_fail "the metadata lacks the 1.03 release or a content rating"
+grep -q '<project_license>MIT</project_license>' "$metainfo" && grep -q '<metadata_license>MIT</metadata_license>' "$metainfo" ||
+  e2e_fail "the metadata does not name the project's and its own licence"
+[ ! -e "$prefix/${lib%/MacOS/marlune}/BuildTree" ] || e2e_fail "the install copied the build tree's mark into the bundle"
+doc="$prefix/share/doc/marlune"
+copyright="$doc/copyright"
+[ "$(head -n 1 "$copyright" 2>/dev/null)" = "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" ] ||
+  e2e_fail "no machine-readable copyright file in share/doc/marlune"
+# Each Files stanza and the licence it names; every licence named has its text.
+stanzas=$(awk '/^Files:/ { f = $2 } /^License:/ && f { print f, $2; f = "" }' "$copyright" | tr '\n' ';')
+[ "$stanzas" = "* Expat;*/MarluneContent/font/* bitstream-vera;" ] || e2e_fail "copyright stanzas: '$stanzas'"
+for licence in Expat bitstream-vera; do
+  [ "$(awk -v l="$licence" '/^License:/ { on = ($2 == l && NF == 2 && !prev) } /^Files:/ { prev = 1 } /^$/ { prev = 0; on = 0 } on && /^ / { n++ } END { print n + 0 }' "$copyright")" -ge 10 ] ||
+    e2e_fail "the copyright file lacks the text of the $licence licence"
+done
+font=$(cd "$prefix/${lib%/MacOS/marlune}/Resources" && ls MarluneContent/font/*.ttf)
+# The text of the bitstream-vera licence wherever a paragraph gives it (indented lines after
+# its License line), as the font's own Debian copyright file gives it.
+vera() { awk '/^License: bitstream-vera$/ { on = 1; next } /^$/ { on = 0 } on' "$1"; }
+[ -n "$(vera "$copyright")" ] && cmp -s <(vera "$copyright") <(vera "$prefix/${lib%/MacOS/marlune}/Resources/MarluneContent/font/LICENSE-DejaVu.txt") ||
+  e2e_fail "the font's licence in the copyright file differs from the one the bundle carries beside $font"
+changelog="$doc/changelog.Debian.gz"
+# gzip -9n: no file name (flags 0) and no time stamp (0), maximum compression (extra flags 2).
+[ "$(od -An -tu1 -j3 -N6 "$changelog" 2>/dev/null | tr -s ' ')" = " 0 0 0 0 0 2" ] || e2e_fail "changelog.Debian.gz is not compressed with gzip -9n"
+head=$(zcat "$changelog" | head -n 1)
+[[ "$head" == "marlune (1.03-1) "*"; urgency="* ]] || e2e_fail "the changelog's latest entry is '$head', want marlune (1.03-1)"
+zcat "$changelog" | grep -Eq '^ -- .+ <.+>  [A-Z][a-z]{2}, [0-9]{2} [A-Z][a-z]{2} [0-9]{4} [0-9:]{8} [+-][0-9]{4}$' ||
+  e2e_fail "the changelog's entry has no trailer line"
+zcat "$prefix/share/man/man1/marlune.1.gz" 2>/dev/null | grep -q '^\.TH MARLUNE 1 ' || e2e_fail "no manual page share/man/man1/marlune.1.gz"
 for size in 32 256; do
   [ "$(identify -format '%wx%h %[channels]' "$prefix/share/icons/hicolor/${size}x$size/apps/$id.png" 2>/dev/null)" = "${size}x$size srgba" ] ||
     e2e_fail "no ${size}x$size icon with transparency"
@@ -50,13 +82,15 @@ dpkg-deb -c "$deb" | awk '{ print substr($1, 1, 1), $6 }' | sed 's|^\(.\) \./|\1
 diff "$E2E_OUT/installed.txt" "$E2E_OUT/package.txt" >"$E2E_OUT/package-diff.txt" ||
   e2e_fail "the package does not hold what the install put under the prefix: $(head -n 5 "$E2E_OUT/package-diff.txt")"
 rm -rf -- "$E2E_OUT/package/_CPack_Packages"  # cpack's staging copy
+command -v lintian >/dev/null || e2e_fail "lintian is not installed (scripts/install-deps.sh)"
+lintian --tag-display-limit 0 "$deb" >"$E2E_OUT/lintian.txt" 2>&1
+grep -q '^E: ' "$E2E_OUT/lintian.txt" && e2e_fail "lintian reports errors: $(grep '^E: ' "$E2E_OUT/lintian.txt" | head -n 5)"
+e2e_log "lintian: $(grep -c '^E: ' "$E2E_OUT/lintian.txt") errors, $(grep -c '^W: ' "$E2E_OUT/lintian.txt") warnings ($(grep '^W: ' "$E2E_OUT/lintian.txt" | awk '{ print $3 }' | sort -u | tr '\n' ' '))"
 
-e2e_log "--- the installed program, started by name from PATH in a read-only prefix"
+e2e_log "--- the installed program, started as root by name from PATH, its prefix writable"
 mkdir -p "$home"
-e2e_start unshare -m -- bash -c 'mount --bind "$1" "$1" && mount -o remount,bind,ro "$1" && shift && exec "$@"' - \
-  "$prefix" env -u XDG_CONFIG_HOME HOME="$home" PATH="$prefix/bin:$PATH" marlune
-awk -v p="$prefix" '$5 == p && $6 ~ /^ro(,|$)/ { found = 1 } END { exit !found }' "/proc/$E2E_PID/mountinfo" ||
-  e2e_fail "the prefix is not read-only for the program (test set-up)"
+[ -w "$prefix/${lib%/MacOS/marlune}" ] || e2e_fail "the prefix is not writable (test set-up)"
+e2e_start env -u XDG_CONFIG_HOME HOME="$home" PATH="$prefix/bin:$PATH" marlune
 [ "$(readlink "/proc/$E2E_PID/cwd")" = "$(readlink -f "$prefix/${lib%/MacOS/marlune}/Resources")" ] ||
   e2e_fail "the program did not change to its bundle's Resources folder"
 e2e_wait_screen menu
@@ -70,4 +104,14 @@ e2e_press $(e2e_pad Record)
 e2e_quit 3
 e2e_assert_recording "$E2E_WAV" 2.5
 [ -z "$(find "$prefix" -name '[0-9][0-9][0-9][0-9]-*.wav')" ] || e2e_fail "a recording landed in the prefix"
+
+e2e_log "--- started through a link beside an empty Resources folder"
+launcher="$RIG_DIR/launcher"
+mkdir -p "$launcher/bin" "$launcher/Resources"
+ln -sfn "$prefix/bin/marlune" "$launcher/bin/marlune"
+e2e_start env HOME="$home" "$launcher/bin/marlune"
+e2e_wait_screen menu
+[ "$(readlink "/proc/$E2E_PID/cwd")" = "$(readlink -f "$prefix/${lib%/MacOS/marlune}/Resources")" ] ||
+  e2e_fail "started through $launcher/bin/marlune, the program did not find its bundle's Resources folder"
+e2e_quit
 e2e_pass

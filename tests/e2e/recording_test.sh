@@ -4,7 +4,10 @@
 #   1. SIGTERM while the loading image shows (start-up held in gdb), or while Return waits to
 #      start a game (the program stopped, then both sent): the request is not lost with the
 #      input that start-up and a game's set-up drop; the program ends normally, status 0. A
-#      click on the record pad while a game is set up (held in gdb) starts no recording.
+#      click on the record pad while a game is set up (held in gdb) starts no recording. The
+#      window closed as a game starts (its close read with the Return, the program stopped
+#      meanwhile) ends the program, status 0, once the game is set up, though the set-up
+#      drops the other input read with it.
 #   2. SIGHUP (terminal closed) while recording: the normal shutdown, status 0, after the
 #      one-second quit pause; a complete WAV with everything recorded up to the signal.
 #   3. SIGTERM, then a second one during the shutdown pause: the program ends at once (status
@@ -57,6 +60,17 @@ e2e_wait_screen game
 sleep 1
 [ -z "$(e2e_recordings "$setup")" ] || e2e_fail "a click made while the game was set up started a recording"
 e2e_quit 3
+
+e2e_log "--- the window closed with Return waiting to start a game"
+# Both reach the program together: the close comes in with the Return, which starts the set-up.
+e2e_start
+e2e_wait_screen menu
+kill -STOP "$E2E_PID"
+e2e_key Return
+"$MARLUNE_TAPPER" close "$E2E_WID" || e2e_fail "cannot send WM_DELETE_WINDOW"
+kill -CONT "$E2E_PID"
+e2e_wait_exit 15
+[ "$E2E_STATUS" = 0 ] || e2e_fail "the window closed as a game was set up: status $E2E_STATUS, want 0 (the close must end the program)"
 
 # record_in DIR - starts the program and a game, starts a recording in DIR (its path in
 # E2E_WAV) and plays a kick into it.
