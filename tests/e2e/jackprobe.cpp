@@ -1,44 +1,148 @@
 // jackprobe.cpp - what reaches the playback ports of a JACK server. Joins the server named by
 // JACK_DEFAULT_SERVER as a client of its own, lists the ports connected to system:playback_1
 // and system:playback_2, connects each of them to an input of its own as well, and after
-// SECONDS prints the peak level that arrived there.
+// SECONDS (or a SIGINT or SIGTERM before) prints the peak level that arrived there.
 //
-// Usage: marlune_jackprobe SECONDS
+// Usage: marlune_jackprobe SECONDS [OUT.wav]
 // Prints "connected: PORT ..." (the ports feeding the playback ports, none: empty) and then
 // "peak: LEVEL" (full scale 1). Status 1 when the server cannot be reached.
+// With OUT.wav it also records what arrives, as the server plays it, into a 16-bit stereo WAV
+// at the server's rate that grows while it runs (its header rewritten after every write, about
+// every 50 ms, so the file can be measured while it grows), and then prints "lost: CYCLES
+// FRAMES": time the server's clock moved on without a cycle reaching the probe (a late graph
+// the driver gave up on) is written as digital silence of that length, which is what a
+// listener hears in it.
+//
+// Threads: the server's process thread copies each cycle into a lock-free ring; the main
+// thread writes the file.
 
 #include <jack/jack.h>
+#include <jack/ringbuffer.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 namespace {
+jack_client_t* client;
 jack_port_t* inputs[2];
 std::atomic<float> peak{0.0f};
+volatile std::sig_atomic_t stop = 0;
+
+// The ring holds cycles, each a header and its frames as interleaved float pairs.
+struct Cycle {
+  jack_nframes_t start;   // the server's frame time at the cycle's start
+  jack_nframes_t frames;  // frames that follow
+};
+jack_ringbuffer_t* ring;
+std::atomic<uint64_t> overflows{0};
 
 int Process(jack_nframes_t frames, void*) {
   float loudest = peak.load(std::memory_order_relaxed);
-  for (jack_port_t* port : inputs) {
-    const float* samples = static_cast<const float*>(jack_port_get_buffer(port, frames));
-    for (jack_nframes_t i = 0; i < frames; ++i) loudest = std::fmax(loudest, std::fabs(samples[i]));
+  const float* samples[2];
+  for (int c = 0; c < 2; ++c) {
+    samples[c] = static_cast<const float*>(jack_port_get_buffer(inputs[c], frames));
+    for (jack_nframes_t i = 0; i < frames; ++i) loudest = std::fmax(loudest, std::fabs(samples[c][i]));
   }
   peak.store(loudest, std::memory_order_relaxed);
+  if (ring == nullptr) return 0;
+  const Cycle cycle{jack_last_frame_time(client), frames};
+  if (jack_ringbuffer_write_space(ring) < sizeof cycle + frames * 2 * sizeof(float)) {
+    overflows.fetch_add(1, std::memory_order_relaxed);
+    return 0;
+  }
+  jack_ringbuffer_write(ring, reinterpret_cast<const char*>(&cycle), sizeof cycle);
+  for (jack_nframes_t i = 0; i < frames; ++i) {
+    const float pair[2] = {samples[0][i], samples[1][i]};
+    jack_ringbuffer_write(ring, reinterpret_cast<const char*>(pair), sizeof pair);
+  }
   return 0;
 }
+
+void Le(std::FILE* f, uint32_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) std::fputc(int(v >> (8 * i) & 0xff), f);
+}
+
+// Writes (or rewrites) the 44-byte header of a 16-bit stereo WAV holding DATA bytes.
+void Header(std::FILE* f, uint32_t rate, uint32_t data) {
+  std::fseek(f, 0, SEEK_SET);
+  std::fputs("RIFF", f);
+  Le(f, 36 + data, 4);
+  std::fputs("WAVEfmt ", f);
+  Le(f, 16, 4), Le(f, 1, 2), Le(f, 2, 2), Le(f, rate, 4), Le(f, rate * 4, 4), Le(f, 4, 2), Le(f, 16, 2);
+  std::fputs("data", f);
+  Le(f, data, 4);
+  std::fseek(f, 0, SEEK_END);
+}
+
+// The file's writer, on the main thread: drains the ring, fills lost time with silence.
+struct Writer {
+  std::FILE* file;
+  uint32_t rate;
+  uint64_t frames = 0, lostCycles = 0, lostFrames = 0;
+  bool started = false;
+  jack_nframes_t next = 0;  // frame time the next cycle should start at
+
+  void Frames(const float* pairs, size_t count) {
+    std::vector<unsigned char> bytes(count * 4);
+    for (size_t i = 0; i < 2 * count; ++i) {
+      const long v = std::lround(std::clamp(pairs[i], -1.0f, 1.0f) * 32767.0f);
+      bytes[2 * i] = uint8_t(v & 0xff), bytes[2 * i + 1] = uint8_t(v >> 8 & 0xff);
+    }
+    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    frames += count;
+  }
+  void Drain() {
+    Cycle cycle;
+    std::vector<float> pairs;
+    while (jack_ringbuffer_read_space(ring) >= sizeof cycle) {
+      jack_ringbuffer_read(ring, reinterpret_cast<char*>(&cycle), sizeof cycle);
+      const int32_t skipped = int32_t(cycle.start - next);  // wraps with the frame time
+      if (started && skipped > 0) {
+        ++lostCycles, lostFrames += uint32_t(skipped);
+        pairs.assign(2 * size_t(skipped), 0.0f);
+        Frames(pairs.data(), size_t(skipped));
+      }
+      started = true, next = cycle.start + cycle.frames;
+      pairs.resize(2 * size_t(cycle.frames));
+      jack_ringbuffer_read(ring, reinterpret_cast<char*>(pairs.data()), pairs.size() * sizeof(float));
+      Frames(pairs.data(), cycle.frames);
+    }
+    Header(file, rate, uint32_t(std::min<uint64_t>(frames * 4, 0xffffffffu - 36)));
+    std::fflush(file);
+  }
+};
+
+void OnSignal(int) { stop = 1; }
 }  // namespace
 
 int main(int argc, char** argv) {
   const double seconds = argc > 1 ? std::atof(argv[1]) : 1.0;
+  const char* out = argc > 2 ? argv[2] : nullptr;
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
   jack_status_t status;
-  jack_client_t* client = jack_client_open("marlune_jackprobe", JackNoStartServer, &status);
+  client = jack_client_open("marlune_jackprobe", JackNoStartServer, &status);
   if (client == nullptr) {
     std::fprintf(stderr, "jackprobe: cannot reach the JACK server\n");
     return 1;
+  }
+  Writer writer{nullptr, jack_get_sample_rate(client)};
+  if (out != nullptr) {
+    writer.file = std::fopen(out, "wb");
+    if (writer.file == nullptr) {
+      std::fprintf(stderr, "jackprobe: cannot write %s\n", out);
+      return 1;
+    }
+    Header(writer.file, writer.rate, 0);
+    ring = jack_ringbuffer_create(size_t(writer.rate) * 4 * 2 * sizeof(float));  // 4 s
   }
   inputs[0] = jack_port_register(client, "in_1", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
   inputs[1] = jack_port_register(client, "in_2", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
@@ -59,8 +163,21 @@ int main(int argc, char** argv) {
     if (sources != nullptr) jack_free(sources);
   }
   std::printf("connected:%s\n", connected.c_str());
-  usleep(static_cast<useconds_t>(seconds * 1e6));
+  std::fflush(stdout);
+  for (double waited = 0; waited < seconds && !stop; waited += 0.05) {
+    usleep(50000);
+    if (writer.file != nullptr) writer.Drain();
+  }
+  jack_deactivate(client);
   std::printf("peak: %.4f\n", peak.load());
+  if (writer.file != nullptr) {
+    writer.Drain();
+    std::fclose(writer.file);
+    std::printf("lost: %llu %llu\n", static_cast<unsigned long long>(writer.lostCycles),
+                static_cast<unsigned long long>(writer.lostFrames));
+    if (overflows.load() != 0) std::fprintf(stderr, "jackprobe: %llu cycles did not fit the ring\n",
+                                            static_cast<unsigned long long>(overflows.load()));
+  }
   jack_client_close(client);
   return 0;
 }

@@ -1,0 +1,204 @@
+#!/usr/bin/env bash
+# dropouts.sh - how often the sound breaks up, as a player hears it, at every buffer size on
+# every sound server, on a quiet machine and beside a busy desktop's load. The program idles in
+# the menu, where the theme plays without a pause; each cell (server x size x quiet/load) is a
+# capture of what the server plays, DROPOUT_SECONDS long after its first second (attaching a
+# capture reconfigures the sink), and every dropout in it is counted: a run of digital silence
+# of 1 ms or more (every channel within 2/32768 of 0, which the theme never is; marlune_wavtool
+# gaps ... whole), silence at the capture's ends included, so a stream that stopped counts too.
+#   pulseaudio, pipewire  scripts/rig.sh --server NAME: the program's stream through the
+#                         server's PulseAudio protocol into the null sink; the sink's monitor
+#                         captured (parec). One program run cycles through the sizes in the menu.
+#   jack                  Debian's jackd1 with the dummy driver at 44.1 kHz, real-time as on a
+#                         desktop, its period the size, a server name of the bench's own; a
+#                         server and a program run per size (the menu set to the same size).
+#                         marlune_jackprobe records what reaches the playback ports; time the
+#                         server's clock moved on without a cycle (the driver giving up on a
+#                         late graph) is written into that capture as silence, so it counts.
+# Beside the load: e2e_load_start (tests/e2e/lib.sh), 600 MB of memory churned every 0.2 s and
+# one busy core, from before the capture starts until it ends.
+#
+# Usage: bench/dropouts.sh [BUILD_DIR] [REPORT]   (defaults: build, BUILD_DIR/dropouts.md)
+#   DROPOUT_SECONDS=180        captured audio per cell, after its first second
+#   DROPOUT_SERVERS="pulseaudio pipewire jack"
+#   DROPOUT_SIZES="64 128 256 512 1024 2048"
+#   DROPOUT_CONDITIONS="quiet load"
+# Build the default target in BUILD_DIR first. REPORT gets a table, one row per server and size:
+# dropouts per minute and the longest, quiet and beside the load, with the date, the cell length
+# and the 1-minute load average around each cell; REPORT.cells has one line per cell
+# ("SERVER FRAMES CONDITION SECONDS DROPOUTS LONGEST_MS SILENT_MS LOADAVG") and REPORT.gaps
+# every dropout ("SERVER FRAMES CONDITION SECONDS_INTO_CAPTURE LENGTH_MS").
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+
+# Inside the rig: every cell of one server (bench/dropouts.sh --inside SERVER).
+if [ "${1:-}" = --inside ]; then
+  server=$2
+  # shellcheck source=../tests/e2e/lib.sh
+  source "$root/tests/e2e/lib.sh"
+  e2e_init
+  seconds=${DROPOUT_SECONDS:-180}
+  read -r -a sizes <<<"${DROPOUT_SIZES:-64 128 256 512 1024 2048}"
+  read -r -a conditions <<<"${DROPOUT_CONDITIONS:-quiet load}"
+  menu_sizes=(512 1024 2048 64 128 256)  # the menu's cycle, from the size it starts at
+  menu_size=512 jackd="" probe=""
+  export JACK_DEFAULT_SERVER=marlune_dropouts  # one name: the JACK registry holds eight
+  trap '_e2e_cleanup; [ -z "$probe" ] || _e2e_kill "$probe" INT; [ -z "$jackd" ] || _e2e_kill "$jackd" TERM' EXIT
+
+  # The signature of the buffer-size entry's number at (250, 120), as the menu test reads it.
+  digits() {
+    convert "$1" -crop "70x20+250+460" +repage -colorspace gray -threshold 55% -depth 8 txt:- |
+      awk -F'[(),]+' 'NR > 1 { printf "%s", ($3 > 128 ? 1 : 0) }' | md5sum | cut -c1-32
+  }
+  # menu_to SIZE - Return on "Buffer Size" (selected) until the entry shows SIZE; each Return
+  # must change the number shown.
+  menu_to() {
+    local i j before after
+    for i in $(seq 6); do
+      [ "$menu_size" = "$1" ] && return 0
+      e2e_screenshot "$E2E_OUT/entry.png"; before=$(digits "$E2E_OUT/entry.png")
+      e2e_key Return
+      for j in $(seq 50); do
+        e2e_screenshot "$E2E_OUT/entry.png"; after=$(digits "$E2E_OUT/entry.png")
+        [ "$after" != "$before" ] && break
+        [ "$j" = 50 ] && e2e_fail "the buffer-size entry did not change after $menu_size"
+        sleep 0.1
+      done
+      for j in "${!menu_sizes[@]}"; do [ "${menu_sizes[$j]}" = "$menu_size" ] && break; done
+      menu_size=${menu_sizes[$(((j + 1) % 6))]}
+    done
+    e2e_fail "no buffer size $1 in the menu"
+  }
+  menu_ready() {
+    e2e_start
+    e2e_wait_screen menu
+    e2e_key Down
+    menu_size=512
+  }
+
+  # held FILE - seconds of audio the growing capture FILE holds, and the peak of its last 0.1 s.
+  held() { "$MARLUNE_WAVTOOL" raw "$1" 2>/dev/null | awk '{ print $4, $6 }'; }
+  # capture_until FILE SECONDS - waits until FILE holds sound, then SECONDS of audio after that;
+  # prints the position the sound was first seen at. Fails if the capture stops growing for 10 s.
+  capture_until() {
+    local start="" h p last="" still=0
+    while :; do
+      read -r h p <<<"$(held "$1")"
+      if [ -n "$p" ]; then
+        if [ -z "$start" ]; then
+          awk -v p="$p" 'BEGIN { exit !(p > 0.005) }' && start=$h
+        elif awk -v h="$h" -v s="$start" -v d="$2" 'BEGIN { exit !(h >= s + d) }'; then
+          echo "$start"; return 0
+        fi
+      fi
+      [ "$h" = "$last" ] && still=$((still + 1)) || still=0 last=$h
+      [ "$still" -lt 100 ] || e2e_fail "the capture $1 stopped growing at ${h:-0} s"
+      sleep 0.1
+    done
+  }
+  capture_start() {
+    if [ "$server" = jack ]; then
+      "$MARLUNE_JACKPROBE" 1000000 "$1" >"$E2E_OUT/probe.txt" 2>&1 &
+      probe=$!
+    else
+      e2e_capture_start "$1"
+    fi
+  }
+  capture_stop() {
+    if [ "$server" = jack ]; then
+      _e2e_kill "$probe" INT; probe=""
+      e2e_log "probe: $(tr '\n' ' ' <"$E2E_OUT/probe.txt")"
+      grep -q '^connected: .*RtApiJack' "$E2E_OUT/probe.txt" || e2e_fail "the program's ports do not feed the playback ports"
+    else
+      e2e_capture_stop
+    fi
+  }
+  # cell SIZE CONDITION - one measurement at the size the program plays at.
+  cell() {
+    local cap="$E2E_OUT/cell.wav" from lines count longest silent
+    [ "$2" = load ] && e2e_load_start
+    local load0; load0=$(cut -d' ' -f1 /proc/loadavg)
+    capture_start "$cap"
+    from=$(capture_until "$cap" 1) || exit 1
+    from=$(e2e_calc "$from + 1")
+    capture_until "$cap" "$seconds" >/dev/null || exit 1
+    local load1; load1=$(cut -d' ' -f1 /proc/loadavg)
+    capture_stop
+    [ "$2" = load ] && e2e_load_stop
+    lines=$(e2e_wav "$cap" gaps "$from" 1000000 whole) || exit 1
+    read -r count longest silent <<<"$(awk '$1 == "gaps" { n = $2; next } { s += $2; if ($2 > m) m = $2 }
+      END { printf "%d %.1f %.1f\n", n, m, s }' <<<"$lines")"
+    awk -v p="$server $1 $2" -v f="$from" '$1 != "gaps" { printf "%s %.3f %s\n", p, $1 - f, $2 }' <<<"$lines" >>"$DROPOUT_GAPS"
+    echo "$server $1 $2 $seconds $count $longest $silent $load0-$load1" >>"$DROPOUT_CELLS"
+    e2e_log "$server, $1 frames, $2: $count dropouts in $seconds s, longest $longest ms (load $load0-$load1)"
+    rm -f -- "$cap"
+  }
+
+  if [ "$server" = jack ]; then
+    command -v jackd >/dev/null || e2e_fail "jackd is not installed (Debian's jackd1)"
+    for size in "${sizes[@]}"; do
+      jackd -n "$JACK_DEFAULT_SERVER" -d dummy -r 44100 -p "$size" >>"$E2E_OUT/jackd.log" 2>&1 &
+      jackd=$!
+      for _ in $(seq 50); do "$MARLUNE_JACKPROBE" 0 >/dev/null 2>&1 && break; sleep 0.1; done
+      "$MARLUNE_JACKPROBE" 0 >/dev/null 2>&1 || e2e_fail "the JACK server did not come up (see $E2E_OUT/jackd.log)"
+      menu_ready
+      menu_to "$size"
+      sleep 2  # the stream reopened and the theme back at full level
+      for condition in "${conditions[@]}"; do cell "$size" "$condition"; done
+      e2e_quit
+      _e2e_kill "$jackd" TERM; jackd=""
+    done
+    e2e_log "the JACK servers reported $(grep -c 'xrun' "$E2E_OUT/jackd.log") xruns (see $E2E_OUT/jackd.log)"
+  else
+    menu_ready
+    sleep 2  # past the chime and the theme's fade-in
+    for size in "${sizes[@]}"; do
+      menu_to "$size"
+      sleep 2
+      for condition in "${conditions[@]}"; do cell "$size" "$condition"; done
+    done
+    e2e_quit
+  fi
+  e2e_pass
+fi
+
+build=$(cd "${1:-$root/build}" && pwd) || { echo "dropouts: no build folder" >&2; exit 1; }
+report=$(realpath -m -- "${2:-$build/dropouts.md}")
+export MARLUNE_BUNDLE_DIR=$build/Marlune.app/Contents MARLUNE_BUILD_DIR=$build
+export MARLUNE_WAVTOOL=$build/tests/e2e/marlune_wavtool MARLUNE_PADS=$build/tests/e2e/marlune_pads
+export MARLUNE_JACKPROBE=$build/tests/e2e/marlune_jackprobe
+export DROPOUT_CELLS=$report.cells DROPOUT_GAPS=$report.gaps
+for tool in "$MARLUNE_BUNDLE_DIR/MacOS/marlune" "$MARLUNE_WAVTOOL" "$MARLUNE_PADS" "$MARLUNE_JACKPROBE"; do
+  [ -x "$tool" ] || { echo "dropouts: $tool is not built" >&2; exit 1; }
+done
+mkdir -p -- "$(dirname -- "$report")"
+: >"$DROPOUT_CELLS"; : >"$DROPOUT_GAPS"
+status=0
+for server in ${DROPOUT_SERVERS:-pulseaudio pipewire jack}; do
+  case $server in
+    pulseaudio|pipewire) rig=(--server "$server") ;;
+    jack) rig=(--no-audio) ;;  # nothing but the JACK server to play through
+    *) echo "dropouts: unknown server $server" >&2; exit 1 ;;
+  esac
+  MARLUNE_E2E_OUT=$build/dropouts-out/$server bash "$root/scripts/rig.sh" "${rig[@]}" -- \
+    bash "$0" --inside "$server" || { echo "dropouts: the $server run failed" >&2; status=1; }
+done
+
+# The table: per server and size, quiet and loaded side by side.
+{
+  echo "Dropouts of the menu theme, $(date '+%Y-%m-%d %H:%M'), ${DROPOUT_SECONDS:-180} s per cell"
+  echo "(dropouts per minute, and the longest; 1-minute load average before-after each cell)"
+  echo
+  echo "| server | frames | quiet: per minute | quiet: longest | load: per minute | load: longest |"
+  echo "|---|---|---|---|---|---|"
+  awk '{ k = $1 " " $2; if (!(k in seen)) { seen[k] = 1; order[++n] = k }
+         rate[k, $3] = sprintf("%.2f (%d)", 60 * $5 / $4, $5); longest[k, $3] = $6 " ms"; la[k, $3] = $8 }
+       END { for (i = 1; i <= n; i++) { k = order[i]; split(k, f, " ")
+               q = (k SUBSEP "quiet") in rate; l = (k SUBSEP "load") in rate
+               printf "| %s | %s | %s | %s | %s | %s |\n", f[1], f[2],
+                 q ? rate[k, "quiet"] " [" la[k, "quiet"] "]" : "-", q ? longest[k, "quiet"] : "-",
+                 l ? rate[k, "load"] " [" la[k, "load"] "]" : "-", l ? longest[k, "load"] : "-" } }' "$DROPOUT_CELLS"
+} >"$report"
+cat "$report"
+echo "dropouts: table in $report, cells in $DROPOUT_CELLS, every dropout in $DROPOUT_GAPS" >&2
+exit "$status"
