@@ -130,9 +130,12 @@ unset DISPLAY PULSE_SERVER PULSE_SINK PULSE_SOURCE XAUTHORITY PIPEWIRE_REMOTE PI
 
 # Remove folders of earlier rigs that were killed outright (SIGKILL, e.g. by a
 # test timeout) and so could not clean up: their rig.pid names a dead process.
+# A process of any user counts as alive: kill -0 fails on another user's process too (EPERM),
+# so look for it in /proc.
+running() { [ -n "$1" ] && [ -d "/proc/$1" ]; }
 for old in "${TMPDIR:-/tmp}"/marlune-rig.*; do
   [ -f "$old/rig.pid" ] || continue
-  kill -0 "$(cat "$old/rig.pid" 2>/dev/null)" 2>/dev/null || rm -rf -- "$old"
+  running "$(tr -dc '0-9' <"$old/rig.pid" 2>/dev/null)" || rm -rf -- "$old"
 done
 RIG_DIR=$(mktemp -d "${TMPDIR:-/tmp}/marlune-rig.XXXXXX") || die "mktemp failed"
 echo $$ >"$RIG_DIR/rig.pid"
@@ -209,10 +212,13 @@ start_xvfb() {
   local n
   for n in $(seq 90 190); do
     # A lock whose server is gone (killed with SIGKILL) does not hold the
-    # number: Xvfb replaces such a stale lock itself.
+    # number: Xvfb replaces such a stale lock itself. Another user's server
+    # holds it: a rig that took it for stale could reach that display (its
+    # check that the display answers can succeed before its own Xvfb gives
+    # up) and send its keys to another user's windows.
     if [ -e "/tmp/.X$n-lock" ]; then
       lock_pid=$(tr -dc '0-9' <"/tmp/.X$n-lock" 2>/dev/null)
-      [ -n "$lock_pid" ] && ! kill -0 "$lock_pid" 2>/dev/null || continue
+      [ -n "$lock_pid" ] && ! running "$lock_pid" || continue
     elif [ -e "/tmp/.X11-unix/X$n" ]; then
       continue
     fi
