@@ -69,6 +69,13 @@ if [ "${1:-}" = --inside ]; then
     done
     e2e_fail "no buffer size $1 in the menu"
   }
+  # The program must play on: if it ended, say how.
+  program_alive() {
+    _e2e_alive "$E2E_PID" && return 0
+    wait "$E2E_PID"; local status=$?
+    E2E_PID=""
+    e2e_fail "the program ended (status $status) at $size frames"
+  }
   menu_ready() {
     e2e_start
     e2e_wait_screen menu
@@ -78,17 +85,22 @@ if [ "${1:-}" = --inside ]; then
 
   # held FILE - seconds of audio the growing capture FILE holds, and the peak of its last 0.1 s.
   held() { "$MARLUNE_WAVTOOL" raw "$1" 2>/dev/null | awk '{ print $4, $6 }'; }
-  # capture_until FILE SECONDS - waits until FILE holds sound, then SECONDS of audio after that;
-  # prints the position the sound was first seen at. Fails if the capture stops growing for 10 s.
+  # capture_until FILE SECONDS [FROM] - waits until FILE holds sound (or from position FROM),
+  # then SECONDS of audio after that; sets CAPTURE_START to the position the sound was first
+  # seen at (or FROM). Fails if the capture stops growing for 10 s, if it holds no sound after
+  # 30 s, or if the program ends.
   capture_until() {
-    local start="" h p last="" still=0
+    local start=${3:-} h p last="" still=0 waited=0
     while :; do
+      program_alive
       read -r h p <<<"$(held "$1")"
+      [ -n "$start" ] || [ "$waited" -lt 300 ] || e2e_fail "the capture $1 holds no sound after 30 s"
+      waited=$((waited + 1))
       if [ -n "$p" ]; then
         if [ -z "$start" ]; then
           awk -v p="$p" 'BEGIN { exit !(p > 0.005) }' && start=$h
         elif awk -v h="$h" -v s="$start" -v d="$2" 'BEGIN { exit !(h >= s + d) }'; then
-          echo "$start"; return 0
+          CAPTURE_START=$start; return 0
         fi
       fi
       [ "$h" = "$last" ] && still=$((still + 1)) || still=0 last=$h
@@ -98,7 +110,7 @@ if [ "${1:-}" = --inside ]; then
   }
   capture_start() {
     if [ "$server" = jack ]; then
-      "$MARLUNE_JACKPROBE" 1000000 "$1" >"$E2E_OUT/probe.txt" 2>&1 &
+      "$MARLUNE_JACKPROBE" record "$1" >"$E2E_OUT/probe.txt" 2>&1 &
       probe=$!
     else
       e2e_capture_start "$1"
@@ -108,7 +120,7 @@ if [ "${1:-}" = --inside ]; then
     if [ "$server" = jack ]; then
       _e2e_kill "$probe" INT; probe=""
       e2e_log "probe: $(tr '\n' ' ' <"$E2E_OUT/probe.txt")"
-      grep -q '^connected: .*RtApiJack' "$E2E_OUT/probe.txt" || e2e_fail "the program's ports do not feed the playback ports"
+      ! grep -q 'fell behind' "$E2E_OUT/probe.txt" || e2e_fail "the JACK capture lost cycles of its own"
     else
       e2e_capture_stop
     fi
@@ -119,18 +131,20 @@ if [ "${1:-}" = --inside ]; then
     [ "$2" = load ] && e2e_load_start
     local load0; load0=$(cut -d' ' -f1 /proc/loadavg)
     capture_start "$cap"
-    from=$(capture_until "$cap" 1) || exit 1
-    from=$(e2e_calc "$from + 1")
-    capture_until "$cap" "$seconds" >/dev/null || exit 1
+    capture_until "$cap" 1
+    from=$(e2e_calc "$CAPTURE_START + 1")
+    capture_until "$cap" "$seconds" "$from"
     local load1; load1=$(cut -d' ' -f1 /proc/loadavg)
     capture_stop
     [ "$2" = load ] && e2e_load_stop
+    program_alive
+    local measured; measured=$(e2e_calc "$(e2e_wav_field "$cap" seconds) - $from")
     lines=$(e2e_wav "$cap" gaps "$from" 1000000 whole) || exit 1
     read -r count longest silent <<<"$(awk '$1 == "gaps" { n = $2; next } { s += $2; if ($2 > m) m = $2 }
       END { printf "%d %.1f %.1f\n", n, m, s }' <<<"$lines")"
     awk -v p="$server $1 $2" -v f="$from" '$1 != "gaps" { printf "%s %.3f %s\n", p, $1 - f, $2 }' <<<"$lines" >>"$DROPOUT_GAPS"
-    echo "$server $1 $2 $seconds $count $longest $silent $load0-$load1" >>"$DROPOUT_CELLS"
-    e2e_log "$server, $1 frames, $2: $count dropouts in $seconds s, longest $longest ms (load $load0-$load1)"
+    echo "$server $1 $2 $measured $count $longest $silent $load0-$load1" >>"$DROPOUT_CELLS"
+    e2e_log "$server, $1 frames, $2: $count dropouts in $measured s, longest $longest ms (load $load0-$load1)"
     rm -f -- "$cap"
   }
 
@@ -144,6 +158,7 @@ if [ "${1:-}" = --inside ]; then
       menu_ready
       menu_to "$size"
       sleep 2  # the stream reopened and the theme back at full level
+      "$MARLUNE_JACKPROBE" 0 | grep -q '^connected: .*RtApiJack' || e2e_fail "the program's ports do not feed the playback ports"
       for condition in "${conditions[@]}"; do cell "$size" "$condition"; done
       e2e_quit
       _e2e_kill "$jackd" TERM; jackd=""

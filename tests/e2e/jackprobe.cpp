@@ -1,17 +1,20 @@
 // jackprobe.cpp - what reaches the playback ports of a JACK server. Joins the server named by
 // JACK_DEFAULT_SERVER as a client of its own, lists the ports connected to system:playback_1
 // and system:playback_2, connects each of them to an input of its own as well, and after
-// SECONDS (or a SIGINT or SIGTERM before) prints the peak level that arrived there.
+// SECONDS prints the peak level that arrived there.
 //
-// Usage: marlune_jackprobe SECONDS [OUT.wav]
+// Usage: marlune_jackprobe SECONDS
 // Prints "connected: PORT ..." (the ports feeding the playback ports, none: empty) and then
 // "peak: LEVEL" (full scale 1). Status 1 when the server cannot be reached.
-// With OUT.wav it also records what arrives, as the server plays it, into a 16-bit stereo WAV
-// at the server's rate that grows while it runs (its header rewritten after every write, about
-// every 50 ms, so the file can be measured while it grows), and then prints "lost: CYCLES
-// FRAMES": time the server's clock moved on without a cycle reaching the probe (a late graph
-// the driver gave up on) is written as digital silence of that length, which is what a
-// listener hears in it.
+//
+// Usage: marlune_jackprobe record OUT.wav
+// Records what reaches the playback ports, as the server plays it, into OUT.wav (16-bit
+// stereo at the server's rate) until SIGINT or SIGTERM, and then prints "lost: CYCLES FRAMES".
+// The file grows while it runs (its header rewritten after every write, about every 50 ms), so
+// it can be measured as it grows, as a capture of a sound server's monitor can. Time the
+// server's clock moved on without a cycle reaching the probe (a late graph the driver gave up
+// on) is written as digital silence of that length: that is what a listener hears there.
+// Status 1 if cycles were lost to a full ring (the writer fell behind).
 //
 // Threads: the server's process thread copies each cycle into a lock-free ring; the main
 // thread writes the file.
@@ -124,8 +127,8 @@ void OnSignal(int) { stop = 1; }
 }  // namespace
 
 int main(int argc, char** argv) {
-  const double seconds = argc > 1 ? std::atof(argv[1]) : 1.0;
-  const char* out = argc > 2 ? argv[2] : nullptr;
+  const bool record = argc == 3 && std::string(argv[1]) == "record";
+  const double seconds = argc > 1 && !record ? std::atof(argv[1]) : 1.0;
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);
   jack_status_t status;
@@ -135,10 +138,10 @@ int main(int argc, char** argv) {
     return 1;
   }
   Writer writer{nullptr, jack_get_sample_rate(client)};
-  if (out != nullptr) {
-    writer.file = std::fopen(out, "wb");
+  if (record) {
+    writer.file = std::fopen(argv[2], "wb");
     if (writer.file == nullptr) {
-      std::fprintf(stderr, "jackprobe: cannot write %s\n", out);
+      std::fprintf(stderr, "jackprobe: cannot write %s\n", argv[2]);
       return 1;
     }
     Header(writer.file, writer.rate, 0);
@@ -162,22 +165,25 @@ int main(int argc, char** argv) {
     }
     if (sources != nullptr) jack_free(sources);
   }
-  std::printf("connected:%s\n", connected.c_str());
-  std::fflush(stdout);
-  for (double waited = 0; waited < seconds && !stop; waited += 0.05) {
+  if (!record) {
+    std::printf("connected:%s\n", connected.c_str());
+    usleep(static_cast<useconds_t>(seconds * 1e6));
+    std::printf("peak: %.4f\n", peak.load());
+    jack_client_close(client);
+    return 0;
+  }
+  while (!stop) {
     usleep(50000);
-    if (writer.file != nullptr) writer.Drain();
+    writer.Drain();
   }
   jack_deactivate(client);
-  std::printf("peak: %.4f\n", peak.load());
-  if (writer.file != nullptr) {
-    writer.Drain();
-    std::fclose(writer.file);
-    std::printf("lost: %llu %llu\n", static_cast<unsigned long long>(writer.lostCycles),
-                static_cast<unsigned long long>(writer.lostFrames));
-    if (overflows.load() != 0) std::fprintf(stderr, "jackprobe: %llu cycles did not fit the ring\n",
-                                            static_cast<unsigned long long>(overflows.load()));
-  }
+  writer.Drain();
+  std::fclose(writer.file);
+  std::printf("lost: %llu %llu\n", static_cast<unsigned long long>(writer.lostCycles),
+              static_cast<unsigned long long>(writer.lostFrames));
   jack_client_close(client);
-  return 0;
+  if (overflows.load() == 0) return 0;
+  std::fprintf(stderr, "jackprobe: the writer fell behind; %llu cycles were lost\n",
+               static_cast<unsigned long long>(overflows.load()));
+  return 1;
 }
