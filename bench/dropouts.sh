@@ -45,21 +45,16 @@ if [ "${1:-}" = --inside ]; then
   export JACK_DEFAULT_SERVER=marlune_dropouts  # one name: the JACK registry holds eight
   trap '_e2e_cleanup; [ -z "$probe" ] || _e2e_kill "$probe" INT; [ -z "$jackd" ] || _e2e_kill "$jackd" TERM' EXIT
 
-  # The signature of the buffer-size entry's number at (250, 120), as the menu test reads it.
-  digits() {
-    convert "$1" -crop "70x20+250+460" +repage -colorspace gray -threshold 55% -depth 8 txt:- |
-      awk -F'[(),]+' 'NR > 1 { printf "%s", ($3 > 128 ? 1 : 0) }' | md5sum | cut -c1-32
-  }
   # menu_to SIZE - Return on "Buffer Size" (selected) until the entry shows SIZE; each Return
   # must change the number shown.
   menu_to() {
     local i j before after
     for i in $(seq 6); do
       [ "$menu_size" = "$1" ] && return 0
-      e2e_screenshot "$E2E_OUT/entry.png"; before=$(digits "$E2E_OUT/entry.png")
+      e2e_screenshot "$E2E_OUT/entry.png"; before=$(e2e_entry_digits "$E2E_OUT/entry.png")
       e2e_key Return
       for j in $(seq 50); do
-        e2e_screenshot "$E2E_OUT/entry.png"; after=$(digits "$E2E_OUT/entry.png")
+        e2e_screenshot "$E2E_OUT/entry.png"; after=$(e2e_entry_digits "$E2E_OUT/entry.png")
         [ "$after" != "$before" ] && break
         [ "$j" = 50 ] && e2e_fail "the buffer-size entry did not change after $menu_size"
         sleep 0.1

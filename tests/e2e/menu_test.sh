@@ -56,11 +56,6 @@ late=$(e2e_wav "$E2E_OUT/low.wav" rms "$(e2e_calc "$t0 + 1.5")" "$(e2e_calc "$t0
 e2e_log "theme low band RMS: $early in the first 0.2 s, $late from 1.5 s"
 e2e_check "$late >= 0.01 && $early <= 0.5 * $late" "the theme does not fade in (low band $early, then $late)"
 
-# digits FILE - signature of the entry's number at (250, 120).
-digits() {
-  convert "$1" -crop "70x20+250+460" +repage -colorspace gray -threshold 55% -depth 8 txt:- |
-    awk -F'[(),]+' 'NR > 1 { printf "%s", ($3 > 128 ? 1 : 0) }' | md5sum | cut -c1-32
-}
 shots=("")
 report="$E2E_OUT/dropouts.txt"
 echo "frames dropouts longest_ms theme_rms loadavg" >"$report"
@@ -70,7 +65,7 @@ for size in 512 1024 2048 64 128 256 512; do
   [ "${#shots[@]}" = 1 ] || e2e_key Return
   for i in $(seq 50); do
     e2e_screenshot "$E2E_OUT/entry.png"
-    sig=$(digits "$E2E_OUT/entry.png")
+    sig=$(e2e_entry_digits "$E2E_OUT/entry.png")
     [ "$sig" != "${shots[-1]}" ] && [ "$(e2e_count "$E2E_OUT/entry.png" 100 120 140 20 "$E2E_YELLOW")" -ge 60 ] && break
     [ "$i" = 50 ] && e2e_fail "the buffer-size entry did not change to $size"
     sleep 0.1
