@@ -25,9 +25,10 @@
 #   DROPOUT_CONDITIONS="quiet load"
 # Build the default target in BUILD_DIR first. REPORT gets a table, one row per server and size:
 # dropouts per minute and the longest, quiet and beside the load, with the date, the cell length
-# and the 1-minute load average around each cell; REPORT.cells has one line per cell
-# ("SERVER FRAMES CONDITION SECONDS DROPOUTS LONGEST_MS SILENT_MS LOADAVG") and REPORT.gaps
-# every dropout ("SERVER FRAMES CONDITION SECONDS_INTO_CAPTURE LENGTH_MS").
+# and the 1-minute load average around each cell (and beside the load its rounds of churn);
+# REPORT.cells has one line per cell ("SERVER FRAMES CONDITION SECONDS DROPOUTS LONGEST_MS
+# SILENT_MS LOADAVG CHURN_ROUNDS") and REPORT.gaps every dropout ("SERVER FRAMES CONDITION
+# SECONDS_INTO_CAPTURE LENGTH_MS").
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -41,7 +42,7 @@ if [ "${1:-}" = --inside ]; then
   read -r -a sizes <<<"${DROPOUT_SIZES:-64 128 256 512 1024 2048}"
   read -r -a conditions <<<"${DROPOUT_CONDITIONS:-quiet load}"
   menu_sizes=(512 1024 2048 64 128 256)  # the menu's cycle, from the size it starts at
-  menu_size=512 jackd="" probe=""
+  menu_size=512 jackd="" probe="" churned=0
   export JACK_DEFAULT_SERVER=marlune_dropouts  # one name: the JACK registry holds eight
   trap '_e2e_cleanup; [ -z "$probe" ] || _e2e_kill "$probe" INT; [ -z "$jackd" ] || _e2e_kill "$jackd" TERM' EXIT
 
@@ -131,15 +132,21 @@ if [ "${1:-}" = --inside ]; then
     capture_until "$cap" "$seconds" "$from"
     local load1; load1=$(cut -d' ' -f1 /proc/loadavg)
     capture_stop
-    [ "$2" = load ] && e2e_load_stop
+    # The load's rounds of memory churn during the cell (not judged: on a machine busy enough
+    # a round takes longer than a cell).
+    local rounds=-
+    if [ "$2" = load ]; then
+      _e2e_kill "$E2E_LOAD_PID" TERM; E2E_LOAD_PID=""
+      rounds=$(($(wc -c <"$E2E_OUT/load.txt" 2>/dev/null || echo 0) - churned)) churned=$((churned + rounds))
+    fi
     program_alive
     local measured; measured=$(e2e_calc "$(e2e_wav_field "$cap" seconds) - $from")
     lines=$(e2e_wav "$cap" gaps "$from" 1000000 whole) || exit 1
     read -r count longest silent <<<"$(awk '$1 == "gaps" { n = $2; next } { s += $2; if ($2 > m) m = $2 }
       END { printf "%d %.1f %.1f\n", n, m, s }' <<<"$lines")"
     awk -v p="$server $1 $2" -v f="$from" '$1 != "gaps" { printf "%s %.3f %s\n", p, $1 - f, $2 }' <<<"$lines" >>"$DROPOUT_GAPS"
-    echo "$server $1 $2 $measured $count $longest $silent $load0-$load1" >>"$DROPOUT_CELLS"
-    e2e_log "$server, $1 frames, $2: $count dropouts in $measured s, longest $longest ms (load $load0-$load1)"
+    echo "$server $1 $2 $measured $count $longest $silent $load0-$load1 $rounds" >>"$DROPOUT_CELLS"
+    e2e_log "$server, $1 frames, $2: $count dropouts in $measured s, longest $longest ms (load $load0-$load1, churn $rounds)"
     rm -f -- "$cap"
   }
 
@@ -197,12 +204,14 @@ done
 # The table: per server and size, quiet and loaded side by side.
 {
   echo "Dropouts of the menu theme, $(date '+%Y-%m-%d %H:%M'), ${DROPOUT_SECONDS:-180} s per cell"
-  echo "(dropouts per minute, and the longest; 1-minute load average before-after each cell)"
+  echo "(dropouts per minute (count), and the longest; in brackets the 1-minute load average"
+  echo "before-after each cell and, beside the load, its rounds of memory churn)"
   echo
   echo "| server | frames | quiet: per minute | quiet: longest | load: per minute | load: longest |"
   echo "|---|---|---|---|---|---|"
   awk '{ k = $1 " " $2; if (!(k in seen)) { seen[k] = 1; order[++n] = k }
-         rate[k, $3] = sprintf("%.2f (%d)", 60 * $5 / $4, $5); longest[k, $3] = $6 " ms"; la[k, $3] = $8 }
+         rate[k, $3] = sprintf("%.2f (%d)", 60 * $5 / $4, $5); longest[k, $3] = $6 " ms"
+         la[k, $3] = $8 ($9 == "-" ? "" : ", " $9 " rounds") }
        END { for (i = 1; i <= n; i++) { k = order[i]; split(k, f, " ")
                q = (k SUBSEP "quiet") in rate; l = (k SUBSEP "load") in rate
                printf "| %s | %s | %s | %s | %s | %s |\n", f[1], f[2],
