@@ -11,7 +11,8 @@
 #                         captured (parec). One program run cycles through the sizes in the menu.
 #   jack                  Debian's jackd1 with the dummy driver at 44.1 kHz, real-time as on a
 #                         desktop, its period the size, a server name of the bench's own; a
-#                         server and a program run per size (the menu set to the same size).
+#                         server and a program run per size (the program plays at the server's
+#                         period, whatever its menu asks, and shows that in the menu).
 #                         marlune_jackprobe records what reaches the playback ports; time the
 #                         server's clock moved on without a cycle (the driver giving up on a
 #                         late graph) is written into that capture as silence, so it counts.
@@ -158,9 +159,9 @@ if [ "${1:-}" = --inside ]; then
       jackd=$!
       for _ in $(seq 50); do "$MARLUNE_JACKPROBE" 0 >/dev/null 2>&1 && break; sleep 0.1; done
       "$MARLUNE_JACKPROBE" 0 >/dev/null 2>&1 || e2e_fail "the JACK server did not come up (see $E2E_OUT/jackd.log)"
+      # The program plays at the server's period whatever the menu asks (and shows it there).
       menu_ready
-      menu_to "$size"
-      sleep 2  # the stream reopened and the theme back at full level
+      sleep 2  # past the chime and the theme's fade-in
       "$MARLUNE_JACKPROBE" 0 | grep -q '^connected: .*RtApiJack' || e2e_fail "the program's ports do not feed the playback ports"
       for condition in "${conditions[@]}"; do cell "$size" "$condition"; done
       e2e_quit
