@@ -9,11 +9,13 @@
 //
 // Usage: marlune_jackprobe record OUT.wav
 // Records what reaches the playback ports, as the server plays it, into OUT.wav (16-bit
-// stereo at the server's rate) until SIGINT or SIGTERM, and then prints "lost: CYCLES FRAMES".
+// stereo at the server's rate) until SIGINT or SIGTERM, and then prints "lost: GAPS FRAMES
+// restarts: N".
 // The file grows while it runs (its header rewritten after every write, about every 50 ms), so
 // it can be measured as it grows, as a capture of a sound server's monitor can. Time the
 // server's clock moved on without a cycle reaching the probe (a late graph the driver gave up
-// on) is written as digital silence of that length: that is what a listener hears there.
+// on) is written as digital silence of that length: that is what a listener hears there. A
+// restart of the server's clock (its driver restarted) is written as one cycle of silence.
 // Status 1 if cycles were lost to a full ring (the writer fell behind).
 //
 // Threads: the server's process thread copies each cycle into a lock-free ring; the main
@@ -89,7 +91,7 @@ void Header(std::FILE* f, uint32_t rate, uint32_t data) {
 struct Writer {
   std::FILE* file;
   uint32_t rate;
-  uint64_t frames = 0, lostCycles = 0, lostFrames = 0;
+  uint64_t frames = 0, lostCycles = 0, restarts = 0, lostFrames = 0;
   bool started = false;
   jack_nframes_t next = 0;  // frame time the next cycle should start at
 
@@ -107,11 +109,17 @@ struct Writer {
     std::vector<float> pairs;
     while (jack_ringbuffer_read_space(ring) >= sizeof cycle) {
       jack_ringbuffer_read(ring, reinterpret_cast<char*>(&cycle), sizeof cycle);
+      // Frames the server's clock moved on by without a cycle. A jump back, or forward by more
+      // than 10 s, is the clock started again (the server restarted its driver): how long
+      // that took is unknown, so it counts as one cycle of silence.
       const int32_t skipped = int32_t(cycle.start - next);  // wraps with the frame time
-      if (started && skipped > 0) {
-        ++lostCycles, lostFrames += uint32_t(skipped);
-        pairs.assign(2 * size_t(skipped), 0.0f);
-        Frames(pairs.data(), size_t(skipped));
+      if (started && skipped != 0) {
+        const bool restarted = skipped < 0 || skipped > int32_t(10 * rate);
+        const size_t silent = restarted ? cycle.frames : size_t(skipped);
+        ++(restarted ? restarts : lostCycles);
+        lostFrames += silent;
+        pairs.assign(2 * silent, 0.0f);
+        Frames(pairs.data(), silent);
       }
       started = true, next = cycle.start + cycle.frames;
       pairs.resize(2 * size_t(cycle.frames));
@@ -179,8 +187,9 @@ int main(int argc, char** argv) {
   jack_deactivate(client);
   writer.Drain();
   std::fclose(writer.file);
-  std::printf("lost: %llu %llu\n", static_cast<unsigned long long>(writer.lostCycles),
-              static_cast<unsigned long long>(writer.lostFrames));
+  std::printf("lost: %llu %llu restarts: %llu\n", static_cast<unsigned long long>(writer.lostCycles),
+              static_cast<unsigned long long>(writer.lostFrames),
+              static_cast<unsigned long long>(writer.restarts));
   jack_client_close(client);
   if (overflows.load() == 0) return 0;
   std::fprintf(stderr, "jackprobe: the writer fell behind; %llu cycles were lost\n",
