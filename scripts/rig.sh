@@ -136,7 +136,7 @@ process_exists() { [[ "$1" =~ ^[0-9]+$ ]] && [ -e "/proc/$1" ]; }
 # test timeout) and so could not clean up: their rig.pid names a dead process.
 for old in "${TMPDIR:-/tmp}"/marlune-rig.*; do
   [ -f "$old/rig.pid" ] || continue
-  process_exists "$(cat "$old/rig.pid" 2>/dev/null)" || rm -rf -- "$old"
+  process_exists "$(tr -dc '0-9' <"$old/rig.pid" 2>/dev/null)" || rm -rf -- "$old"
 done
 RIG_DIR=$(mktemp -d "${TMPDIR:-/tmp}/marlune-rig.XXXXXX") || die "mktemp failed"
 echo $$ >"$RIG_DIR/rig.pid"
@@ -213,7 +213,10 @@ start_xvfb() {
   local n
   for n in $(seq 90 190); do
     # A lock whose server is gone (killed with SIGKILL) does not hold the
-    # number: Xvfb replaces such a stale lock itself.
+    # number: Xvfb replaces such a stale lock itself. Another user's server
+    # holds it: a rig that took it for stale could reach that display (its
+    # check that the display answers can succeed before its own Xvfb gives
+    # up) and send its keys to another user's windows.
     if [ -e "/tmp/.X$n-lock" ]; then
       lock_pid=$(tr -dc '0-9' <"/tmp/.X$n-lock" 2>/dev/null)
       [ -n "$lock_pid" ] && ! process_exists "$lock_pid" || continue

@@ -231,6 +231,13 @@ _e2e_pixels() {
 e2e_count() { _e2e_pixels "$@" | wc -l; }
 e2e_extent() { _e2e_pixels "$@" | sort -n | awk 'NR == 1 { a = $1 } { b = $1 } END { print (NR ? a " " b : "none none") }'; }
 
+# e2e_entry_digits FILE - a signature of the number the menu's "Buffer Size" entry shows in the
+# screenshot FILE (its pixels at (250, 120), black and white): equal for equal numbers.
+e2e_entry_digits() {
+  convert "$1" -crop "70x20+250+460" +repage -colorspace gray -threshold 55% -depth 8 txt:- |
+    awk -F'[(),]+' 'NR > 1 { printf "%s", ($3 > 128 ? 1 : 0) }' | md5sum | cut -c1-32
+}
+
 # e2e_wait_screen menu|game [SECS] - screenshots (to E2E_OUT/NAME.png) until the menu ("Start"
 # selected, in yellow) or the game (the record pad's white frame) is drawn; default 20 s.
 e2e_wait_screen() {

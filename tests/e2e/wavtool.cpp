@@ -11,9 +11,11 @@
 //                         after the last; the frame is the first sample reaching LEVEL
 //   pitch FILE FROM TO    fundamental of a steady tone, 40 Hz to 5 kHz (YIN, then refined over
 //                         many periods); status 3 if there is none
-//   gaps FILE FROM TO     dropouts: runs of digital silence (every channel within 2/32768 of 0)
-//                         of 1 ms or more between the range's first and last sound;
-//                         "SECONDS LENGTH_MS" each, then "gaps N"
+//   gaps FILE FROM TO [whole]  dropouts: runs of digital silence (every channel within 2/32768
+//                         of 0) of 1 ms or more between the range's first and last sound, or
+//                         with "whole" anywhere in the range (for a range inside a sound that
+//                         must not stop: silence at its ends counts too); "SECONDS LENGTH_MS"
+//                         each, then "gaps N"
 //   raw FILE              of a file being written or cut short (no size need agree):
 //                         "declared D held H tailpeak P": the data its header declares, the
 //                         data it holds, and the peak of its last 0.1 s
@@ -189,8 +191,10 @@ void Gaps(const Wav& wav, int argc, char** argv) {
   size_t from, to, count = 0;
   Range(wav, argc, argv, from, to);
   const auto silent = [&](size_t f) { return Loudest(wav, f) <= 2.0 / 32768.0; };
-  while (from < to && silent(from)) ++from;
-  while (to > from && silent(to - 1)) --to;
+  if (argc < 3 || std::string(argv[2]) != "whole") {
+    while (from < to && silent(from)) ++from;
+    while (to > from && silent(to - 1)) --to;
+  }
   for (size_t f = from; f < to; ++f) {
     size_t end = f;
     while (end < to && silent(end)) ++end;
