@@ -6,11 +6,29 @@
 // Usage: marlune_jackprobe SECONDS
 // Prints "connected: PORT ..." (the ports feeding the playback ports, none: empty) and then
 // "peak: LEVEL" (full scale 1). Status 1 when the server cannot be reached.
+//
+// Usage: marlune_jackprobe record OUT.wav
+// Records what reaches the playback ports into OUT.wav (44100 Hz as the server runs, 2
+// channels, 16 bit) until SIGINT or SIGTERM, then completes the header. The file grows period by
+// period as the sound is heard, as a capture of a sound server's monitor does: the process
+// callback hands each period, stamped with the monotonic time of its cycle, to a writer thread
+// through a lock-free ring and wakes it; the writer appends the period once its last frame is
+// heard, the playback ports' latency (what the driver buffers) and the period itself after its
+// cycle, so that a frame never reaches the file before it is heard. Ports that start feeding the playback ports later (a client that
+// starts or reopens its stream) are connected within 50 ms.
 
+#include <fcntl.h>
 #include <jack/jack.h>
+#include <jack/ringbuffer.h>
+#include <semaphore.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <csignal>
+#include <cstdint>
+#include <cstring>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -30,10 +48,159 @@ int Process(jack_nframes_t frames, void*) {
   peak.store(loudest, std::memory_order_relaxed);
   return 0;
 }
+// ---- Recording ----
+
+jack_ringbuffer_t* ring = nullptr;  // interleaved int16 stereo frames, process -> writer
+sem_t written;                      // posted after every period put into the ring
+std::atomic<bool> overflowed{false};
+volatile std::sig_atomic_t stop = 0;
+
+int16_t ToSample(float s) {
+  return static_cast<int16_t>(std::lrint(std::fmax(-1.0f, std::fmin(1.0f, s)) * 32767.0f));
+}
+
+// What the ring holds before each period's frames.
+struct Period {
+  double cycle;     // monotonic time at which the cycle ran, seconds
+  uint32_t frames;  // frames that follow
+};
+
+double Now() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<double>(ts.tv_sec) + 1e-9 * static_cast<double>(ts.tv_nsec);
+}
+
+// Process thread: the period's two channels, interleaved, into the ring; never blocks.
+int Record(jack_nframes_t frames, void*) {
+  const float* left = static_cast<const float*>(jack_port_get_buffer(inputs[0], frames));
+  const float* right = static_cast<const float*>(jack_port_get_buffer(inputs[1], frames));
+  if (jack_ringbuffer_write_space(ring) < sizeof(Period) + frames * 4) {
+    overflowed.store(true, std::memory_order_relaxed);
+    return 0;
+  }
+  const Period period{Now(), frames};
+  jack_ringbuffer_write(ring, reinterpret_cast<const char*>(&period), sizeof period);
+  for (jack_nframes_t i = 0; i < frames; ++i) {
+    const int16_t frame[2] = {ToSample(left[i]), ToSample(right[i])};
+    jack_ringbuffer_write(ring, reinterpret_cast<const char*>(frame), sizeof frame);
+  }
+  sem_post(&written);
+  return 0;
+}
+
+void PutU32(unsigned char* at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+// A 44-byte PCM header for `bytes` of data.
+void WriteHeader(int fd, uint32_t rate, uint32_t bytes) {
+  unsigned char h[44] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ',
+                         16, 0, 0, 0, 1, 0, 2, 0};
+  PutU32(h + 4, 36 + bytes);
+  PutU32(h + 24, rate);
+  PutU32(h + 28, rate * 4);
+  h[32] = 4;
+  h[34] = 16;
+  std::memcpy(h + 36, "data", 4);
+  PutU32(h + 40, bytes);
+  if (pwrite(fd, h, sizeof h, 0) != static_cast<ssize_t>(sizeof h)) std::perror("jackprobe: header");
+}
+
+// Connects every port that feeds system:playback_N to our input N, once.
+void FollowPlaybackSources(jack_client_t* client) {
+  for (int c = 0; c < 2; ++c) {
+    const std::string playback = "system:playback_" + std::to_string(c + 1);
+    jack_port_t* port = jack_port_by_name(client, playback.c_str());
+    const char** sources = port != nullptr ? jack_port_get_all_connections(client, port) : nullptr;
+    for (const char** source = sources; source != nullptr && *source != nullptr; ++source) {
+      if (!jack_port_connected_to(inputs[c], *source)) jack_connect(client, *source, jack_port_name(inputs[c]));
+    }
+    if (sources != nullptr) jack_free(sources);
+  }
+}
+
+int RecordTo(jack_client_t* client, const char* path) {
+  const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) {
+    std::perror(path);
+    return 1;
+  }
+  const uint32_t rate = jack_get_sample_rate(client);
+  WriteHeader(fd, rate, 0);
+  ring = jack_ringbuffer_create(4 * rate * 4);  // 4 seconds
+  sem_init(&written, 0, 0);
+  std::signal(SIGINT, [](int) { stop = 1; });
+  std::signal(SIGTERM, [](int) { stop = 1; });
+  jack_set_process_callback(client, Record, nullptr);
+  if (jack_activate(client) != 0) {
+    std::fprintf(stderr, "jackprobe: cannot activate\n");
+    return 1;
+  }
+  // When the last frame of a period is heard, after its cycle: the playback latency and the
+  // period.
+  jack_latency_range_t latency{0, 0};
+  if (jack_port_t* port = jack_port_by_name(client, "system:playback_1")) {
+    jack_port_get_latency_range(port, JackPlaybackLatency, &latency);
+  }
+  const double heardAfter = static_cast<double>(latency.max + jack_get_buffer_size(client)) / rate;
+  std::fprintf(stderr, "jackprobe: period %u frames, playback latency %u frames\n",
+               jack_get_buffer_size(client), latency.max);
+  uint64_t bytes = 44;
+  std::vector<char> chunk;
+  bool ok = true;
+  // Appends the periods in the ring, each once it is heard (all of them when `all`).
+  auto drain = [&](bool all) {
+    Period period{};
+    while (ok && jack_ringbuffer_peek(ring, reinterpret_cast<char*>(&period), sizeof period) == sizeof period &&
+           jack_ringbuffer_read_space(ring) >= sizeof period + period.frames * 4) {
+      const double due = period.cycle + heardAfter;
+      if (!all && Now() < due) {
+        timespec until{};
+        until.tv_sec = static_cast<time_t>(due);
+        until.tv_nsec = static_cast<long>((due - static_cast<double>(until.tv_sec)) * 1e9);
+        clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr);
+      }
+      jack_ringbuffer_read_advance(ring, sizeof period);
+      chunk.resize(period.frames * 4);
+      jack_ringbuffer_read(ring, chunk.data(), chunk.size());
+      if (pwrite(fd, chunk.data(), chunk.size(), static_cast<off_t>(bytes)) != static_cast<ssize_t>(chunk.size())) {
+        std::perror("jackprobe: write");
+        ok = false;
+      }
+      bytes += chunk.size();
+    }
+  };
+  timespec nextScan{};
+  clock_gettime(CLOCK_MONOTONIC, &nextScan);
+  while (!stop && ok) {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    if (now.tv_sec > nextScan.tv_sec || (now.tv_sec == nextScan.tv_sec && now.tv_nsec >= nextScan.tv_nsec)) {
+      FollowPlaybackSources(client);
+      nextScan = now;
+      nextScan.tv_nsec += 50000000;
+      if (nextScan.tv_nsec >= 1000000000) nextScan.tv_sec += 1, nextScan.tv_nsec -= 1000000000;
+    }
+    timespec wake{};
+    clock_gettime(CLOCK_REALTIME, &wake);
+    wake.tv_nsec += 20000000;
+    if (wake.tv_nsec >= 1000000000) wake.tv_sec += 1, wake.tv_nsec -= 1000000000;
+    sem_timedwait(&written, &wake);
+    drain(false);
+  }
+  jack_client_close(client);
+  drain(true);
+  WriteHeader(fd, rate, static_cast<uint32_t>(std::min<uint64_t>(bytes - 44, 0xffffffffu - 36)));
+  close(fd);
+  if (overflowed.load()) std::fprintf(stderr, "jackprobe: the writer fell behind; frames were lost\n");
+  return overflowed.load() ? 1 : 0;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
-  const double seconds = argc > 1 ? std::atof(argv[1]) : 1.0;
+  const bool record = argc == 3 && std::string(argv[1]) == "record";
+  const double seconds = argc > 1 && !record ? std::atof(argv[1]) : 1.0;
   jack_status_t status;
   jack_client_t* client = jack_client_open("marlune_jackprobe", JackNoStartServer, &status);
   if (client == nullptr) {
@@ -42,6 +209,10 @@ int main(int argc, char** argv) {
   }
   inputs[0] = jack_port_register(client, "in_1", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
   inputs[1] = jack_port_register(client, "in_2", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+  if (record) {
+    if (inputs[0] == nullptr || inputs[1] == nullptr) return 1;
+    return RecordTo(client, argv[2]);
+  }
   jack_set_process_callback(client, Process, nullptr);
   if (inputs[0] == nullptr || inputs[1] == nullptr || jack_activate(client) != 0) {
     std::fprintf(stderr, "jackprobe: cannot set up the probe's ports\n");
