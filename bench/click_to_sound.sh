@@ -9,7 +9,7 @@
 # Usage: bench/click_to_sound.sh [BUILD_DIR] [OUT]   (defaults: build, BUILD_DIR/click_to_sound.txt)
 #   SERVERS="pulseaudio pipewire jack"   the rig's PulseAudio, its PipeWire stack (clients
 #        speak the PulseAudio protocol to pipewire-pulse), and JACK: Debian's jackd1 with the
-#        dummy driver at 44.1 kHz, a period of the buffer size, real-time, a server name of its own
+#        dummy driver at 44.1 kHz, a period of the buffer size, a server name of its own
 #   SIZES="64 128 256 512 1024 2048"     the menu's buffer sizes
 #   CLIENTS="marlune reference hydrogen" hydrogen runs only under pulseaudio, at HYDROGEN_SIZES
 #        (default 512; not installed by scripts/install-deps.sh: apt-get install hydrogen; the
@@ -21,14 +21,15 @@
 # Build marlune, marlune_tapper, marlune_pads, marlune_jackprobe, marlune_wavtool and
 # marlune_click_reference in BUILD_DIR first. Prints the table (server, client, size, median
 # and max in ms, clicks heard of clicks made) and writes it to OUT; the logs of each server's
-# run, every click's figure among them, go to BUILD_DIR/click-to-sound/SERVER/.
+# run, every click's figure among them, and the captures go to BUILD_DIR/click-to-sound/SERVER/.
 #
 # How a click is timed (marlune_tapper clicks, tests/e2e/tapper.cpp):
 #  - The capture (parec on the null sink's monitor; under JACK marlune_jackprobe record, what
 #    reaches the playback ports) grows as the server plays. The tool stamps it on the monotonic
 #    clock as it arrives: frame 0 was heard at the smallest (now - frames / rate) over its polls.
 #  - The beat grid comes from the metronome's clicks in the capture, as the tapper finds it for
-#    the taps test. A press goes out 125 ms after a beat (the step after it: the metronome
+#    the taps test; while clicking it follows only onsets from 100 ms before to 120 ms after a
+#    beat, so the kicks, 128 ms or more after one, never move it. A press goes out 125 ms after a beat (the step after it: the metronome
 #    clicks on beats only, and its 50 ms click is over), 3, 7, 11 or 15 ms into that step, held
 #    100 ms; two presses a round, two beats apart (the kick lasts half a second), then the right
 #    button held 2.3 s clears the pattern so no note replays into the next round.
@@ -98,7 +99,6 @@ clicks() {
   boost_rig
   result=$("$MARLUNE_TAPPER" clicks "$E2E_CAPTURE" "$ROUNDS" 100 ${3:-} 2>&1) || e2e_fail "$1 at $2: the tapper failed: $result"
   e2e_capture_stop
-  rm -f -- "$E2E_CAPTURE"
   echo "$result" >"$E2E_OUT/$1-$2.txt"
   line=$(grep '^clicks ' <<<"$result")
   e2e_log "$CLICK_SERVER $1 $2: $line ($(grep -c '^click ' <<<"$result") presses)"
@@ -108,7 +108,7 @@ clicks() {
 }
 
 # The JACK server runs with a period of the buffer size; a new one for each size.
-jack_for() { [ "$CLICK_SERVER" = jack ] || return 0; e2e_jack_stop; e2e_jack_start "$1" realtime; }
+jack_for() { [ "$CLICK_SERVER" = jack ] || return 0; e2e_jack_stop; e2e_jack_start "$1"; }
 
 # Buffer Size in the menu: 512, then each Return the next of 1024, 2048, 64, 128, 256.
 returns_for() { case $1 in 512) echo 0 ;; 1024) echo 1 ;; 2048) echo 2 ;; 64) echo 3 ;; 128) echo 4 ;; 256) echo 5 ;; *) e2e_fail "no buffer size $1 in the menu" ;; esac; }

@@ -7,14 +7,16 @@
 
 # hydrogen_clicks SIZE - one row for hydrogen at SIZE frames.
 hydrogen_clicks() {
-  local size=$1 home="$RIG_DIR/hydrogen-home" main="" note="" parent
+  local size=$1 home="$RIG_DIR/hydrogen-home" main="" note=""
   mkdir -p "$home/.hydrogen"
   sed -e 's|<audio_driver>Auto</audio_driver>|<audio_driver>PulseAudio</audio_driver>|' \
       -e 's|<use_metronome>false</use_metronome>|<use_metronome>true</use_metronome>|' \
       -e "s|<buffer_size>1024</buffer_size>|<buffer_size>$size</buffer_size>|" \
       /usr/share/hydrogen/data/hydrogen.default.conf >"$home/.hydrogen/hydrogen.conf"
   grep -q "<buffer_size>$size</buffer_size>" "$home/.hydrogen/hydrogen.conf" || e2e_fail "cannot set hydrogen's buffer size"
-  HOME=$home hydrogen -n -d pulseaudio >"$E2E_OUT/hydrogen.txt" 2>&1 </dev/null &
+  # Without its crash-reporting parent (--child), in a process group of its own: on its way out
+  # it signals its whole group.
+  HOME=$home setsid hydrogen --child -n -d pulseaudio >"$E2E_OUT/hydrogen.txt" 2>&1 </dev/null &
   E2E_PID=$!
   for _ in $(seq 300); do
     main=$(xdotool search --name '^Hydrogen [0-9]' 2>/dev/null | head -n 1)
@@ -37,9 +39,6 @@ hydrogen_clicks() {
   xdotool mousemove --sync 60 366    # on "Kick" in the instrument list
   sleep "$SETTLE"
   clicks hydrogen "$size" noclear
-  # hydrogen runs as a child of a crash-reporting parent.
-  parent=$E2E_PID
-  _e2e_kill "$(pgrep -P "$parent" | head -n 1)" TERM
-  _e2e_kill "$parent" TERM
+  _e2e_kill "$E2E_PID" TERM
   E2E_PID=""
 }

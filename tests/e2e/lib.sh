@@ -272,19 +272,17 @@ e2e_capture_start() {
 }
 e2e_capture_stop() { sleep 0.2; _e2e_kill "$E2E_CAPTURE_PID" INT; E2E_CAPTURE_PID=""; e2e_wav "$E2E_CAPTURE" info >/dev/null; }
 
-# e2e_jack_start [PERIOD] [realtime] - a JACK server of the test's own (Debian's jackd1, the
-# dummy driver, 44.1 kHz, PERIOD frames a period, default 512; real-time threads if asked, as
-# a desktop runs it) named JACK_DEFAULT_SERVER, which the caller exports: the program and
-# the tools then use it. Always the same name per test: the JACK registry holds eight servers at
-# the most, and reclaims the entry of a dead server only for a server of the same name.
-# E2E_JACKD is its pid. e2e_jack_stop [SIGNAL] - ends it (default TERM).
+# e2e_jack_start [PERIOD] - a JACK server of the test's own (Debian's jackd1, the dummy driver,
+# 44.1 kHz, PERIOD frames a period, default 512) named JACK_DEFAULT_SERVER, which the caller
+# exports: the program and the tools then use it. Not real-time: a real-time jackd1 stops
+# itself ("too many consecutive interrupt delays") or drops clients when a shared machine
+# delays its short periods. Always the same name per test: the JACK registry holds eight
+# servers at the most, and reclaims the entry of a dead server only for a server of the same
+# name. E2E_JACKD is its pid. e2e_jack_stop [SIGNAL] - ends it (default TERM).
 e2e_jack_start() {
   command -v jackd >/dev/null || e2e_fail "jackd is not installed (scripts/install-deps.sh)"
   [ -n "${JACK_DEFAULT_SERVER:-}" ] || e2e_fail "export JACK_DEFAULT_SERVER before e2e_jack_start"
-  # Real-time, the server would drop a client that keeps it waiting past its timeout, which a
-  # shared machine's scheduling can reach at short periods: 5 s.
-  local rt=-r; [ "${2:-}" = realtime ] && rt="-R -t 5000"
-  jackd -n "$JACK_DEFAULT_SERVER" $rt -d dummy -r 44100 -p "${1:-512}" >>"$E2E_OUT/jackd.log" 2>&1 &
+  jackd -n "$JACK_DEFAULT_SERVER" -r -d dummy -r 44100 -p "${1:-512}" >>"$E2E_OUT/jackd.log" 2>&1 &
   E2E_JACKD=$!
   for _ in $(seq 50); do "$MARLUNE_JACKPROBE" 0 >/dev/null 2>&1 && return 0; sleep 0.1; done
   e2e_fail "the JACK server did not come up (see $E2E_OUT/jackd.log)"

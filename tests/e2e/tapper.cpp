@@ -44,6 +44,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <string>
 #include <vector>
@@ -78,7 +79,10 @@ void SleepUntil(double t) {
 // The growing capture: 16-bit stereo frames after the header.
 class Capture {
  public:
-  explicit Capture(const char* path) : path_(path) {}
+  // window: seconds of polls the clock estimate is taken over (0: every poll since the start),
+  // for a capture whose sample clock may lose time against the monotonic clock (a JACK dummy
+  // driver that skips periods on a busy machine).
+  explicit Capture(const char* path, double window = 0.0) : path_(path), window_(window) {}
 
   // Polls the file: updates the clock estimate and scans new frames for onsets. Returns false
   // until the header has been written.
@@ -95,7 +99,15 @@ class Capture {
     if (frames <= 0) return true;
     if (scanned_ < 0) scanned_ = frames;  // only what is heard from now on
     const double zero = now - static_cast<double>(frames) / kRate;
-    if (zero < frameZero_) frameZero_ = zero;
+    if (window_ <= 0.0) {
+      if (zero < frameZero_) frameZero_ = zero;
+    } else {
+      // Sliding minimum: candidates in time order with rising values.
+      while (!zeros_.empty() && zeros_.back().second >= zero) zeros_.pop_back();
+      zeros_.emplace_back(now, zero);
+      while (zeros_.front().first < now - window_) zeros_.pop_front();
+      frameZero_ = zeros_.front().second;
+    }
     frames_ = frames;
     Scan(frames);
     return true;
@@ -167,6 +179,8 @@ class Capture {
   int64_t scanned_ = -1;
   int64_t frames_ = 0;
   int64_t quiet_ = kQuietFrames;
+  double window_;
+  std::deque<std::pair<double, double>> zeros_;  // (poll time, frame 0's time), seconds
   double frameZero_ = 1e300;
 };
 
@@ -324,10 +338,15 @@ int64_t FindGrid(Capture& capture) {
 // Keeps a beat of the grid current while the capture grows: a click heard earlier than the
 // grid, or later than it by more than the largest buffer, means the stream's audio has moved
 // (the sound server drops what a late stream delivers after an underrun).
+// With `before` and `after` (frames), only onsets from `before` ahead of a beat of the grid to
+// `after` past it count as clicks: when the pads' sounds come between the beats, a step or more
+// after one.
 class BeatFollower {
  public:
-  BeatFollower(const Capture& capture, int64_t beat)
-      : capture_(capture), beat_(beat), followed_(capture.onsets.size()) {}
+  BeatFollower(const Capture& capture, int64_t beat, int64_t before = kBeatFrames,
+               int64_t after = kBeatFrames)
+      : capture_(capture), beat_(beat), before_(before), after_(after),
+        followed_(capture.onsets.size()) {}
 
   // The beat followed, updated from the clicks heard since the last call.
   int64_t Beat() {
@@ -335,6 +354,7 @@ class BeatFollower {
       int64_t r = (capture_.onsets[followed_] - beat_) % kBeatFrames;
       if (r > kBeatFrames / 2) r -= kBeatFrames;
       if (r < -kBeatFrames / 2) r += kBeatFrames;
+      if (r < -before_ || r > after_) continue;
       if (r < 0 || r > 2048) beat_ += r;
     }
     return beat_;
@@ -349,6 +369,7 @@ class BeatFollower {
  private:
   const Capture& capture_;
   int64_t beat_;
+  int64_t before_, after_;
   size_t followed_;
 };
 
@@ -383,13 +404,17 @@ int64_t FindPressOnset(const std::vector<float>& level, int64_t pressFrame, doub
 // "click BEAT_FRAME OFFSET_MS LATENCY_MS" (or "click BEAT_FRAME OFFSET_MS none"), then
 // "clicks N median MEDIAN_MS max MAX_MS missing M".
 int Clicks(Display* display, const char* path, int rounds, double holdMs, bool clear) {
-  Capture capture(path);
-  BeatFollower beat(capture, FindGrid(capture));
+  // The clock over the last 2 s of polls: each press is placed in the capture as it is made.
+  Capture capture(path, 2.0);
+  // The kicks come 128 ms or more after a beat (a step and the press's offset), and 375 ms or
+  // more before the next; a click up to a buffer after its beat, unless the audio moved.
+  BeatFollower beat(capture, FindGrid(capture), Ms(100), Ms(120));
   constexpr double kStep = 0.125;  // seconds
   const double offsets[] = {0.003, 0.007, 0.011, 0.015};
   struct Press {
     int64_t beat;
     double offset, time;
+    double frame;  // the capture frame heard as the press was made
   };
   std::vector<Press> presses;
   beat.SkipTo(0.6);
@@ -399,7 +424,8 @@ int Clicks(Display* display, const char* path, int rounds, double holdMs, bool c
       const int64_t b = beat.Beat();
       WaitForHeard(capture, static_cast<double>(b), kStep + offset);
       Button(display, 1, true);
-      presses.push_back({b, offset, Now()});
+      const double now = Now();
+      presses.push_back({b, offset, now, (now - capture.TimeOf(0)) * kRate});
       SleepUntil(presses.back().time + holdMs / 1000.0);
       Button(display, 1, false);
       beat.Next(2);
@@ -423,14 +449,13 @@ int Clicks(Display* display, const char* path, int rounds, double holdMs, bool c
   const std::vector<float> level = capture.Levels();
   std::vector<double> latencies;
   for (const Press& press : presses) {
-    const double pressFrame = (press.time - capture.TimeOf(0)) * kRate;
     // Up to the step before the next beat.
-    const int64_t onset = FindPressOnset(level, static_cast<int64_t>(pressFrame), 2 * kStep);
+    const int64_t onset = FindPressOnset(level, static_cast<int64_t>(press.frame), 2 * kStep);
     if (onset < 0) {
       std::printf("click %lld %.0f none\n", static_cast<long long>(press.beat), press.offset * 1e3);
       continue;
     }
-    latencies.push_back((capture.TimeOf(static_cast<double>(onset)) - press.time) * 1e3);
+    latencies.push_back((static_cast<double>(onset) - press.frame) / kRate * 1e3);
     std::printf("click %lld %.0f %.2f\n", static_cast<long long>(press.beat), press.offset * 1e3,
                 latencies.back());
   }

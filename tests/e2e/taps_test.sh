@@ -7,7 +7,7 @@
 #
 # Under the rig's sound server (PulseAudio, or PipeWire's PulseAudio server), or, with
 # MARLUNE_E2E_JACK=1, under a JACK server of the test's own (jackd1, the dummy driver,
-# real-time, its period the buffer size: 512, then a new server at 64), captured from its
+# its period the buffer size: 512, then a new server at 64), captured from its
 # playback ports.
 #
 # Timing comes from sample positions in a capture of what is played (one per buffer size),
@@ -40,19 +40,17 @@ JACK=${MARLUNE_E2E_JACK:-0}
 
 # A desktop's sound setup runs the sound server and the audio threads of its clients with
 # real-time priority; on the shared test machine, without it, other work starves them and the
-# stream underruns, which moves the audio about. rt_boost gives the rig's sound server and X
-# server, the capture and every thread of the program that priority (root only; without it
-# the test still runs). Called again after the stream reopens, which makes a new audio thread.
+# stream underruns, which moves the audio about. rt_boost gives the rig's sound server (or the
+# JACK server) and X server, the capture and every thread of the program that priority (root
+# only; without it the test still runs). Called again after the stream reopens, which makes a
+# new audio thread.
 rt_boost() {
   local pid
-  for pid in $(pgrep -x pulseaudio) $(pgrep -x Xvfb) $(pgrep -x parec) $E2E_CAPTURE_PID; do
+  for pid in $(pgrep -x pulseaudio) $(pgrep -x Xvfb) $(pgrep -x parec) $E2E_CAPTURE_PID $E2E_JACKD; do
     tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -q "^RIG_DIR=$RIG_DIR\$\|^PULSE_RUNTIME_PATH=$RIG_DIR/" ||
       grep -qz -- "$DISPLAY" "/proc/$pid/cmdline" 2>/dev/null || continue
     chrt -f -a -p 20 "$pid" >/dev/null 2>&1
   done
-  # A JACK server runs its clients' audio threads real-time itself, below its own; the program's
-  # other threads stay as they are, so they never hold off the server's.
-  [ "$JACK" = 1 ] && return 0
   chrt -f -a -p 20 "$E2E_PID" >/dev/null 2>&1 || e2e_log "no real-time priority for the program"
 }
 
@@ -83,7 +81,7 @@ judge() {
     e2e_fail "cannot judge $E2E_OUT/capture-$1.wav"
 }
 : >"$REPORT"
-[ "$JACK" = 1 ] && e2e_jack_start 512 realtime
+[ "$JACK" = 1 ] && e2e_jack_start 512
 e2e_start
 e2e_capture_start "$E2E_OUT/capture-512.wav"
 e2e_wait_screen menu
@@ -101,7 +99,7 @@ if [ "$JACK" = 1 ]; then  # a server whose period is 64 frames; the program find
   e2e_mark
   e2e_jack_stop
   e2e_wait_stderr '^Audio: lost the sound device' 5
-  e2e_jack_start 64 realtime
+  e2e_jack_start 64
   e2e_wait_stderr '^Audio: sound resumed$' 5
 fi
 e2e_capture_start "$E2E_OUT/capture-64.wav"
