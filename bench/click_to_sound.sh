@@ -36,6 +36,8 @@
 #  - The kick's onset: the first frame at 0.05 of full scale after 30 ms below it, from the
 #    press on, up to a quarter beat later, before the next beat's click: the kick is then the
 #    only attack there can be. A press whose kick is not heard in that window counts as missed.
+#  - Under JACK the dummy driver keeps time by sleeping and can fall behind the clock on a busy
+#    machine at short periods; the capture's log (parec.txt) then says "N s of sound in M s".
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd) || { echo "click_to_sound: no build folder" >&2; exit 1; }

@@ -173,6 +173,7 @@ int RecordTo(jack_client_t* client, const char* path) {
   };
   timespec nextScan{};
   clock_gettime(CLOCK_MONOTONIC, &nextScan);
+  const double started = Now();
   while (!stop && ok) {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
@@ -189,8 +190,12 @@ int RecordTo(jack_client_t* client, const char* path) {
     sem_timedwait(&written, &wake);
     drain(false);
   }
+  // The dummy driver keeps time by sleeping; on a busy machine it can fall behind the clock.
+  const double elapsed = Now() - started;
   jack_client_close(client);
   drain(true);
+  std::fprintf(stderr, "jackprobe: %.2f s of sound in %.2f s\n",
+               static_cast<double>(bytes - 44) / 4.0 / rate, elapsed);
   WriteHeader(fd, rate, static_cast<uint32_t>(std::min<uint64_t>(bytes - 44, 0xffffffffu - 36)));
   close(fd);
   if (overflowed.load()) std::fprintf(stderr, "jackprobe: the writer fell behind; frames were lost\n");
