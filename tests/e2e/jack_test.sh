@@ -11,19 +11,7 @@
 #   4. Escape, Escape quits with status 0.
 source "$MARLUNE_E2E_LIB"
 e2e_init
-command -v jackd >/dev/null || e2e_fail "jackd is not installed (scripts/install-deps.sh)"
-# One name, always the same: the JACK registry holds eight servers at the most, and it
-# reclaims the entry of a dead server (the one killed below) only for a server of the same name.
 export JACK_DEFAULT_SERVER=marlune_e2e
-JACKD=""
-trap '_e2e_cleanup; [ -z "$JACKD" ] || _e2e_kill "$JACKD" TERM' EXIT
-
-start_jack() {
-  jackd -n "$JACK_DEFAULT_SERVER" -r -d dummy -r 44100 -p 512 >>"$E2E_OUT/jackd.log" 2>&1 &
-  JACKD=$!
-  for _ in $(seq 50); do "$MARLUNE_JACKPROBE" 0 >/dev/null 2>&1 && return 0; sleep 0.1; done
-  e2e_fail "the JACK server did not come up (see $E2E_OUT/jackd.log)"
-}
 # heard WHEN - the program's ports feed the playback ports and its sound reaches them.
 heard() {
   local out
@@ -33,17 +21,16 @@ heard() {
   e2e_check "$(sed -n 's/^peak: //p' <<<"$out") > 0.01" "$1: no sound reached the playback ports"
 }
 
-start_jack
+e2e_jack_start
 e2e_start
 e2e_wait_screen menu
 sleep 1  # the menu theme fades in over a second
 heard "first server"
 e2e_mark
-_e2e_kill "$JACKD" KILL
-JACKD=""
+e2e_jack_stop KILL
 e2e_wait_stderr '^Audio: lost the sound device \(.*\), retrying$' 5
 _e2e_alive "$E2E_PID" || e2e_fail "the program ended with the JACK server"
-start_jack
+e2e_jack_start
 e2e_wait_stderr '^Audio: sound resumed$' 5
 heard "second server"
 e2e_quit

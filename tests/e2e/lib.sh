@@ -5,7 +5,7 @@
 # 
 # Environment (set by marlune_e2e_test in CMakeLists.txt): MARLUNE_BUNDLE_DIR (.../Contents),
 # MARLUNE_BUILD_DIR, MARLUNE_APP_ID (the desktop's name for the program), MARLUNE_WAVTOOL,
-# MARLUNE_PADS, MARLUNE_TAPPER, MARLUNE_E2E_OUT (artefacts), MARLUNE_FRAME_CHECK (1: the program
+# MARLUNE_PADS, MARLUNE_TAPPER, MARLUNE_JACKPROBE, MARLUNE_E2E_OUT (artefacts), MARLUNE_FRAME_CHECK (1: the program
 # checks its frames and reports at exit), MARLUNE_SANITIZER; and the rig's DISPLAY, PULSE_SERVER,
 # RIG_SINK, RIG_DIR.
 # 
@@ -17,7 +17,7 @@
 # Sound reaches the sink some 0.4 s after the program renders it: judge audio timing from sample
 # positions in a capture or recording, never from the wall clock.
 
-E2E_LOAD_PID="" E2E_PID="" E2E_STATUS="" E2E_WID="" E2E_WAV="" E2E_CAPTURE_PID="" E2E_CAPTURE="" E2E_LINE="" E2E_MARK=0
+E2E_JACKD="" E2E_LOAD_PID="" E2E_PID="" E2E_STATUS="" E2E_WID="" E2E_WAV="" E2E_CAPTURE_PID="" E2E_CAPTURE="" E2E_LINE="" E2E_MARK=0
 E2E_YELLOW='r > 200 && g > 200 && b < 90'
 E2E_GREY='r > 150 && r < 225 && g > 150 && g < 225 && b > 150 && b < 225 && r - b < 25 && b - r < 25'
 E2E_WHITE='r > 200 && g > 200 && b > 200'
@@ -56,6 +56,7 @@ _e2e_cleanup() {
   [ -z "$E2E_PID" ] || _e2e_kill "$E2E_PID" TERM
   [ -z "$E2E_CAPTURE_PID" ] || _e2e_kill "$E2E_CAPTURE_PID" INT
   [ -z "$E2E_LOAD_PID" ] || _e2e_kill "$E2E_LOAD_PID" TERM
+  [ -z "$E2E_JACKD" ] || _e2e_kill "$E2E_JACKD" TERM
 }
 
 e2e_init() {
@@ -257,10 +258,19 @@ e2e_wait_screen() {
 }
 
 # e2e_capture_start FILE - records the rig's sink from now on (it advances only while some
-# stream plays). e2e_capture_stop - ends it; the WAV is then complete and checked.
+# stream plays), or, while a JACK server of the test's own runs (e2e_jack_start), what reaches
+# its playback ports (marlune_jackprobe record). e2e_capture_stop - ends it; the WAV is then
+# complete and checked.
 e2e_capture_start() {
   [ -z "$E2E_CAPTURE_PID" ] || e2e_fail "a capture is already running"
   E2E_CAPTURE=$1
+  if [ -n "$E2E_JACKD" ]; then
+    rm -f -- "$1"
+    "${MARLUNE_JACKPROBE:?}" record "$1" 2>"$E2E_OUT/parec.txt" &
+    E2E_CAPTURE_PID=$!
+    for _ in $(seq 100); do [ -s "$1" ] && return 0; sleep 0.1; done
+    e2e_fail "the JACK capture did not start: $(cat "$E2E_OUT/parec.txt")"
+  fi
   parec -d "$RIG_SINK.monitor" --file-format=wav --rate=44100 --channels=2 --format=s16le \
     --latency-msec=20 "$1" 2>"$E2E_OUT/parec.txt" &
   E2E_CAPTURE_PID=$!
@@ -268,6 +278,23 @@ e2e_capture_start() {
   e2e_fail "the capture did not start: $(cat "$E2E_OUT/parec.txt")"
 }
 e2e_capture_stop() { sleep 0.2; _e2e_kill "$E2E_CAPTURE_PID" INT; E2E_CAPTURE_PID=""; e2e_wav "$E2E_CAPTURE" info >/dev/null; }
+
+# e2e_jack_start [PERIOD] - a JACK server of the test's own (Debian's jackd1, the dummy driver,
+# 44.1 kHz, PERIOD frames a period, default 512) named JACK_DEFAULT_SERVER, which the caller
+# exports: the program and the tools then use it. Not real-time: a real-time jackd1 stops
+# itself ("too many consecutive interrupt delays") or drops clients when a shared machine
+# delays its short periods. Always the same name per test: the JACK registry holds eight
+# servers at the most, and reclaims the entry of a dead server only for a server of the same
+# name. E2E_JACKD is its pid. e2e_jack_stop [SIGNAL] - ends it (default TERM).
+e2e_jack_start() {
+  command -v jackd >/dev/null || e2e_fail "jackd is not installed (scripts/install-deps.sh)"
+  [ -n "${JACK_DEFAULT_SERVER:-}" ] || e2e_fail "export JACK_DEFAULT_SERVER before e2e_jack_start"
+  jackd -n "$JACK_DEFAULT_SERVER" -r -d dummy -r 44100 -p "${1:-512}" >>"$E2E_OUT/jackd.log" 2>&1 &
+  E2E_JACKD=$!
+  for _ in $(seq 50); do "$MARLUNE_JACKPROBE" 0 >/dev/null 2>&1 && return 0; sleep 0.1; done
+  e2e_fail "the JACK server did not come up (see $E2E_OUT/jackd.log)"
+}
+e2e_jack_stop() { [ -z "$E2E_JACKD" ] || _e2e_kill "$E2E_JACKD" "${1:-TERM}"; E2E_JACKD=""; }
 
 # e2e_capture_for SECONDS [LEVEL] - waits until the running capture holds sound (peak above
 # LEVEL, default 0.005; -1 for any audio at all: the stream is audible, however slowly it

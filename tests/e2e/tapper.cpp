@@ -6,6 +6,7 @@
 //   marlune_tapper follow CAPTURE.wav BEAT_FRAME BEATS
 //   marlune_tapper judge CAPTURE.wav < TAPS
 //   marlune_tapper close WINDOW_ID   (the window manager's close request, WM_DELETE_WINDOW)
+//   marlune_tapper clicks CAPTURE.wav ROUNDS [HOLD_MS [noclear]]   (click to sound: Clicks below)
 //
 // CAPTURE.wav is the WAV file that parec is writing from the sink's monitor (it grows while the
 // tool runs). The tool taps four beats in a row, 10, 15, 20 and 25 ms after each is heard,
@@ -43,6 +44,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <string>
 #include <vector>
@@ -77,7 +79,10 @@ void SleepUntil(double t) {
 // The growing capture: 16-bit stereo frames after the header.
 class Capture {
  public:
-  explicit Capture(const char* path) : path_(path) {}
+  // window: seconds of polls the clock estimate is taken over (0: every poll since the start),
+  // for a capture whose sample clock may lose time against the monotonic clock (a JACK dummy
+  // driver that skips periods on a busy machine).
+  explicit Capture(const char* path, double window = 0.0) : path_(path), window_(window) {}
 
   // Polls the file: updates the clock estimate and scans new frames for onsets. Returns false
   // until the header has been written.
@@ -94,7 +99,16 @@ class Capture {
     if (frames <= 0) return true;
     if (scanned_ < 0) scanned_ = frames;  // only what is heard from now on
     const double zero = now - static_cast<double>(frames) / kRate;
-    if (zero < frameZero_) frameZero_ = zero;
+    if (window_ <= 0.0) {
+      if (zero < frameZero_) frameZero_ = zero;
+    } else {
+      // Sliding minimum: candidates in time order with rising values.
+      while (!zeros_.empty() && zeros_.back().second >= zero) zeros_.pop_back();
+      zeros_.emplace_back(now, zero);
+      while (zeros_.front().first < now - window_) zeros_.pop_front();
+      frameZero_ = zeros_.front().second;
+    }
+    frames_ = frames;
     Scan(frames);
     return true;
   }
@@ -112,6 +126,9 @@ class Capture {
     }
     return level;
   }
+
+  // Frames in the file at the last poll.
+  int64_t Frames() const { return frames_; }
 
   // Monotonic time at which frame f is heard.
   double TimeOf(double frame) const { return frameZero_ + frame / kRate; }
@@ -160,7 +177,10 @@ class Capture {
   int fd_ = -1;
   int64_t dataOffset_ = -1;
   int64_t scanned_ = -1;
+  int64_t frames_ = 0;
   int64_t quiet_ = kQuietFrames;
+  double window_;
+  std::deque<std::pair<double, double>> zeros_;  // (poll time, frame 0's time), seconds
   double frameZero_ = 1e300;
 };
 
@@ -285,6 +305,170 @@ int Judge(const char* path) {
   return 0;
 }
 
+// ---- The beat grid as heard ----
+
+// Waits (up to 15 s) for four clicks half a second apart (within a buffer of 2048 frames) and
+// returns the grid's phase: the earliest of their residuals modulo the beat.
+int64_t FindGrid(Capture& capture) {
+  const double deadline = Now() + 15.0;
+  std::vector<int64_t> beats;
+  while (beats.size() < 4) {
+    if (Now() > deadline) Fail("no steady metronome heard within 15 s");
+    capture.Poll();
+    beats.clear();
+    for (int64_t onset : capture.onsets) {
+      if (!beats.empty()) {
+        const int64_t gap = onset - beats.back();
+        if (std::llabs(gap - kBeatFrames) > 2048) beats.clear();
+      }
+      beats.push_back(onset);
+    }
+    if (beats.size() > 4) beats.erase(beats.begin(), beats.end() - 4);
+    SleepUntil(Now() + 0.001);
+  }
+  int64_t phase = beats[0];
+  for (int64_t onset : beats) {
+    const int64_t residual = (onset - beats[0]) % kBeatFrames;
+    const int64_t wrapped = residual > kBeatFrames / 2 ? residual - kBeatFrames : residual;
+    phase = std::min(phase, beats[0] + wrapped);
+  }
+  return phase;
+}
+
+// Keeps a beat of the grid current while the capture grows: a click heard earlier than the
+// grid, or later than it by more than the largest buffer, means the stream's audio has moved
+// (the sound server drops what a late stream delivers after an underrun).
+// With `before` and `after` (frames), only onsets from `before` ahead of a beat of the grid to
+// `after` past it count as clicks: when the pads' sounds come between the beats, a step or more
+// after one.
+class BeatFollower {
+ public:
+  BeatFollower(const Capture& capture, int64_t beat, int64_t before = kBeatFrames,
+               int64_t after = kBeatFrames)
+      : capture_(capture), beat_(beat), before_(before), after_(after),
+        followed_(capture.onsets.size()) {}
+
+  // The beat followed, updated from the clicks heard since the last call.
+  int64_t Beat() {
+    for (; followed_ < capture_.onsets.size(); ++followed_) {
+      int64_t r = (capture_.onsets[followed_] - beat_) % kBeatFrames;
+      if (r > kBeatFrames / 2) r -= kBeatFrames;
+      if (r < -kBeatFrames / 2) r += kBeatFrames;
+      if (r < -before_ || r > after_) continue;
+      if (r < 0 || r > 2048) beat_ += r;
+    }
+    return beat_;
+  }
+  // Moves on to the first beat heard at least `lead` seconds from now.
+  void SkipTo(double lead) {
+    Beat();
+    while (capture_.TimeOf(static_cast<double>(beat_)) < Now() + lead) beat_ += kBeatFrames;
+  }
+  void Next(int beats = 1) { beat_ += beats * kBeatFrames; }
+
+ private:
+  const Capture& capture_;
+  int64_t beat_;
+  int64_t before_, after_;
+  size_t followed_;
+};
+
+void Button(Display* display, unsigned int button, bool down) {
+  XTestFakeButtonEvent(display, button, down ? True : False, CurrentTime);
+  XFlush(display);
+}
+
+// ---- Click to sound ----
+
+// The sound a press started: the first frame from 10 ms before the press's frame (the capture
+// clock can err a little late, never early) up to `window` seconds after it that reaches the
+// threshold after 30 ms below it; -1 if none. Presses come a step after a beat, when the
+// metronome's 50 ms click has ended, and the window ends before the next beat's click, so the
+// only attack in it is the press's own sound.
+int64_t FindPressOnset(const std::vector<float>& level, int64_t pressFrame, double window) {
+  const int64_t from = std::max<int64_t>(Ms(30), pressFrame - Ms(10));
+  const int64_t to = std::min<int64_t>(pressFrame + Ms(1000 * window), level.size());
+  for (int64_t f = from; f < to; ++f) {
+    if (level[f] >= kThreshold && Peak(level, f - Ms(30), f) < kThreshold) return f;
+  }
+  return -1;
+}
+
+// marlune_tapper clicks CAPTURE.wav ROUNDS [HOLD_MS [noclear]]: ROUNDS rounds of two presses, each the
+// step after a beat (a quarter beat, 125 ms, after it) as heard, 3, 7, 11 or 15 ms into that
+// step, two beats apart (the pad's sound, up to half a second long, has ended before the next).
+// After each round the right button is held 2.3 s, more than a loop, to clear the pad's pattern
+// (a note entered would otherwise replay on its step on the next rounds; "noclear": not, for a
+// client that keeps no pattern). At the end each
+// press is matched with its sound's first onset in the capture; prints per press
+// "click BEAT_FRAME OFFSET_MS LATENCY_MS" (or "click BEAT_FRAME OFFSET_MS none"), then
+// "clicks N median MEDIAN_MS max MAX_MS missing M".
+int Clicks(Display* display, const char* path, int rounds, double holdMs, bool clear) {
+  // The clock over the last 2 s of polls: each press is placed in the capture as it is made.
+  Capture capture(path, 2.0);
+  // The kicks come 128 ms or more after a beat (a step and the press's offset), and 375 ms or
+  // more before the next; a click up to a buffer after its beat, unless the audio moved.
+  BeatFollower beat(capture, FindGrid(capture), Ms(100), Ms(120));
+  constexpr double kStep = 0.125;  // seconds
+  const double offsets[] = {0.003, 0.007, 0.011, 0.015};
+  struct Press {
+    int64_t beat;
+    double offset, time;
+    double frame;  // the capture frame heard as the press was made
+  };
+  std::vector<Press> presses;
+  beat.SkipTo(0.6);
+  for (int r = 0; r < rounds; ++r) {
+    for (int k = 0; k < 2; ++k) {
+      const double offset = offsets[presses.size() % 4];
+      const int64_t b = beat.Beat();
+      WaitForHeard(capture, static_cast<double>(b), kStep + offset);
+      Button(display, 1, true);
+      const double now = Now();
+      presses.push_back({b, offset, now, (now - capture.TimeOf(0)) * kRate});
+      SleepUntil(presses.back().time + holdMs / 1000.0);
+      Button(display, 1, false);
+      beat.Next(2);
+    }
+    // Clear, then skip to a beat far enough on that every replay before the clear has ended.
+    if (clear) {
+      Button(display, 3, true);
+      SleepUntil(Now() + 2.3);
+      Button(display, 3, false);
+    }
+    beat.SkipTo(0.8);
+  }
+  // Wait until the capture holds half a second after the last press.
+  const double deadline = Now() + 10.0;
+  while (capture.TimeOf(static_cast<double>(capture.Frames())) <
+         presses.back().time + 0.5) {
+    if (Now() > deadline) Fail("the capture stopped growing");
+    capture.Poll();
+    SleepUntil(Now() + 0.01);
+  }
+  const std::vector<float> level = capture.Levels();
+  std::vector<double> latencies;
+  for (const Press& press : presses) {
+    // Up to the step before the next beat.
+    const int64_t onset = FindPressOnset(level, static_cast<int64_t>(press.frame), 2 * kStep);
+    if (onset < 0) {
+      std::printf("click %lld %.0f none\n", static_cast<long long>(press.beat), press.offset * 1e3);
+      continue;
+    }
+    latencies.push_back((static_cast<double>(onset) - press.frame) / kRate * 1e3);
+    std::printf("click %lld %.0f %.2f\n", static_cast<long long>(press.beat), press.offset * 1e3,
+                latencies.back());
+  }
+  std::sort(latencies.begin(), latencies.end());
+  const size_t n = latencies.size();
+  const double median = n == 0 ? 0.0
+                        : n % 2 ? latencies[n / 2]
+                                : 0.5 * (latencies[n / 2 - 1] + latencies[n / 2]);
+  std::printf("clicks %zu median %.1f max %.1f missing %zu\n", n, median,
+              n == 0 ? 0.0 : latencies.back(), presses.size() - n);
+  return 0;
+}
+
 // Sends WM_DELETE_WINDOW to window `id`, as a window manager does when its close button is hit.
 int Close(Window id) {
   Display* display = XOpenDisplay(nullptr);
@@ -308,8 +492,8 @@ int main(int argc, char** argv) {
   if (argc == 5 && std::string(argv[1]) == "follow") {
     return Follow(argv[2], std::atoll(argv[3]), std::atoi(argv[4]));
   }
-  if (argc != 3) Fail("usage: marlune_tapper CAPTURE.wav HOLD_MS");
-  const double holdMs = std::atof(argv[2]);
+  const bool clicks = argc >= 4 && argc <= 6 && std::string(argv[1]) == "clicks";
+  if (argc != 3 && !clicks) Fail("usage: marlune_tapper CAPTURE.wav HOLD_MS");
   // The machine may be busy: ask for real-time scheduling so taps leave on time (ignored if
   // not permitted; the lateness of every tap is reported).
   sched_param priority{};
@@ -317,57 +501,30 @@ int main(int argc, char** argv) {
   sched_setscheduler(0, SCHED_FIFO, &priority);
   Display* display = XOpenDisplay(nullptr);
   if (display == nullptr) Fail("cannot open the display");
+  if (clicks) {
+    const int status = Clicks(display, argv[2], std::atoi(argv[3]), argc >= 5 ? std::atof(argv[4]) : 100.0,
+                              !(argc == 6 && std::string(argv[5]) == "noclear"));
+    XCloseDisplay(display);
+    return status;
+  }
+  const double holdMs = std::atof(argv[2]);
   Capture capture(argv[1]);
-
-  // Four clicks half a second apart (within a buffer of 2048 frames).
-  const double deadline = Now() + 15.0;
-  std::vector<int64_t> beats;
-  while (beats.size() < 4) {
-    if (Now() > deadline) Fail("no steady metronome heard within 15 s");
-    capture.Poll();
-    beats.clear();
-    for (int64_t onset : capture.onsets) {
-      if (!beats.empty()) {
-        const int64_t gap = onset - beats.back();
-        if (std::llabs(gap - kBeatFrames) > 2048) beats.clear();
-      }
-      beats.push_back(onset);
-    }
-    if (beats.size() > 4) beats.erase(beats.begin(), beats.end() - 4);
-    SleepUntil(Now() + 0.001);
-  }
-  int64_t phase = beats[0];
-  for (int64_t onset : beats) {
-    const int64_t residual = (onset - beats[0]) % kBeatFrames;
-    const int64_t wrapped = residual > kBeatFrames / 2 ? residual - kBeatFrames : residual;
-    phase = std::min(phase, beats[0] + wrapped);
-  }
+  const int64_t phase = FindGrid(capture);
   std::printf("grid %lld\n", static_cast<long long>(phase));
 
-  int64_t beat = phase;
-  while (capture.TimeOf(static_cast<double>(beat)) < Now() + 0.6) beat += kBeatFrames;
-  size_t followed = capture.onsets.size();
+  BeatFollower beat(capture, phase);
+  beat.SkipTo(0.6);
   for (const double offsetMs : {10.0, 15.0, 20.0, 25.0}) {
-    // Clicks heard meanwhile keep the grid: one earlier than it, or later by more than the
-    // largest buffer, means the stream's audio has moved (the sound server drops what a late
-    // stream delivers after an underrun).
-    for (; followed < capture.onsets.size(); ++followed) {
-      int64_t r = (capture.onsets[followed] - beat) % kBeatFrames;
-      if (r > kBeatFrames / 2) r -= kBeatFrames;
-      if (r < -kBeatFrames / 2) r += kBeatFrames;
-      if (r < 0 || r > 2048) beat += r;
-    }
-    const double late = WaitForHeard(capture, static_cast<double>(beat), offsetMs / 1000.0);
-    XTestFakeButtonEvent(display, 1, True, CurrentTime);
-    XFlush(display);
+    const int64_t b = beat.Beat();
+    const double late = WaitForHeard(capture, static_cast<double>(b), offsetMs / 1000.0);
+    Button(display, 1, true);
     const double pressed = Now();
     SleepUntil(pressed + holdMs / 1000.0);
-    XTestFakeButtonEvent(display, 1, False, CurrentTime);
-    XFlush(display);
-    std::printf("tap %lld %.1f %.1f %.2f\n", static_cast<long long>(beat), offsetMs, holdMs,
+    Button(display, 1, false);
+    std::printf("tap %lld %.1f %.1f %.2f\n", static_cast<long long>(b), offsetMs, holdMs,
                 late * 1000.0);
     std::fflush(stdout);
-    beat += kBeatFrames;
+    beat.Next();
   }
   XCloseDisplay(display);
   return 0;

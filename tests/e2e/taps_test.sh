@@ -5,7 +5,13 @@
 # sound is analysed: at least 90 % of the taps must give a note on the beat's own step, and
 # none may land on a neighbouring step.
 #
-# Timing comes from sample positions in one capture of the monitor, never from the wall clock
+# Under the rig's sound server (PulseAudio, or PipeWire's PulseAudio server), or, with
+# MARLUNE_E2E_JACK=1, under a JACK server of the test's own (jackd1, the dummy driver,
+# its period the buffer size: 512, then a new server at 64), captured from its
+# playback ports.
+#
+# Timing comes from sample positions in a capture of what is played (one per buffer size),
+# never from the wall clock
 # (marlune_tapper, tapper.cpp, does both the tapping and the judging):
 # - The tapper hears the metronome's clicks in the capture as it grows. The beat grid has a
 #   period of exactly 22050 frames (half a second: the loop's beat on the stream's sample
@@ -28,16 +34,19 @@ e2e_init
 
 readonly ROUNDS=${TAPS_ROUNDS:-3}
 METRONOME_XY=$(e2e_pad Metronome) SNARE_XY=$(e2e_pad Snare 140 30)
-CAPTURE="$E2E_OUT/capture.wav" ROUNDS_FILE="$E2E_OUT/rounds.txt" REPORT="$E2E_OUT/taps.txt"
+REPORT="$E2E_OUT/taps.txt"
+JACK=${MARLUNE_E2E_JACK:-0}
+[ "$JACK" = 1 ] && export JACK_DEFAULT_SERVER=marlune_taps
 
 # A desktop's sound setup runs the sound server and the audio threads of its clients with
 # real-time priority; on the shared test machine, without it, other work starves them and the
-# stream underruns, which moves the audio about. rt_boost gives the rig's sound server and X
-# server, the capture and every thread of the program that priority (root only; without it
-# the test still runs). Called again after the stream reopens, which makes a new audio thread.
+# stream underruns, which moves the audio about. rt_boost gives the rig's sound server (or the
+# JACK server) and X server, the capture and every thread of the program that priority (root
+# only; without it the test still runs). Called again after the stream reopens, which makes a
+# new audio thread.
 rt_boost() {
   local pid
-  for pid in $(pgrep -x pulseaudio) $(pgrep -x Xvfb) $(pgrep -x parec); do
+  for pid in $(pgrep -x pulseaudio) $(pgrep -x Xvfb) $(pgrep -x parec) $E2E_CAPTURE_PID $E2E_JACKD; do
     tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -q "^RIG_DIR=$RIG_DIR\$\|^PULSE_RUNTIME_PATH=$RIG_DIR/" ||
       grep -qz -- "$DISPLAY" "/proc/$pid/cmdline" 2>/dev/null || continue
     chrt -f -a -p 20 "$pid" >/dev/null 2>&1
@@ -47,7 +56,7 @@ rt_boost() {
 
 # round SIZE HOLD_MS - one round of four taps, offsets 10, 15, 20 and 25 ms.
 round() {
-  local size=$1 hold=$2 out beat
+  local size=$1 hold=$2 out beat CAPTURE=$E2E_CAPTURE ROUNDS_FILE="$E2E_OUT/rounds-$1.txt"
   e2e_press $METRONOME_XY  # on
   e2e_move $SNARE_XY
   out=$("$MARLUNE_TAPPER" "$CAPTURE" "$hold") || e2e_fail "the tapper failed: $out"
@@ -66,16 +75,34 @@ round() {
 rounds() { for hold in 40 5; do for _ in $(seq $ROUNDS); do round "$1" $hold; done; done; }
 
 start_game() { e2e_key Return; e2e_wait_screen game; sleep 1.5; }  # the theme fades out
+# judge SIZE - the capture of that size's rounds, judged into the report.
+judge() {
+  "$MARLUNE_TAPPER" judge "$E2E_OUT/capture-$1.wav" <"$E2E_OUT/rounds-$1.txt" >>"$REPORT" ||
+    e2e_fail "cannot judge $E2E_OUT/capture-$1.wav"
+}
+: >"$REPORT"
+[ "$JACK" = 1 ] && e2e_jack_start 512
 e2e_start
-e2e_capture_start "$CAPTURE"
+e2e_capture_start "$E2E_OUT/capture-512.wav"
 e2e_wait_screen menu
 start_game  # 512 frames, the first opening
 rt_boost
 rounds 512
+sleep 1
+e2e_capture_stop
+judge 512
 
 # Back to the menu, buffer size 512 → 1024 → 2048 → 64, and a new game.
 e2e_key Escape
 e2e_wait_screen menu
+if [ "$JACK" = 1 ]; then  # a server whose period is 64 frames; the program finds it again
+  e2e_mark
+  e2e_jack_stop
+  e2e_wait_stderr '^Audio: lost the sound device' 5
+  e2e_jack_start 64
+  e2e_wait_stderr '^Audio: sound resumed$' 5
+fi
+e2e_capture_start "$E2E_OUT/capture-64.wav"
 xdotool key --delay 500 Down Return Return Return Up || e2e_fail "keys failed"  # each Return reopens the stream
 e2e_wait_screen menu
 start_game
@@ -89,8 +116,7 @@ rounds 64
 sleep 1
 e2e_capture_stop
 e2e_quit 3
-
-"$MARLUNE_TAPPER" judge "$CAPTURE" <"$ROUNDS_FILE" >"$REPORT" || e2e_fail "cannot judge $CAPTURE"
+judge 64
 cat "$REPORT" >&2
 uptime >&2
 
