@@ -200,7 +200,7 @@ int RecordTo(const char* path) {
   };
   timespec nextScan{};
   clock_gettime(CLOCK_MONOTONIC, &nextScan);
-  const double started = Now();
+  const double startedAt = Now();
   while (!stop && ok) {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
@@ -218,7 +218,7 @@ int RecordTo(const char* path) {
     drain(false);
   }
   // The dummy driver keeps time by sleeping; on a busy machine it can fall behind the clock.
-  const double elapsed = Now() - started;
+  const double elapsed = Now() - startedAt;
   jack_client_close(client);
   drain(true);
   std::fprintf(stderr, "jackprobe: %.2f s of sound in %.2f s\n",
