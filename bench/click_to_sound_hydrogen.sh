@@ -5,9 +5,12 @@
 # left button pressed on the name "Kick" in its pattern editor's instrument list, which plays
 # that instrument at once. Its settings go to a private home inside the rig's folder.
 
+# shellcheck source=hydrogen_lib.sh
+source "$root/bench/hydrogen_lib.sh"
+
 # hydrogen_clicks SIZE - one row for hydrogen at SIZE frames.
 hydrogen_clicks() {
-  local size=$1 home="$RIG_DIR/hydrogen-home" main="" note=""
+  local size=$1 home="$RIG_DIR/hydrogen-home" main=""
   mkdir -p "$home/.hydrogen"
   sed -e 's|<audio_driver>Auto</audio_driver>|<audio_driver>PulseAudio</audio_driver>|' \
       -e 's|<use_metronome>false</use_metronome>|<use_metronome>true</use_metronome>|' \
@@ -24,16 +27,7 @@ hydrogen_clicks() {
     sleep 0.1
   done
   [ -n "$main" ] || e2e_fail "no main window of hydrogen"
-  # A development-version note may pop up in the middle of the screen: its "Ok" closes it.
-  for _ in $(seq 10); do
-    sleep 1
-    note=$(xwininfo -root -children | awk '/"Hydrogen": \("hydrogen" "Hydrogen"\)  500x126\+240\+267/ { print $1 }')
-    if [ -n "$note" ] && xwininfo -id "$note" | grep -q 'IsViewable'; then
-      sleep 1
-      xdotool mousemove 448 368 click 1
-      break
-    fi
-  done
+  hydrogen_dismiss_note
   sleep 1
   xdotool mousemove 233 69 click 1   # the transport's play button: the metronome clicks
   xdotool mousemove --sync 60 366    # on "Kick" in the instrument list

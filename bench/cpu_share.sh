@@ -29,6 +29,8 @@ export MARLUNE_BUNDLE_DIR=${APP:-$build/Marlune.app}/Contents
 export MARLUNE_WAVTOOL=$build/tests/e2e/marlune_wavtool MARLUNE_PADS=${MARLUNE_PADS:-$build/tests/e2e/marlune_pads}
 # shellcheck source=../tests/e2e/lib.sh
 source "$root/tests/e2e/lib.sh"
+# shellcheck source=hydrogen_lib.sh
+source "$root/bench/hydrogen_lib.sh"
 e2e_init
 ticks=$(getconf CLK_TCK)
 
@@ -84,24 +86,15 @@ peer() {
   mkdir -p "$RIG_DIR/peer-home"
   HOME=$RIG_DIR/peer-home "$PEER" -n -d pulseaudio -s "$song" >"$E2E_OUT/peer.txt" 2>&1 </dev/null &
   E2E_PID=$!
-  local i main="" note=""
+  local i main=""
   for i in $(seq 300); do
     main=$(peer_window '^Hydrogen [0-9]')
     [ -n "$main" ] && break
     sleep 0.1
   done
   [ -n "$main" ] || e2e_fail "no main window of $PEER"
-  # Loading the kit and the song; a development-version note may pop up in the middle of the
-  # screen meanwhile: its "Ok" button closes it.
-  for i in $(seq 10); do
-    sleep 1
-    note=$(xwininfo -root -children | awk '/"Hydrogen": \("hydrogen" "Hydrogen"\)  500x126\+240\+267/ { print $1 }')
-    if [ -n "$note" ] && xwininfo -id "$note" | grep -q 'IsViewable'; then
-      sleep 1
-      xdotool mousemove 448 368 click 1
-      break
-    fi
-  done
+  # Loading the kit and the song; a note may pop up meanwhile.
+  hydrogen_dismiss_note
   sleep 2
   # hydrogen runs as a child of a crash-reporting parent: measure the child, which plays.
   local parent=$E2E_PID
