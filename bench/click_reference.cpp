@@ -79,17 +79,17 @@ class Renderer {
 };
 
 int RunPulse(Renderer& renderer) {
-  const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, kRate, 2};
+  const pa_sample_spec format{PA_SAMPLE_FLOAT32LE, kRate, 2};
   constexpr uint32_t kPiece = 128;  // frames
   pa_buffer_attr attr{};
   attr.maxlength = static_cast<uint32_t>(-1);
-  attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(10000, &spec));
+  attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(10000, &format));
   attr.prebuf = static_cast<uint32_t>(-1);
   attr.minreq = kPiece * 8;
   attr.fragsize = static_cast<uint32_t>(-1);
   int error = 0;
   pa_simple* stream = pa_simple_new(nullptr, "Marlune click reference", PA_STREAM_PLAYBACK,
-                                    nullptr, "click", &spec, nullptr, &attr, &error);
+                                    nullptr, "click", &format, nullptr, &attr, &error);
   if (stream == nullptr) {
     std::fprintf(stderr, "click_reference: %s\n", pa_strerror(error));
     return 1;
