@@ -273,7 +273,7 @@ bool GameState::OpenStream(unsigned int frames, bool retrying) {
     recorder.SetStreamRunning(true);
     audio.startStream();
     if (!audio.isStreamRunning()) throw failure("the audio stream did not start");
-    streamLatency.Start(audio, path, granted, rate);
+    streamLatency.Start(audio, path, rate);
   } catch (RtAudioError& error) {
     if (!retrying) {
       error.printMessage();

@@ -109,7 +109,7 @@ class StreamLatency::Jack {
 StreamLatency::StreamLatency() = default;
 StreamLatency::~StreamLatency() = default;
 
-void StreamLatency::Start(RtAudio& audio, Path path, unsigned int /*bufferFrames*/, double rate) {
+void StreamLatency::Start(RtAudio& audio, Path path, double rate) {
   Stop();
   audio_ = &audio;
   path_ = path;

@@ -37,9 +37,9 @@ class StreamLatency {
   StreamLatency(const StreamLatency&) = delete;
   StreamLatency& operator=(const StreamLatency&) = delete;
 
-  // The stream that audio just started plays through path with buffers of bufferFrames frames
-  // at rate frames per second; readings of an earlier stream are forgotten. Main thread.
-  void Start(RtAudio& audio, Path path, unsigned int bufferFrames, double rate);
+  // The stream that audio just started plays through path at rate frames per second; readings
+  // of an earlier stream are forgotten. Main thread.
+  void Start(RtAudio& audio, Path path, double rate);
   // The stream is about to close: nothing is read or reported until the next Start. Main thread.
   void Stop();
   // Takes a reading when one is due; nowMs on the press clock (wrapping milliseconds),
