@@ -104,7 +104,7 @@ e2e_start() {
   _e2e_check_sanitizers
   [ $# -gt 0 ] || set -- "$E2E_PROGRAM"
   "$@" >"$E2E_OUT/stdout.txt" 2>"$E2E_OUT/stderr.txt" </dev/null &
-  E2E_PID=$! E2E_STATUS="" E2E_MARK=0 E2E_AT="" E2E_WAV=""
+  E2E_PID=$! E2E_STATUS="" E2E_MARK=0 E2E_WAV=""
   e2e_log "started $* (pid $E2E_PID)"
   E2E_WID=""
   for _ in $(seq 300); do
@@ -157,10 +157,12 @@ e2e_server_pid() {
 # once per audio buffer, so a press shorter than a buffer could go unseen. BUTTON 1 left, 3
 # right; a HOLD_S of 0 leaves the button down (release with e2e_release).
 e2e_move() {
-  local wx wy ww wh; read -r wx wy ww wh <<<"$E2E_WIN"
-  [ "${E2E_AT:-}" = "$1 $2" ] && return 0  # xdotool would wait for a motion that never comes
+  local wx wy ww wh X Y SCREEN WINDOW; read -r wx wy ww wh <<<"$E2E_WIN"
+  # A pointer already there (left by an earlier run of the program) makes no motion, and
+  # xdotool's --sync would wait for one until its own 15 s timeout.
+  eval "$(xdotool getmouselocation --shell)"
+  [ "$X $Y" = "$((wx + $1)) $((wy + wh - $2))" ] && return 0
   xdotool mousemove --sync $((wx + $1)) $((wy + wh - $2)) || e2e_fail "cannot move the pointer to $1 $2"
-  E2E_AT="$1 $2"
 }
 e2e_press() {
   e2e_move "$1" "$2"
