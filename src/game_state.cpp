@@ -245,9 +245,12 @@ bool GameState::OpenStream(unsigned int frames, bool retrying) {
     // than the smaller buffers last; a real-time thread is not. The stream's threads inherit
     // real-time scheduling from the opening thread (the library's own request for it would
     // also print a line from its audio thread, into the middle of the program's messages).
+    const double rate = stk::Stk::sampleRate();
+    const StreamLatency::Path path = LatencyPath(audio.getCurrentApi());
+    if (path == StreamLatency::Path::kPulse) StreamLatency::AskPulse(kStreamBuffers * frames / rate);
     RealtimeWhileOpening realtime;
     audio.openStream(&output, nullptr, RTAUDIO_FLOAT64,
-                     static_cast<unsigned int>(stk::Stk::sampleRate()), &granted,
+                     static_cast<unsigned int>(rate), &granted,
                      kStreamCallback, nullptr, &options, &OnStreamError);
     if (!audio.isStreamOpen()) throw failure("the audio stream did not open");
     bufferFrames.store(granted);
@@ -255,8 +258,6 @@ bool GameState::OpenStream(unsigned int frames, bool retrying) {
     // frame from SuperviseStream), the buffer a callback renders is taken to be heard after
     // the others queued: the latency JACK gave at opening (0 where its driver adds none), or
     // kStreamBuffers buffers but the one being rendered.
-    const double rate = stk::Stk::sampleRate();
-    const StreamLatency::Path path = LatencyPath(audio.getCurrentApi());
     outputLatency.store(path == StreamLatency::Path::kJack
                             ? audio.getStreamLatency() / rate
                             : (kStreamBuffers - 1) * static_cast<double>(granted) / rate);

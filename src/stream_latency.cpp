@@ -3,8 +3,11 @@
 #include <jack/jack.h>
 #include <pulse/simple.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <limits>
 
 #include "RtAudio.h"
@@ -105,6 +108,13 @@ class StreamLatency::Jack {
   jack_port_t* port_ = nullptr;
   std::atomic<bool> shutDown_{false};
 };
+
+void StreamLatency::AskPulse(double seconds) {
+  const long ms = std::max(1L, static_cast<long>(std::ceil(seconds * 1000.0 - 1e-9)));
+  char text[24];
+  std::snprintf(text, sizeof text, "%ld", ms);
+  setenv("PULSE_LATENCY_MSEC", text, 1);
+}
 
 StreamLatency::StreamLatency() = default;
 StreamLatency::~StreamLatency() = default;

@@ -53,6 +53,15 @@ class StreamLatency {
   // protocol reports it).
   double HeardOffset() const;
 
+  // Asks the server of the next stream this process opens through the PulseAudio protocol to
+  // keep seconds of audio queued in all (rounded up to whole milliseconds, at least one).
+  // libpulse takes the request from PULSE_LATENCY_MSEC, which this sets (a value the user set
+  // is replaced: the menu's buffer size is the player's choice). Without it the audio library
+  // only caps the stream's queue, and the server then holds over 10 ms more than asked for at
+  // 64 and 128 frames. The thread that opens streams, before it opens one: the environment
+  // is not read by the program's other threads.
+  static void AskPulse(double seconds);
+
   // The heard offset from readings taken at random moments between callbacks, each the stream
   // time of the last buffer rendered, minus the stream's latency then, minus the press clock:
   // the buffer last rendered waits until it can be written, so what was written ends where

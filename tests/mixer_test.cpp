@@ -43,6 +43,19 @@ TEST(StreamLatency, HeardOffsetIsTheLargestReading) {
   EXPECT_LT(latency.Seconds(), 0.0);
 }
 
+TEST(StreamLatency, ThePulseServerIsAskedForTheWholeQueueInWholeMilliseconds) {
+  // Rounded up, so the server never holds less than the buffers asked for; never 0, which
+  // libpulse would ignore.
+  const struct { double seconds; const char* ms; } cases[] = {
+      {3 * 64 / 44100.0, "5"}, {3 * 512 / 44100.0, "35"}, {0.010, "10"}, {0.0001, "1"}};
+  for (const auto& c : cases) {
+    StreamLatency::AskPulse(c.seconds);
+    ASSERT_NE(std::getenv("PULSE_LATENCY_MSEC"), nullptr);
+    EXPECT_STREQ(std::getenv("PULSE_LATENCY_MSEC"), c.ms) << c.seconds << " s";
+  }
+  unsetenv("PULSE_LATENCY_MSEC");
+}
+
 TEST(StreamSupervisorTest, ErrorsInARowMeanTheStreamIsLost) {
   // Events: r the stream starts running, b a buffer begins, w the library warns, u it warns of
   // an underrun, p of a failed recovery from one, f a fatal error, s the stream is stopped on
