@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <ctime>
 #include <filesystem>
@@ -19,6 +20,7 @@
 #include "record_pad.h"
 #include "recording_folder.h"
 #include "test_support.h"
+#include "wav_file.h"
 
 namespace {
 
@@ -129,6 +131,11 @@ TEST_F(RecordPadTest, ANewRecordingTakesTheFirstFreeNameOfTheMinute) {
   EXPECT_EQ(RecordingFolder::RecordFilename(dir_, now), base + "_2.wav");
   std::ofstream(base + "_2.wav").put('x');
   std::filesystem::remove(base + ".wav");
+  EXPECT_EQ(RecordingFolder::RecordFilename(dir_, now), base + ".wav") << "free again beside _2";
+  // A name taken meanwhile (another program recording) is never written over.
+  WavFile racing;
+  EXPECT_EQ(racing.Create(base + "_2.wav", 2, 44100), EEXIST);
+  EXPECT_EQ(Contents(base + "_2.wav"), "x");
   std::filesystem::create_directory(base + ".wav");  // a folder of that name counts as taken
   EXPECT_EQ(RecordingFolder::RecordFilename(dir_, now), base + "_3.wav");
   std::filesystem::create_symlink(dir_ + "nowhere", base + "_3.wav");  // so does a dangling link
@@ -324,8 +331,17 @@ TEST_F(RecordPadTest, ARecordingHoldsExactlyTheBuffersThatWerePlayed) {
     AudioBuffer(0);
     supervisor.ReportError(false, "RtApiAlsa::callbackEvent: audio write error, underrun.");
   };
+  // While it records, the header declares every frame written so far (a killed program leaves
+  // a playable file), after each write, not only once a second or at the end.
+  const auto declared = [&](size_t frames) {
+    recorder_.Drain();
+    const Wav wav(Files(dir_).at(0));
+    EXPECT_TRUE(wav.consistent && wav.Frames() == frames) << wav.Frames() << " frames written";
+  };
+  declared(kFrames);
   dropped();
   AudioBuffer(0);
+  declared(2 * kFrames);
   for (int b = 0; b < 5; ++b) dropped();
   AudioBuffer(0);
   Click();
