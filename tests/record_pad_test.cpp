@@ -41,11 +41,6 @@ class BufferCountPad : public MonoSoundPad {
 // The 16-bit sample the file holds for a mix level.
 int16_t Sample(double level) { return static_cast<int16_t>(std::lround(level * 32767.0)); }
 
-std::string Contents(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // Paths of the entries of a folder.
 std::vector<std::string> Files(const std::string& dir) {
   std::vector<std::string> paths;
@@ -56,7 +51,7 @@ std::vector<std::string> Files(const std::string& dir) {
 // A recording as the recorder writes it: the canonical 44-byte header, then 16-bit frames.
 struct Wav {
   explicit Wav(const std::string& path) {
-    const std::string b = Contents(path);
+    const std::string b = ReadFile(path);
     const auto le = [&b](size_t at, int n) {
       uint32_t v = 0;
       while (n-- > 0) v = v << 8 | static_cast<uint8_t>(b[at + n]);
@@ -135,7 +130,7 @@ TEST_F(RecordPadTest, ANewRecordingTakesTheFirstFreeNameOfTheMinute) {
   // A name taken meanwhile (another program recording) is never written over.
   WavFile racing;
   EXPECT_EQ(racing.Create(base + "_2.wav", 2, 44100), EEXIST);
-  EXPECT_EQ(Contents(base + "_2.wav"), "x");
+  EXPECT_EQ(ReadFile(base + "_2.wav"), "x");
   std::filesystem::create_directory(base + ".wav");  // a folder of that name counts as taken
   EXPECT_EQ(RecordingFolder::RecordFilename(dir_, now), base + "_3.wav");
   std::filesystem::create_symlink(dir_ + "nowhere", base + "_3.wav");  // so does a dangling link

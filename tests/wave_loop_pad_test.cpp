@@ -130,15 +130,17 @@ TEST_F(WaveLoopPadTest, AHeldButtonBeginsEachStepOnceThoughTheHeardClockStepsBac
       Buffer(t);
     }
   };
+  const auto rows = [pad] {  // each step's row, -1 where none
+    std::vector<int> r;
+    for (int s = 0; s < 16; ++s) r.push_back(pad->Sequencer().IsActive(s) ? pad->Sequencer().NoteAt(s).offset : -1);
+    return r;
+  };
   play(StepStart(3) + 0.01, kLatency);
   ASSERT_TRUE(pad->Sequencer().IsActive(3));
-  std::vector<int> before;
-  for (int s = 0; s < 16; ++s) before.push_back(pad->Sequencer().IsActive(s) ? pad->Sequencer().NoteAt(s).offset : -1);
+  const std::vector<int> before = rows();
   input.MoveTo(200, 250);  // row 7
   play(StepStart(4) - 0.01, kLatency + 0.030);  // heard 30 ms earlier: back into step 2, then on
-  std::vector<int> after;
-  for (int s = 0; s < 16; ++s) after.push_back(pad->Sequencer().IsActive(s) ? pad->Sequencer().NoteAt(s).offset : -1);
-  EXPECT_EQ(after, before);
+  EXPECT_EQ(rows(), before);
   play(StepStart(4) + 0.03, kLatency + 0.030);
   EXPECT_TRUE(pad->Sequencer().IsActive(4) && pad->Sequencer().NoteAt(4).offset == 7)
       << "step 4 begins";
