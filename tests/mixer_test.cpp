@@ -7,6 +7,7 @@
 #include <string>
 
 #include "audio_mixer.h"
+#include "main_menu_scene.h"
 #include "stream_latency.h"
 #include "stream_supervisor.h"
 #include "test_support.h"
@@ -29,6 +30,14 @@ TEST(Limiter, CompressesAboveThresholdAndClipsAtFullScale) {
 }
 
 using Action = StreamSupervisor::Action;
+
+// The menu's buffer sizes in a cycle; a size the device granted instead of one asked for (a JACK
+// server's period) goes back to the default.
+TEST(StreamSupervisorTest, BufferSizesCycleAndAnyOtherSizeGoesBackTo512) {
+  const unsigned int cases[][2] = {{64, 128}, {128, 256}, {256, 512}, {512, 1024}, {1024, 2048},
+                                   {2048, 64}, {0, 512}, {100, 512}, {333, 512}, {4096, 512}};
+  for (const auto& c : cases) EXPECT_EQ(MainMenuScene::NextBufferSize(c[0]), c[1]) << c[0];
+}
 
 // Readings of the stream's latency, taken between callbacks, come out low when the buffer last
 // rendered was already written, wholly or in part; never high. The heard clock is the largest.

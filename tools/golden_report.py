@@ -196,7 +196,22 @@ def main():
             back = f
     env, target, playing = 0.0, 0.0, {}
     worst, where, checked = 0, None, 0
-    for f in range(len(mixL)):
+    f = -1
+    while f + 1 < len(mixL):
+        f += 1
+        if f == first_pad_sound:
+            # While the game's pads sound nothing is compared: the fade and the interface sounds
+            # only move on, from one command's buffer to the next.
+            for g in sorted(e for e in events if first_pad_sound < e < back) + [back]:
+                for kind, v in events.get(f, []):
+                    if kind == "sound":
+                        playing[v] = 0
+                    else:
+                        target = v
+                n = g - f
+                env = min(target, env + n / RATE) if env < target else max(target, env - n / RATE)
+                playing = {name: i + n for name, i in playing.items()}
+                f = g
         for kind, v in events.get(f, []):
             if kind == "sound":
                 playing[v] = 0
