@@ -62,6 +62,7 @@ int AudioMixerCallback(void* outputBuffer, void* /*inputBuffer*/, unsigned int n
     EndBufferSample();
     return 2;
   }
+  state.clock->BufferBegins(streamTime, nFrames);
   if (nFrames > GameState::kMaxBufferFrames) {  // never granted; stay silent
     EndBufferSample();
     return 0;

@@ -14,13 +14,15 @@
 //   (recorder.h has the details).
 // - lastStreamTime, lastMouseButtons, bufferFrames, outputLatency, heardOffset,
 //   streamGeneration: atomics, safe from any thread; streamGeneration, outputLatency and
-//   heardOffset change on the main thread only.
+//   heardOffset change on the stream worker's thread only.
 // - The pad-list mutex is held only to insert or swap out pointers, never around building or
 //   deleting a pad.
 // - streamThreads: the audio callback publishes its thread there, the main loop polls it.
-// - audio (the stream): opened, closed and reopened on the main thread only (InitRtAudio,
-//   ReinitRtAudio, SuperviseStream, DeinitRtAudio); streamSupervisor says which thread may
-//   call what.
+// - The stream: the audio library is made, opened, started, closed, reopened and asked for
+//   its latency by streamWorker's thread alone (stream_worker.h). The main thread only asks
+//   (InitRtAudio, ReinitRtAudio, DeinitRtAudio) and reads its answers (SuperviseStream,
+//   StreamAnswered), never waiting for it, but for a bounded time at shutdown.
+//   streamSupervisor says which thread may call what.
 
 #include <SDL.h>
 
@@ -32,14 +34,13 @@
 #include "Envelope.h"
 #include "FileLoop.h"
 #include "FileWvIn.h"
-#include "RtAudio.h"
 #include "loop_options.h"
 #include "realtime_threads.h"
 #include "recorder.h"
 #include "scene.h"
 #include "stream_clock.h"
-#include "stream_latency.h"
 #include "stream_supervisor.h"
+#include "stream_worker.h"
 
 class SoundPad;
 
@@ -63,7 +64,9 @@ struct GameState {
   // Builds every member and the first scene (a main menu). Runs before main.
   GameState();
   // Stops the stream if it still runs, then deletes the scene and every pad; the recorder then
-  // completes an open recording.
+  // completes an open recording. When the stream's thread is stuck inside the audio library
+  // (a sound server that never answers; StreamWorker::Stop), the scene and pads are left as
+  // they are (the stream's callback may not have ended) and the library is never touched.
   ~GameState();
 
   // Deletes the current scene and installs next (owned from now on). Main thread only.
@@ -72,20 +75,33 @@ struct GameState {
   // once the callback no longer sees them. Main thread only.
   void DeletePads();
 
-  // Loads the menu theme and effects (LoadSounds), opens and starts the stream with 512 frames.
-  // Main thread.
+  // Loads the menu theme and effects (LoadSounds), then starts the stream worker, which opens
+  // and starts the stream with 512 frames. Returns at once: StreamAnswered tells when the
+  // stream opened, SuperviseStream ends the program if it could not. Main thread.
   void InitRtAudio();
   // Opens the menu theme (silent until faded in) and the five effects (finished until
   // restarted); an unreadable file throws stk::StkError. Main thread, before the stream runs.
   void LoadSounds();
-  // Reopens the stream with another buffer size, frames. Main thread, with no pads listed.
+  // Asks for the stream to be reopened with another buffer size, frames, which bufferFrames
+  // holds from now on (until the device grants another). Returns at once. Main thread, with no
+  // pads listed.
   void ReinitRtAudio(unsigned int frames);
-  // Closes the stream; no callback runs afterwards. Main thread.
-  void DeinitRtAudio();
-  // Once per frame: when the stream has failed (sound server or device gone) closes it,
-  // completes an open recording and says so on standard error; then tries to open it again
-  // about once a second with the same buffer size, and says when sound is back. Main thread.
+  // Closes the stream and ends the stream worker, waiting for it at most kStopWaitMs. True
+  // when no callback runs afterwards; false when the worker is stuck inside the audio library
+  // (a sound server that never answers): then the library must not be touched again, and the
+  // process should end without its exit-time destructors. Main thread.
+  bool DeinitRtAudio();
+  // Once per frame: acts on the answer to the last request for a stream. No output device:
+  // "Error: No audio devices found!" and exit status 1; a stream that could not be opened or
+  // started (the library's reason is printed): exit status 1. A stream lost later is the
+  // stream worker's to reopen. Returns at once. Main thread.
   void SuperviseStream();
+  // True once the last request for a stream has an answer. Main thread.
+  bool StreamAnswered() const;
+  // The sample rate of the stream about to start, frames per second. Stream worker's thread.
+  void SetStreamRate(double rate) { streamClock_.SetSampleRate(rate); }
+  // Longest wait of DeinitRtAudio for the stream worker, milliseconds.
+  static constexpr uint32_t kStopWaitMs = 1000;
   // Buffers the sound server may queue for a stream, whatever their size, so that what the
   // player hears follows the menu's buffer size: 64 frames are heard sooner than 512, and a
   // busy machine may break the smallest up. Three is the fewest with which PulseAudio and
@@ -120,7 +136,6 @@ struct GameState {
   SDL_mutex* mutex;
   Scene* scene;
   LoopOptions loopOptions;
-  RtAudio audio;
   // Stream time handed to the most recent audio callback, seconds.
   std::atomic<double> lastStreamTime{0.0};
   // Buttons sampled at the start of the most recent callback (1 left, 4 right; Shift + left
@@ -131,7 +146,8 @@ struct GameState {
   // Counts the streams opened: it changes before each one starts, so the audio thread can tell
   // the first buffer of a new stream.
   std::atomic<uint32_t> streamGeneration{0};
-  // Audio buffer size, frames: 0 until the stream opens.
+  // Audio buffer size, frames: 0 until the stream is first asked for; the size asked for last,
+  // replaced by the size the device granted when its stream opens.
   std::atomic<unsigned int> bufferFrames{0};
   // Tells a failed stream from a running one and paces the attempts to reopen it.
   StreamSupervisor streamSupervisor;
@@ -139,15 +155,15 @@ struct GameState {
   // the main loop polls (realtime_threads.h says which thread may call what).
   RealtimeThreads streamThreads{kAudioThreadPriority};
   // Time from the start of a callback's buffer to the player hearing it, seconds: as the path
-  // that plays the stream reports it (streamLatency), until then an estimate from the buffers
-  // queued. 0 until the stream opens. Written on the main thread, read by the audio thread.
+  // that plays the stream reports it, until then an estimate from the buffers queued. 0 until
+  // the stream opens. Written by the stream worker, read by the audio thread.
   std::atomic<double> outputLatency{0.0};
   // Heard stream time minus press-clock time, seconds, as the sound server places it (the
-  // PulseAudio protocol); NaN while it has not. Set to NaN on the main thread before a stream
-  // starts, then refreshed there each frame; read by the audio thread.
+  // PulseAudio protocol); NaN while it has not. Set to NaN by the stream worker before a stream
+  // starts, then refreshed there; read by the audio thread.
   std::atomic<double> heardOffset{std::numeric_limits<double>::quiet_NaN()};
-  // Reads the stream's latency from the path that plays it while it runs. Main thread only.
-  StreamLatency streamLatency;
+  // Owns the stream: the one thread that calls the audio library (stream_worker.h).
+  StreamWorker streamWorker{*this};
 
   // The stream's clock and rate; tests install their own before any callback runs.
   StreamClock* clock;
@@ -165,11 +181,9 @@ struct GameState {
   uint32_t heldGeneration = 0;
 
  private:
-  // Opens and starts the stream with a buffer of frames. On failure it ends the program
-  // (start-up, a new buffer size) or, when retrying, closes what it opened and returns false.
-  bool OpenStream(unsigned int frames, bool retrying = false);
-
-  RtAudioStreamClock rtAudioClock_;
+  CallbackStreamClock streamClock_;
+  // The number of the last request for a stream (StreamWorker::RequestOpen). Main thread.
+  uint32_t streamRequest_ = 0;
   std::atomic<uint32_t> pendingRestarts_{0};
   std::atomic<double> pendingFadeTarget_{-1.0};  // negative: no fade requested
 };

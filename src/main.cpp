@@ -203,6 +203,12 @@ int main(int argc, char* argv[]) {
     // The synthesis library has already printed what could not be read.
     std::exit(1);
   }
+  // The stream opens on a thread of its own while the loading image shows; start-up goes on
+  // once it has (or could not: SuperviseStream ends the program as the stream cannot play).
+  // A sound server may take long to answer, or never answer: a signal ends the wait, and the
+  // program quits from the menu's first frame.
+  while (!gameState.StreamAnswered() && signalsReceived.load() == 0) SDL_Delay(5);
+  gameState.SuperviseStream();
 
   content.Load();
 
@@ -216,15 +222,27 @@ int main(int argc, char* argv[]) {
 
   gameState.FadeMenuTheme(0.0);
   gameState.RestartSound(SoundEffect::kQuit);
-  SDL_Delay(1000);
+  // The theme fades and the quit sound plays for a second; with no stream playing there is
+  // nothing to hear.
+  if (gameState.streamWorker.Playing()) SDL_Delay(1000);
   loadingTexture.Unload();
   draw::ReleaseTextCache();
   frames.Release();
   content.Unload();
-  gameState.DeinitRtAudio();
+  const bool streamClosed = gameState.DeinitRtAudio();
   callback_timer::Print(stderr);
   frames.PrintCheck(stderr);
   TTF_Quit();
   SDL_Quit();
+  if (!streamClosed) {
+    // The stream's thread is stuck inside the audio library (a sound server that accepted it
+    // and never answers). Nothing may touch the library's objects or what its callback
+    // reaches, not even the exit-time destructors: the recording is completed with what was
+    // captured, and the process ends here.
+    gameState.recorder.SetStreamRunning(false);
+    gameState.recorder.StopWriter();
+    std::fflush(nullptr);
+    _exit(0);
+  }
   return 0;
 }
