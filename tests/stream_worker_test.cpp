@@ -1,0 +1,278 @@
+// The stream's own thread: the frame loop's requests return while the device hangs where a
+// sound server that never answers would hold the audio library, a late answer to an older
+// request never stands for the newer one, shutdown leaves a stuck thread alone, a lost stream
+// is reopened with the size asked for meanwhile; and the clock the frame loop draws by.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "game_state.h"
+#include "stream_clock.h"
+#include "stream_device.h"
+#include "stream_worker.h"
+
+namespace {
+
+// What the test sees of and steers in its stand-in device, shared with the worker's thread.
+struct DeviceControl {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool holdOpen = false;      // Open waits while true
+  bool failNextOpen = false;  // the next Open fails
+  unsigned int grant = 0;     // frames granted (0: as asked)
+  unsigned int devices = 1;
+  int opensBegun = 0;
+  std::vector<unsigned int> opened;  // the frames asked for, per stream opened
+  std::vector<double> startTimes;    // SetStreamTime's argument per stream (-1: not set)
+  int closes = 0;
+  bool open = false;
+  bool destroyed = false;
+  std::thread::id destroyedOn;
+
+  void Release() {
+    std::lock_guard<std::mutex> lock(mutex);
+    holdOpen = false;
+    changed.notify_all();
+  }
+  // Waits (at most 10 s, only a fault takes that long) until done() holds.
+  bool WaitFor(const std::function<bool()>& done) {
+    std::unique_lock<std::mutex> lock(mutex);
+    return changed.wait_for(lock, std::chrono::seconds(10), done);
+  }
+};
+
+class StandInDevice : public StreamDevice {
+ public:
+  explicit StandInDevice(std::shared_ptr<DeviceControl> control) : c_(std::move(control)) {}
+  ~StandInDevice() override {
+    std::lock_guard<std::mutex> lock(c_->mutex);
+    c_->destroyed = true;
+    c_->destroyedOn = std::this_thread::get_id();
+    c_->changed.notify_all();
+  }
+  unsigned int DeviceCount() override {
+    std::lock_guard<std::mutex> lock(c_->mutex);
+    return c_->devices;
+  }
+  bool Open(unsigned int* frames, std::string* message) override {
+    std::unique_lock<std::mutex> lock(c_->mutex);
+    ++c_->opensBegun;
+    c_->changed.notify_all();
+    c_->changed.wait(lock, [this] { return !c_->holdOpen; });
+    if (c_->failNextOpen) {
+      c_->failNextOpen = false;
+      *message = "the stand-in server did not answer";
+      return false;
+    }
+    if (c_->grant != 0) *frames = c_->grant;
+    c_->opened.push_back(*frames);
+    c_->startTimes.push_back(-1.0);
+    c_->open = true;
+    c_->changed.notify_all();
+    return true;
+  }
+  double OpeningLatency() override { return -1.0; }
+  double SampleRate() override { return 44100.0; }
+  void SetStreamTime(double seconds) override {
+    std::lock_guard<std::mutex> lock(c_->mutex);
+    c_->startTimes.back() = seconds;
+  }
+  bool Start(std::string*) override { return true; }
+  void Close() override {
+    std::lock_guard<std::mutex> lock(c_->mutex);
+    if (c_->open) ++c_->closes;
+    c_->open = false;
+    c_->changed.notify_all();
+  }
+  bool IsOpen() override {
+    std::lock_guard<std::mutex> lock(c_->mutex);
+    return c_->open;
+  }
+  void ReadLatency(uint32_t, double, double* seconds, double* heardOffset) override {
+    *seconds = 0.025;
+    *heardOffset = -1.5;
+  }
+
+ private:
+  std::shared_ptr<DeviceControl> c_;
+};
+
+class StreamWorkerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    gameState.bufferFrames.store(512);
+    generation0_ = gameState.streamGeneration.load();
+  }
+  void TearDown() override {
+    control_->Release();
+    worker_.reset();
+    gameState.streamSupervisor.Stopped();
+    gameState.recorder.SetStreamRunning(false);
+    gameState.bufferFrames.store(512);
+  }
+  // Starts the worker as InitRtAudio does, asking for `frames`.
+  uint32_t Start(unsigned int frames = 512) {
+    gameState.bufferFrames.store(frames);
+    return worker_->Start([c = control_] { return std::make_unique<StandInDevice>(c); }, frames);
+  }
+  // Asks for a new size as ReinitRtAudio does.
+  uint32_t Request(unsigned int frames) {
+    gameState.bufferFrames.store(frames);
+    return worker_->RequestOpen(frames);
+  }
+  // Waits until request has an answer other than kPending (only a fault takes 10 s).
+  StreamWorker::Answer AnswerOf(uint32_t request) {
+    for (int i = 0; i < 10000; ++i) {
+      const StreamWorker::Answer answer = worker_->AnswerTo(request);
+      if (answer != StreamWorker::Answer::kPending) return answer;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return StreamWorker::Answer::kPending;
+  }
+  uint32_t StreamsStarted() const { return gameState.streamGeneration.load() - generation0_; }
+
+  std::shared_ptr<DeviceControl> control_ = std::make_shared<DeviceControl>();
+  std::unique_ptr<StreamWorker> worker_ = std::make_unique<StreamWorker>(gameState);
+  uint32_t generation0_ = 0;
+};
+
+using Answer = StreamWorker::Answer;
+
+// The first stream and the menu's sizes are asked for while the device hangs in opening: every
+// call of the frame loop returns (were one to wait for the worker, this test would never get
+// past it), and nothing is answered or plays until the device lets go.
+TEST_F(StreamWorkerTest, RequestsReturnWhileTheDeviceHangsInOpening) {
+  control_->holdOpen = true;
+  const uint32_t first = Start(512);
+  ASSERT_TRUE(control_->WaitFor([&] { return control_->opensBegun == 1; }));
+  const uint32_t second = Request(128);
+  const uint32_t third = Request(2048);
+  EXPECT_TRUE(first < second && second < third);
+  EXPECT_EQ(worker_->LatestRequest(), third);
+  for (uint32_t request : {first, second, third}) EXPECT_EQ(worker_->AnswerTo(request), Answer::kPending);
+  EXPECT_FALSE(worker_->Playing());
+  EXPECT_EQ(gameState.bufferFrames.load(), 2048u) << "the menu shows the size asked for";
+
+  control_->Release();
+  EXPECT_EQ(AnswerOf(third), Answer::kOpened);
+  EXPECT_TRUE(worker_->Playing());
+  // The sizes in between are never opened: the worker goes to the newest request.
+  EXPECT_EQ(control_->opened, (std::vector<unsigned int>{512, 2048}));
+  EXPECT_EQ(control_->closes, 1);
+  EXPECT_EQ(StreamsStarted(), 2u);
+  EXPECT_EQ(gameState.bufferFrames.load(), 2048u);
+}
+
+// A late answer to an older request: a stream opened for it with another size than the newest
+// request's leaves the menu's size alone and is replaced; a failure of it neither answers the
+// newer request nor ends anything (the newer size is taken up by the attempts to reopen).
+TEST_F(StreamWorkerTest, ALateAnswerToAnOlderRequestNeverStandsForTheNewerOne) {
+  struct Case {
+    const char* name;
+    bool oldFails;
+    Answer newAnswer;
+  };
+  for (const Case& c : {Case{"old one opens", false, Answer::kOpened},
+                        Case{"old one fails", true, Answer::kRetrying}}) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    control_ = std::make_shared<DeviceControl>();
+    worker_ = std::make_unique<StreamWorker>(gameState);
+    SetUp();
+    control_->holdOpen = true;
+    control_->grant = 1024;  // the device grants another size than asked
+    control_->failNextOpen = c.oldFails;
+    const uint32_t old = Start(256);
+    ASSERT_TRUE(control_->WaitFor([&] { return control_->opensBegun == 1; }));
+    const uint32_t newer = Request(2048);
+    {
+      std::lock_guard<std::mutex> lock(control_->mutex);
+      control_->grant = 0;
+      control_->holdOpen = false;
+      control_->changed.notify_all();
+    }
+    // Until the worker takes up the newer request, the old answer may be there; it is never
+    // the newer request's.
+    while (worker_->AnswerTo(newer) == Answer::kPending) {
+      const Answer late = worker_->AnswerTo(old);
+      EXPECT_TRUE(late == Answer::kPending || late == (c.oldFails ? Answer::kFailed : Answer::kOpened));
+      EXPECT_EQ(gameState.bufferFrames.load(), 2048u) << "the old stream's size is not shown";
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_EQ(worker_->AnswerTo(newer), c.newAnswer);
+    EXPECT_EQ(worker_->AnswerTo(old), Answer::kPending) << "the answer now is the newer one's";
+    ASSERT_TRUE(control_->WaitFor([&] { return !control_->opened.empty() && control_->opened.back() == 2048; }));
+    EXPECT_EQ(gameState.bufferFrames.load(), 2048u);
+  }
+}
+
+TEST_F(StreamWorkerTest, NoOutputDeviceIsAnsweredAsSuchAndNothingOpens) {
+  control_->devices = 0;
+  const uint32_t first = Start(512);
+  EXPECT_EQ(AnswerOf(first), Answer::kNoDevice);
+  EXPECT_EQ(control_->opensBegun, 0);
+  EXPECT_FALSE(worker_->Playing());
+}
+
+// Shutdown while the device hangs: Stop gives up without touching the device; once the device
+// lets go, the worker closes its stream and destroys it on its own thread.
+TEST_F(StreamWorkerTest, StopLeavesAWorkerStuckInTheDeviceAlone) {
+  control_->holdOpen = true;
+  Start(512);
+  ASSERT_TRUE(control_->WaitFor([&] { return control_->opensBegun == 1; }));
+  EXPECT_FALSE(worker_->Stop(20));
+  EXPECT_FALSE(control_->destroyed);
+  control_->Release();
+  EXPECT_TRUE(control_->WaitFor([&] { return control_->destroyed; }));
+  EXPECT_TRUE(worker_->Stop(10000));
+  EXPECT_NE(control_->destroyedOn, std::this_thread::get_id());
+  EXPECT_FALSE(control_->open) << "closed before it was destroyed";
+  EXPECT_FALSE(worker_->Playing());
+}
+
+// A stream the supervisor counts lost is closed; a size asked for meanwhile is the one the
+// next attempt opens, carrying the stream time on from the last buffer played; meanwhile and
+// afterwards the latency the device reports reaches the audio thread.
+TEST_F(StreamWorkerTest, ALostStreamIsReopenedWithTheSizeAskedForMeanwhile) {
+  const uint32_t first = Start(512);
+  ASSERT_EQ(AnswerOf(first), Answer::kOpened);
+  ASSERT_TRUE(control_->WaitFor([] { return gameState.heardOffset.load() == -1.5; }));
+  EXPECT_EQ(gameState.outputLatency.load(), 0.025);
+  gameState.lastStreamTime.store(10.0);
+  gameState.streamSupervisor.ReportError(true, "the stand-in server went away");
+  ASSERT_TRUE(control_->WaitFor([&] { return control_->closes == 1; }));
+  const uint32_t meanwhile = Request(256);
+  EXPECT_EQ(AnswerOf(meanwhile), Answer::kRetrying);
+  ASSERT_TRUE(control_->WaitFor([&] { return control_->opened.size() == 2 && control_->open; }));
+  EXPECT_EQ(control_->opened[1], 256u);
+  EXPECT_DOUBLE_EQ(control_->startTimes[1], 10.0 + 256 / 44100.0);
+  EXPECT_EQ(StreamsStarted(), 2u);
+  EXPECT_TRUE(control_->WaitFor([&] { return worker_->Playing(); }));
+}
+
+// The clock the frame loop draws by follows the last buffer a callback began, moves on with
+// the time since, and stands still one buffer after it when no further buffer comes.
+TEST(CallbackStreamClockTest, StandsStillOneBufferAfterTheLastCallback) {
+  CallbackStreamClock clock;
+  EXPECT_EQ(clock.StreamTime(), 0.0) << "no buffer yet";
+  EXPECT_EQ(clock.SampleRate(), 44100.0);
+  clock.BufferBegins(2.0, 441);
+  const double now = clock.StreamTime();
+  EXPECT_GE(now, 2.0);
+  EXPECT_LE(now, 2.01);
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));  // longer than the buffer
+  EXPECT_DOUBLE_EQ(clock.StreamTime(), 2.01);
+  clock.SetSampleRate(48000.0);
+  clock.BufferBegins(0.0, 480);  // a new stream starts its clock again
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  EXPECT_DOUBLE_EQ(clock.StreamTime(), 0.01);
+}
+
+}  // namespace
