@@ -17,6 +17,7 @@
 # Sound reaches the sink some 0.4 s after the program renders it: judge audio timing from sample
 # positions in a capture or recording, never from the wall clock.
 
+E2E_OWN=() E2E_SERVER="" E2E_SERVER_CMD=() E2E_SERVER_ENV=()
 E2E_EXPOSED="" E2E_JACKD="" E2E_LOAD_PID="" E2E_PID="" E2E_STATUS="" E2E_WID="" E2E_WAV="" E2E_CAPTURE_PID="" E2E_CAPTURE="" E2E_LINE="" E2E_MARK=0
 E2E_YELLOW='r > 200 && g > 200 && b < 90'
 E2E_GREY='r > 150 && r < 225 && g > 150 && g < 225 && b > 150 && b < 225 && r - b < 25 && b - r < 25'
@@ -63,6 +64,8 @@ _e2e_cleanup() {
   [ -z "$E2E_CAPTURE_PID" ] || _e2e_kill "$E2E_CAPTURE_PID" INT
   [ -z "$E2E_LOAD_PID" ] || _e2e_kill "$E2E_LOAD_PID" TERM
   [ -z "$E2E_JACKD" ] || _e2e_kill "$E2E_JACKD" TERM
+  local p
+  for p in "${E2E_OWN[@]}"; do _e2e_kill "$p" TERM; done
 }
 
 e2e_init() {
@@ -156,6 +159,28 @@ e2e_record() {
 # The pid of the sound server listening on the rig's socket.
 e2e_server_pid() {
   ss -xlpn 2>/dev/null | awk -v s="${PULSE_SERVER#unix:}" '$5 == s' | grep -o 'pid=[0-9]*' | head -n 1 | cut -d= -f2
+}
+
+# e2e_server_kill - kills the sound server on the rig's socket (SIGKILL; the rig's own at first),
+# keeping its command line and environment. e2e_server_start - starts another like it on the
+# same socket and waits until it answers; E2E_SERVER is its pid. e2e_own PID - a process of the
+# script's (a server, a silent stream, a stand-in), ended however the script ends.
+e2e_own() { E2E_OWN+=("$1"); }
+e2e_server_kill() {
+  [ -n "$E2E_SERVER" ] || E2E_SERVER=$(e2e_server_pid)
+  [ -n "$E2E_SERVER" ] || e2e_fail "cannot find the rig's sound server"
+  mapfile -d '' E2E_SERVER_CMD <"/proc/$E2E_SERVER/cmdline" && mapfile -d '' E2E_SERVER_ENV <"/proc/$E2E_SERVER/environ" ||
+    e2e_fail "cannot read the sound server's command line"
+  _e2e_kill "$E2E_SERVER" KILL
+  e2e_log "killed the sound server $E2E_SERVER"
+  E2E_SERVER=""
+}
+e2e_server_start() {
+  env -i "${E2E_SERVER_ENV[@]}" "${E2E_SERVER_CMD[@]}" >>"$E2E_OUT/server.log" 2>&1 &
+  E2E_SERVER=$!
+  e2e_own "$E2E_SERVER"
+  for _ in $(seq 100); do pactl info >/dev/null 2>&1 && return 0; sleep 0.05; done
+  e2e_fail "the new sound server did not come up (see $E2E_OUT/server.log)"
 }
 
 # e2e_move X Y / e2e_press X Y [BUTTON] [HOLD_S] [shift] - the pointer to a program point, and

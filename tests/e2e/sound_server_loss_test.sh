@@ -13,12 +13,10 @@
 #      in the menu quits; status 0.
 #   Over the whole run the program writes at most 10 lines to standard error, one per loss
 #   and one per resumption among them.
-# The servers are started from the rig's own server's command line and environment; this
-# script ends every server it started, however it exits.
+# The servers are started from the rig's own server's command line and environment
+# (e2e_server_start); every server the script started is ended however it exits.
 source "$MARLUNE_E2E_LIB"
 e2e_init
-OWN=()  # the servers this script started, and a silent stream
-trap '_e2e_cleanup; for p in "${OWN[@]}"; do _e2e_kill "$p" TERM; done' EXIT
 now() { date +%s.%N; }
 since() { e2e_calc "$(now) - $1"; }
 
@@ -33,22 +31,6 @@ cpu_ticks() {
   done
   echo "$(ticks "/proc/$E2E_PID/stat") $d"
 }
-# Kills the running server, keeping its command line and environment for start_server.
-kill_server() {
-  mapfile -d '' CMD <"/proc/$SERVER/cmdline" && mapfile -d '' ENV <"/proc/$SERVER/environ" || e2e_fail "cannot read the server"
-  _e2e_kill "$SERVER" KILL
-  e2e_log "killed the sound server $SERVER"
-}
-start_server() {
-  env -i "${ENV[@]}" "${CMD[@]}" >>"$E2E_OUT/server.log" 2>&1 &
-  SERVER=$!
-  OWN+=("$SERVER")
-  for _ in $(seq 100); do pactl info >/dev/null 2>&1 && return 0; sleep 0.05; done
-  e2e_fail "the new sound server did not come up (see $E2E_OUT/server.log)"
-}
-
-SERVER=$(e2e_server_pid)
-[ -n "$SERVER" ] || e2e_fail "cannot find the rig's sound server"
 e2e_bundle "$RIG_DIR/loss"
 e2e_start
 e2e_wait_screen menu
@@ -61,7 +43,7 @@ e2e_record "$RIG_DIR/loss"
 sleep 3
 e2e_mark
 ticks0=$(cpu_ticks)
-kill_server
+e2e_server_kill
 t_lost=$(now)
 e2e_wait_stderr '^Audio: lost the sound device \(.*\), retrying$' 3
 recording_s=$(e2e_wav_field "$E2E_WAV" seconds) || exit 1
@@ -81,13 +63,13 @@ e2e_log "CPU while no server ran: $all % of a core, $drawing % of it drawing"
 # The threads other than drawing (which a frame-check or sanitizer build multiplies) stay light.
 e2e_check "$rest < 10" "the program's threads other than drawing used $rest % of a core while no sound server ran"
 
-start_server
+e2e_server_start
 t_server=$(now)
 # A silent stream keeps the sink running, so the capture advances whether the program plays or
 # not; a fresh server moves no sound for its first second or two, so the wall time the capture
 # ran less the audio it holds is added to the first sound's position.
 pacat --playback --raw --rate=44100 --channels=2 --format=s16le -d "$RIG_SINK" </dev/zero &
-OWN+=("$!")
+e2e_own "$!"
 e2e_capture_start "$E2E_OUT/resumed.wav"
 t_capture=$(now)
 e2e_wait_stderr '^Audio: sound resumed$' 3
@@ -106,7 +88,7 @@ for q in 0 1 2 3; do  # the note of every step: sound in each quarter of the las
 done
 
 e2e_mark  # lost again: Escape and quitting work without a server
-kill_server
+e2e_server_kill
 e2e_wait_stderr '^Audio: lost the sound device' 3
 e2e_key Escape
 e2e_wait_screen menu 10
