@@ -120,7 +120,8 @@ struct GameState {
   // Ends the take running now (recorder.h): the audio thread marks its end at its next buffer,
   // or, with no stream running, the writer thread completes it with the audio captured so far.
   // Only posts the request, never blocks. Main thread, where no other take can start in
-  // between: with no pad listed (the game torn down) or no stream running.
+  // between: with no pad listed (the game torn down); or the stream worker, with no stream
+  // running.
   void StopRecording() { recorder.RequestStop(recorder.RunningTake()); }
   // The sound effect reader for an effect. Audio thread (or before the stream runs).
   stk::FileWvIn& Effect(SoundEffect effect);

@@ -153,6 +153,10 @@ int main(int argc, char* argv[]) {
   // entered, their loaders report what is missing.
   ResourceFolder::Enter(argc > 0 ? argv[0] : nullptr);
 
+  // SDL's own audio is never used (the stream is the audio library's, on a thread of its own):
+  // its dummy driver keeps SDL from connecting to the sound server as it starts, where a
+  // server that accepts and never answers would hold start-up for half a minute.
+  SDL_SetHint(SDL_HINT_AUDIODRIVER, "dummy");
   if (SDL_Init(SDL_INIT_EVERYTHING) != 0) FatalError("Couldn't initialize SDL");
 
   char title[32];

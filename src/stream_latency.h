@@ -12,8 +12,9 @@
 // Nothing reported (no answer yet, another back end): HeardOffset is NaN, Seconds negative,
 // and the caller keeps its own estimate.
 //
-// Threads: everything on the main thread only. The values it yields are handed to the audio
-// thread by the caller (GameState::outputLatency, GameState::heardOffset).
+// Threads: everything on the thread that owns the stream only (the stream worker's,
+// stream_worker.h). The values it yields are handed to the audio thread by the caller
+// (GameState::outputLatency, GameState::heardOffset).
 
 #include <cstdint>
 #include <memory>
@@ -38,13 +39,13 @@ class StreamLatency {
   StreamLatency& operator=(const StreamLatency&) = delete;
 
   // The stream that audio just started plays through path at rate frames per second; readings
-  // of an earlier stream are forgotten. Main thread.
+  // of an earlier stream are forgotten.
   void Start(RtAudio& audio, Path path, double rate);
-  // The stream is about to close: nothing is read or reported until the next Start. Main thread.
+  // The stream is about to close: nothing is read or reported until the next Start.
   void Stop();
   // Takes a reading when one is due; nowMs on the press clock (wrapping milliseconds),
-  // lastStreamTime the stream time of the last buffer rendered, seconds. Main thread, once per
-  // frame while the stream runs.
+  // lastStreamTime the stream time of the last buffer rendered, seconds. Every few
+  // milliseconds while the stream runs.
   void Poll(uint32_t nowMs, double lastStreamTime);
   // Time from the start of a callback's buffer to when it is heard, seconds; negative when
   // not reported (JACK and ALSA report it).

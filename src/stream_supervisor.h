@@ -1,8 +1,8 @@
 #pragma once
 // Watches the audio stream for failure (the sound server went away, the device was unplugged)
 // and paces the attempts to open it again. It holds no audio library object: the game state
-// reports the library's errors to it, asks it each buffer whether to play, and each frame
-// what to do with the stream.
+// reports the library's errors to it, the mixer asks it each buffer whether to play, and the
+// stream worker asks it about every 10 ms what to do with the stream.
 //
 // How a failure is told from a hiccup: the library reports a failed write as a warning. A
 // device that underran reports one and then plays on; a lost connection fails every buffer at
@@ -10,17 +10,18 @@
 // lost after kErrorsForLoss errors with no clean buffer between them, or at once on an error
 // the library treats as fatal; a plain underrun (the device is there, the buffer came too late,
 // the device was prepared again) never counts towards a loss, but a failed recovery from one
-// (ALSA's "error preparing device after underrun") does. From then on the mixer stops the stream (no spinning), and the
-// main thread closes it and retries about once a second.
+// (ALSA's "error preparing device after underrun") does. From then on the mixer stops the
+// stream (no spinning), and the stream worker closes it and retries about once a second.
 //
 // The library reports a failed write after the callback that rendered the buffer has returned
 // and before the next one begins: an error between two buffers means the earlier one was
 // never played. The mixer therefore records each buffer only when the next one begins without
 // an error since (BeginBuffer), so a recording holds exactly what was played.
 //
-// Threads: ReportError and IsPlainUnderrun from any thread (the library reports from its audio thread and from the
-// thread that called it), lock- and allocation-free. BeginBuffer: audio thread only. Poll,
-// Starting, StartFailed, Stopped, Lost, LossReason, TakeOpenError: main thread only.
+// Threads: ReportError and IsPlainUnderrun from any thread (the library reports from its
+// audio thread and from the thread that called it), lock- and allocation-free. BeginBuffer:
+// audio thread only. Poll, Starting, StartFailed, Stopped, Lost, Running, LossReason,
+// TakeOpenError: the thread that owns the stream only (the stream worker's, stream_worker.h).
 
 #include <atomic>
 #include <cstdint>
@@ -39,7 +40,7 @@ class StreamSupervisor {
     kUnrecorded,  // render it; the previous buffer's write failed: it is not recorded
     kStop,        // the stream is lost: render silence and stop the stream
   };
-  // What the main thread does with the stream this frame.
+  // What the stream worker does with the stream now.
   enum class Action {
     kNone,
     kClose,  // the stream was lost: close it, complete the recording, say so once
@@ -57,27 +58,28 @@ class StreamSupervisor {
   static bool IsPlainUnderrun(const std::string& text);
 
   // The stream is about to start (first opening, a new buffer size, a retry that opened it):
-  // errors count from zero. Main thread, after the stream is opened and before it starts, so
+  // errors count from zero. Stream worker, after the stream is opened and before it starts, so
   // the first buffer never sees the previous loss.
   void Starting();
-  // The stream could not be started after Starting: it stays lost and is retried. Main thread.
+  // The stream could not be opened or started: it counts as lost and is retried. Stream
+  // worker.
   void StartFailed();
   // The stream is closed on purpose (shutdown, a new buffer size): no errors count, no retry.
-  // Main thread.
+  // Stream worker.
   void Stopped();
-  // What to do now, at nowMs on a millisecond clock (wrapping 32-bit). Main thread, once per
-  // frame.
+  // What to do now, at nowMs on a millisecond clock (wrapping 32-bit). Stream worker, about
+  // every 10 ms.
   Action Poll(uint32_t nowMs);
-  // True from a loss until Starting or Stopped. Main thread.
+  // True from a loss until Starting or Stopped. Stream worker.
   bool Lost() const { return state_ == State::kLost; }
   // True from Starting until a loss is acted on or Stopped: the stream should be running.
-  // Main thread.
+  // Stream worker.
   bool Running() const { return state_ == State::kRunning; }
-  // The library's message for the error that made the stream count as lost. Main thread,
+  // The library's message for the error that made the stream count as lost. Stream worker,
   // after Poll returned kClose.
   const char* LossReason() const { return reason_; }
   // The library's message for the first error reported while no stream ran (opening or
-  // starting one failed) since the last call, or "" when there was none. Main thread.
+  // starting one failed) since the last call, or "" when there was none. Stream worker.
   std::string TakeOpenError();
 
  private:

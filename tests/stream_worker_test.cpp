@@ -48,6 +48,12 @@ struct DeviceControl {
   }
 };
 
+// Waits until done() holds, polling (at most 10 s; only a fault takes that long).
+bool Eventually(const std::function<bool()>& done) {
+  for (int i = 0; i < 10000 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return done();
+}
+
 class StandInDevice : public StreamDevice {
  public:
   explicit StandInDevice(std::shared_ptr<DeviceControl> control) : c_(std::move(control)) {}
@@ -129,12 +135,8 @@ class StreamWorkerTest : public ::testing::Test {
   }
   // Waits until request has an answer other than kPending (only a fault takes 10 s).
   StreamWorker::Answer AnswerOf(uint32_t request) {
-    for (int i = 0; i < 10000; ++i) {
-      const StreamWorker::Answer answer = worker_->AnswerTo(request);
-      if (answer != StreamWorker::Answer::kPending) return answer;
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return StreamWorker::Answer::kPending;
+    Eventually([&] { return worker_->AnswerTo(request) != StreamWorker::Answer::kPending; });
+    return worker_->AnswerTo(request);
   }
   uint32_t StreamsStarted() const { return gameState.streamGeneration.load() - generation0_; }
 
@@ -243,7 +245,7 @@ TEST_F(StreamWorkerTest, StopLeavesAWorkerStuckInTheDeviceAlone) {
 TEST_F(StreamWorkerTest, ALostStreamIsReopenedWithTheSizeAskedForMeanwhile) {
   const uint32_t first = Start(512);
   ASSERT_EQ(AnswerOf(first), Answer::kOpened);
-  ASSERT_TRUE(control_->WaitFor([] { return gameState.heardOffset.load() == -1.5; }));
+  ASSERT_TRUE(Eventually([] { return gameState.heardOffset.load() == -1.5; }));
   EXPECT_EQ(gameState.outputLatency.load(), 0.025);
   gameState.lastStreamTime.store(10.0);
   gameState.streamSupervisor.ReportError(true, "the stand-in server went away");
@@ -254,7 +256,7 @@ TEST_F(StreamWorkerTest, ALostStreamIsReopenedWithTheSizeAskedForMeanwhile) {
   EXPECT_EQ(control_->opened[1], 256u);
   EXPECT_DOUBLE_EQ(control_->startTimes[1], 10.0 + 256 / 44100.0);
   EXPECT_EQ(StreamsStarted(), 2u);
-  EXPECT_TRUE(control_->WaitFor([&] { return worker_->Playing(); }));
+  EXPECT_TRUE(Eventually([&] { return worker_->Playing(); }));
 }
 
 // The clock the frame loop draws by follows the last buffer a callback began, moves on with

@@ -9,6 +9,7 @@
 #   3. The stuck server ends and a real one starts: "Audio: sound resumed".
 #   4. Lost again, the stuck server again, the program connected to it: SIGTERM ends the
 #      program within 3 s, status 0.
+#   5. Started while the stuck server holds the socket: SIGTERM during start-up likewise.
 source "$MARLUNE_E2E_LIB"
 e2e_init
 SOCKET=${PULSE_SERVER#unix:}
@@ -68,4 +69,14 @@ stuck_start
 kill -TERM "$E2E_PID"
 e2e_wait_exit 3
 [ "$E2E_STATUS" = 0 ] || e2e_fail "the program ended with status $E2E_STATUS after SIGTERM"
+
+# Started while the stuck server holds the socket, it waits for the sound behind its loading
+# picture; SIGTERM ends that wait and the program, within 3 s, status 0.
+accepted=$(grep -c accepted "$E2E_OUT/stuck.log")
+e2e_start
+for _ in $(seq 100); do [ "$(grep -c accepted "$E2E_OUT/stuck.log")" -gt "$accepted" ] && break; sleep 0.1; done
+[ "$(grep -c accepted "$E2E_OUT/stuck.log")" -gt "$accepted" ] || e2e_fail "the program did not connect to the stuck server as it started"
+kill -TERM "$E2E_PID"
+e2e_wait_exit 3
+[ "$E2E_STATUS" = 0 ] || e2e_fail "the program ended with status $E2E_STATUS after SIGTERM during start-up"
 e2e_pass
