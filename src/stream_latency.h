@@ -59,8 +59,11 @@ class StreamLatency {
   // libpulse takes the request from PULSE_LATENCY_MSEC, which this sets (a value the user set
   // is replaced: the menu's buffer size is the player's choice). Without it the audio library
   // only caps the stream's queue, and the server then holds over 10 ms more than asked for at
-  // 64 and 128 frames. The thread that opens streams, before it opens one: the environment
-  // is not read by the program's other threads.
+  // 64 and 128 frames. The thread that opens streams (the stream worker's), before it opens
+  // one. The main thread's SDL reads the environment meanwhile (its hints): the first call
+  // adds the variable, for which glibc copies the environment into a new array and keeps the
+  // old one, and later calls only replace the variable's string, so a reader sees the old
+  // value or the new one.
   static void AskPulse(double seconds);
 
   // The heard offset from readings taken at random moments between callbacks, each the stream
