@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -21,26 +22,31 @@
 namespace {
 
 // What the test sees of and steers in its stand-in device, shared with the worker's thread.
+// Opens are counted from 1; open n waits until `released` reaches n, as a library waits on a
+// server that does not answer.
 struct DeviceControl {
   std::mutex mutex;
   std::condition_variable changed;
-  bool holdOpen = false;      // Open waits while true
-  bool failNextOpen = false;  // the next Open fails
-  unsigned int grant = 0;     // frames granted (0: as asked)
+  int released = std::numeric_limits<int>::max();
+  int failOpen = 0;            // this open fails (0: none)
+  int grantOpen = 0;           // this open grants grantFrames frames (0: every open grants
+  unsigned int grantFrames = 0;  // the size asked for)
   unsigned int devices = 1;
   int opensBegun = 0;
-  std::vector<unsigned int> opened;  // the frames asked for, per stream opened
+  std::vector<unsigned int> opened;  // the frames granted, per stream opened
   std::vector<double> startTimes;    // SetStreamTime's argument per stream (-1: not set)
   int closes = 0;
   bool open = false;
   bool destroyed = false;
   std::thread::id destroyedOn;
 
-  void Release() {
+  void Set(const std::function<void()>& change) {
     std::lock_guard<std::mutex> lock(mutex);
-    holdOpen = false;
+    change();
     changed.notify_all();
   }
+  // Lets opens up to n go on.
+  void Release(int n = std::numeric_limits<int>::max()) { Set([&] { released = n; }); }
   // Waits (at most 10 s, only a fault takes that long) until done() holds.
   bool WaitFor(const std::function<bool()>& done) {
     std::unique_lock<std::mutex> lock(mutex);
@@ -69,15 +75,14 @@ class StandInDevice : public StreamDevice {
   }
   bool Open(unsigned int* frames, std::string* message) override {
     std::unique_lock<std::mutex> lock(c_->mutex);
-    ++c_->opensBegun;
+    const int n = ++c_->opensBegun;
     c_->changed.notify_all();
-    c_->changed.wait(lock, [this] { return !c_->holdOpen; });
-    if (c_->failNextOpen) {
-      c_->failNextOpen = false;
+    c_->changed.wait(lock, [&] { return c_->released >= n; });
+    if (n == c_->failOpen) {
       *message = "the stand-in server did not answer";
       return false;
     }
-    if (c_->grant != 0) *frames = c_->grant;
+    if (n == c_->grantOpen) *frames = c_->grantFrames;
     c_->opened.push_back(*frames);
     c_->startTimes.push_back(-1.0);
     c_->open = true;
@@ -151,7 +156,7 @@ using Answer = StreamWorker::Answer;
 // call of the frame loop returns (were one to wait for the worker, this test would never get
 // past it), and nothing is answered or plays until the device lets go.
 TEST_F(StreamWorkerTest, RequestsReturnWhileTheDeviceHangsInOpening) {
-  control_->holdOpen = true;
+  control_->released = 0;
   const uint32_t first = Start(512);
   ASSERT_TRUE(control_->WaitFor([&] { return control_->opensBegun == 1; }));
   const uint32_t second = Request(128);
@@ -179,39 +184,39 @@ TEST_F(StreamWorkerTest, ALateAnswerToAnOlderRequestNeverStandsForTheNewerOne) {
   struct Case {
     const char* name;
     bool oldFails;
-    Answer newAnswer;
+    Answer oldAnswer;    // what the old request gets, while the worker is held in the next open
+    Answer newerAnswer;  // the newer one's meanwhile
   };
-  for (const Case& c : {Case{"old one opens", false, Answer::kOpened},
-                        Case{"old one fails", true, Answer::kRetrying}}) {
+  for (const Case& c : {Case{"old one opens", false, Answer::kOpened, Answer::kPending},
+                        Case{"old one fails", true, Answer::kPending, Answer::kRetrying}}) {
     SCOPED_TRACE(c.name);
     TearDown();
     control_ = std::make_shared<DeviceControl>();
     worker_ = std::make_unique<StreamWorker>(gameState);
     SetUp();
-    control_->holdOpen = true;
-    control_->grant = 1024;  // the device grants another size than asked
-    control_->failNextOpen = c.oldFails;
+    control_->released = 0;
+    control_->grantOpen = 1;  // the device grants another size than asked
+    control_->grantFrames = 1024;
+    control_->failOpen = c.oldFails ? 1 : 0;
     const uint32_t old = Start(256);
     ASSERT_TRUE(control_->WaitFor([&] { return control_->opensBegun == 1; }));
     const uint32_t newer = Request(2048);
-    {
-      std::lock_guard<std::mutex> lock(control_->mutex);
-      control_->grant = 0;
-      control_->holdOpen = false;
-      control_->changed.notify_all();
-    }
-    // Until the worker takes up the newer request, the old answer may be there; it is never
-    // the newer request's.
-    while (worker_->AnswerTo(newer) == Answer::kPending) {
-      const Answer late = worker_->AnswerTo(old);
-      EXPECT_TRUE(late == Answer::kPending || late == (c.oldFails ? Answer::kFailed : Answer::kOpened));
-      EXPECT_EQ(gameState.bufferFrames.load(), 2048u) << "the old stream's size is not shown";
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    EXPECT_EQ(worker_->AnswerTo(newer), c.newAnswer);
+    // The old opening answers late; the worker goes on to the newer size (after a failure, by
+    // the attempts to reopen) and is held in that opening.
+    control_->Release(1);
+    ASSERT_TRUE(control_->WaitFor([&] { return control_->opensBegun == 2; }));
+    EXPECT_EQ(worker_->AnswerTo(old), c.oldAnswer);
+    EXPECT_EQ(worker_->AnswerTo(newer), c.newerAnswer) << "the old answer is not the newer's";
+    EXPECT_EQ(gameState.bufferFrames.load(), 2048u) << "the old stream's size is not shown";
+    control_->Release();
+    ASSERT_TRUE(Eventually([&] { return worker_->Playing(); }));
+    EXPECT_EQ(worker_->AnswerTo(newer), c.oldFails ? Answer::kRetrying : Answer::kOpened);
     EXPECT_EQ(worker_->AnswerTo(old), Answer::kPending) << "the answer now is the newer one's";
-    ASSERT_TRUE(control_->WaitFor([&] { return !control_->opened.empty() && control_->opened.back() == 2048; }));
     EXPECT_EQ(gameState.bufferFrames.load(), 2048u);
+    std::lock_guard<std::mutex> lock(control_->mutex);
+    const std::vector<unsigned int> opened =
+        c.oldFails ? std::vector<unsigned int>{2048} : std::vector<unsigned int>{1024, 2048};
+    EXPECT_EQ(control_->opened, opened);
   }
 }
 
@@ -226,7 +231,7 @@ TEST_F(StreamWorkerTest, NoOutputDeviceIsAnsweredAsSuchAndNothingOpens) {
 // Shutdown while the device hangs: Stop gives up without touching the device; once the device
 // lets go, the worker closes its stream and destroys it on its own thread.
 TEST_F(StreamWorkerTest, StopLeavesAWorkerStuckInTheDeviceAlone) {
-  control_->holdOpen = true;
+  control_->released = 0;
   Start(512);
   ASSERT_TRUE(control_->WaitFor([&] { return control_->opensBegun == 1; }));
   EXPECT_FALSE(worker_->Stop(20));
@@ -248,15 +253,20 @@ TEST_F(StreamWorkerTest, ALostStreamIsReopenedWithTheSizeAskedForMeanwhile) {
   ASSERT_TRUE(Eventually([] { return gameState.heardOffset.load() == -1.5; }));
   EXPECT_EQ(gameState.outputLatency.load(), 0.025);
   gameState.lastStreamTime.store(10.0);
+  control_->Set([&] { control_->devices = 0; });  // no server to reopen on for now
   gameState.streamSupervisor.ReportError(true, "the stand-in server went away");
   ASSERT_TRUE(control_->WaitFor([&] { return control_->closes == 1; }));
+  ASSERT_FALSE(worker_->Playing());
   const uint32_t meanwhile = Request(256);
   EXPECT_EQ(AnswerOf(meanwhile), Answer::kRetrying);
-  ASSERT_TRUE(control_->WaitFor([&] { return control_->opened.size() == 2 && control_->open; }));
+  control_->Set([&] { control_->devices = 1; });  // the server is back
+  // Playing again once the new stream has started, its time set before.
+  ASSERT_TRUE(Eventually([&] { return worker_->Playing(); }));
+  std::lock_guard<std::mutex> lock(control_->mutex);
+  ASSERT_EQ(control_->opened.size(), 2u);
   EXPECT_EQ(control_->opened[1], 256u);
   EXPECT_DOUBLE_EQ(control_->startTimes[1], 10.0 + 256 / 44100.0);
   EXPECT_EQ(StreamsStarted(), 2u);
-  EXPECT_TRUE(Eventually([&] { return worker_->Playing(); }));
 }
 
 // The clock the frame loop draws by follows the last buffer a callback began, moves on with
