@@ -13,6 +13,8 @@
 #include <fstream>
 
 #include "FileWvIn.h"
+#include "common.h"
+#include "texture.h"
 
 namespace {
 
@@ -67,6 +69,24 @@ TEST(Assets, PicturesDecodeAtWindowSizeAndTheIconHasItsColourKey) {
     EXPECT_TRUE(image->w == 800 && image->h == 600 && image->format->BitsPerPixel >= 24) << name;
     SDL_FreeSurface(image);
   }
+  // As the program loads a picture (no OpenGL context here: nothing is uploaded): padded to
+  // powers of two, a power of two left as it is, turned upside down from the top row.
+  for (const char* name : {"img/backdrop_game.png", "img/icon32.bmp"}) {
+    Texture texture;
+    texture.Load(ContentPath(name).c_str());
+    const bool icon = texture.width == 32;
+    EXPECT_EQ(texture.paddedWidth * 10000 + texture.paddedHeight, icon ? 320032 : 10241024) << name;
+  }
+  SDL_Surface* rows = SDL_CreateRGBSurface(0, 1, 3, 32, 0xFF, 0xFF00, 0xFF0000, 0xFF000000);
+  SDL_Surface* padded = SDL_CreateRGBSurface(0, 1, 4, 32, 0xFF, 0xFF00, 0xFF0000, 0xFF000000);
+  for (Uint32 row = 0; row < 3; ++row) static_cast<Uint32*>(rows->pixels)[row] = 0xFF000001 + row;
+  ASSERT_TRUE(VerticalFlip(rows, padded));
+  const Uint32* flipped = static_cast<const Uint32*>(padded->pixels);
+  EXPECT_TRUE(flipped[0] == 0xFF000003 && flipped[1] == 0xFF000002 && flipped[2] == 0xFF000001 &&
+              flipped[3] == 0)
+      << std::hex << flipped[0] << " " << flipped[1] << " " << flipped[2] << " " << flipped[3];
+  SDL_FreeSurface(rows);
+  SDL_FreeSurface(padded);
   SDL_Surface* bmp = SDL_LoadBMP(ContentPath("img/icon32.bmp").c_str());
   ASSERT_NE(bmp, nullptr) << SDL_GetError();
   SDL_Surface* icon = SDL_ConvertSurfaceFormat(bmp, SDL_PIXELFORMAT_RGB888, 0);

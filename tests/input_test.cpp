@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common.h"
+#include "input_source.h"
 #include "pointer_sample.h"
 #include "record_pad.h"
 #include "soundless_sound_pad.h"
@@ -144,6 +145,40 @@ TEST_F(InputTest, PressesMadeWhenNothingWasHeardAreDropped) {
   press(4040);
   buffer(4050);
   EXPECT_EQ(probe->left, 3) << "made after set-up";
+}
+
+// The window system's events as the program records them: a left or right button going down,
+// with SDL's time stamp and place; nothing else.
+TEST(SdlInputTest, OnlyLeftAndRightButtonsGoingDownArePresses) {
+  SdlInputSource source;
+  const struct {
+    Uint32 type;
+    Uint8 button;
+    uint32_t recorded;  // the press's button mask, 0 for none
+  } events[] = {
+      {SDL_MOUSEBUTTONDOWN, SDL_BUTTON_LEFT, SDL_BUTTON_LMASK},
+      {SDL_MOUSEBUTTONDOWN, SDL_BUTTON_RIGHT, SDL_BUTTON_RMASK},
+      {SDL_MOUSEBUTTONDOWN, SDL_BUTTON_MIDDLE, 0},
+      {SDL_MOUSEBUTTONUP, SDL_BUTTON_LEFT, 0},
+      {SDL_MOUSEBUTTONUP, SDL_BUTTON_RIGHT, 0},
+  };
+  int i = 0;
+  for (const auto& e : events) {
+    SDL_Event event{};
+    event.type = e.type;
+    event.button.button = e.button;
+    event.button.timestamp = 1000 + i;
+    event.button.x = 10 + i;
+    event.button.y = 20 + i;
+    source.RecordEvent(event);
+    PointerPress press;
+    const bool popped = source.PopPress(&press);
+    EXPECT_EQ(popped ? press.button : 0u, e.recorded) << "event " << i;
+    if (popped) {
+      EXPECT_TRUE(press.timeMs == 1000u + i && press.x == 10 + i && press.y == 20 + i);
+    }
+    ++i;
+  }
 }
 
 }  // namespace

@@ -1,12 +1,18 @@
 // The mixer's limiter at its edges (the golden performance hears the rest of the mix); and the
 // stream supervisor that decides each buffer's fate: telling a lost stream from a hiccup, and pacing
-// the attempts to reopen it; and how the stream's latency readings place the heard clock.
+// the attempts to reopen it; how the stream's latency readings place the heard clock; the stream
+// clock of a closed stream, and the probe build's report of callback timing.
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "RtAudio.h"
+#include "Stk.h"
 #include "audio_mixer.h"
+#include "callback_timer.h"
+#include "stream_clock.h"
 #include "stream_latency.h"
 #include "stream_supervisor.h"
 #include "test_support.h"
@@ -104,6 +110,36 @@ TEST(StreamSupervisorTest, RetriesOnceASecondUntilTheStreamStartsAgain) {
     supervisor.Starting();
     EXPECT_EQ(supervisor.BeginBuffer(), StreamSupervisor::Buffer::kPlay) << "loss forgotten";
     EXPECT_EQ(supervisor.Poll(lostAt + 5000), Action::kNone);
+  }
+}
+
+// The audio library reports a question about a stream that is not open as an error: the clock
+// never asks it one, holding its last time and giving the synthesis library's rate.
+TEST(StreamClockTest, AClosedStreamIsNeverAsked) {
+  RtAudio audio(RtAudio::LINUX_ALSA);
+  RtAudioStreamClock clock(audio);
+  EXPECT_EQ(clock.StreamTime(), 0.0);
+  EXPECT_EQ(clock.SampleRate(), stk::Stk::sampleRate());
+}
+
+// One line per buffer size; a size that is not a power of two shares the line of the next power
+// of two, which names the size seen last. The buffer's length is at the stream's rate.
+using CallbackTimingTest = EngineTest;
+TEST_F(CallbackTimingTest, EachBufferSizeIsReportedWithItsLength) {
+  std::vector<double> out(2 * 1024);
+  for (unsigned int frames : {512u, 1024u, 1000u}) {
+    callback_timer::TimedAudioMixerCallback(out.data(), nullptr, frames, 0.0, 0, nullptr);
+  }
+  char* text = nullptr;
+  size_t size = 0;
+  std::FILE* stream = open_memstream(&text, &size);
+  callback_timer::Print(stream);
+  std::fclose(stream);
+  const std::string report(text, size);
+  std::free(text);
+  for (const char* line : {"512 frames, 1 calls, worst", "of a 11.610 ms buffer",
+                           "1000 frames, 2 calls, worst", "of a 22.676 ms buffer"}) {
+    EXPECT_NE(report.find(line), std::string::npos) << line << " in:\n" << report;
   }
 }
 
