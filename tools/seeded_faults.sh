@@ -28,6 +28,8 @@
 # Exit status: 0 when the campaign ran (whatever it found), 1 when it could not (no list, a
 # baseline build or test run that fails without any fault), 130 when interrupted.
 
+# The whole script is one block, read before it runs: editing it meanwhile changes nothing.
+{
 set -u -o pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -254,3 +256,5 @@ report ""
 report "Total: $killed of $total faults killed ($percent %); $survived survived ($equivalent of" \
        "them judged equivalent); $broken stale, ambiguous or not compiling; $elapsed s"
 echo "seeded faults: report in $REPORT"
+exit 0
+}
