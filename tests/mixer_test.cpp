@@ -1,8 +1,10 @@
 // The mixer's limiter at its edges (the golden performance hears the rest of the mix); and the
 // stream supervisor that decides each buffer's fate: telling a lost stream from a hiccup, and pacing
-// the attempts to reopen it; how the stream's latency readings place the heard clock; the stream
+// the attempts to reopen it; how the stream's latency readings place the heard clock; buffer
+// sizes the mixer plays; the stream
 // clock of a closed stream, and the probe build's report of callback timing.
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +14,7 @@
 #include "Stk.h"
 #include "audio_mixer.h"
 #include "callback_timer.h"
+#include "mono_sound_pad.h"
 #include "stream_clock.h"
 #include "stream_latency.h"
 #include "stream_supervisor.h"
@@ -110,6 +113,26 @@ TEST(StreamSupervisorTest, RetriesOnceASecondUntilTheStreamStartsAgain) {
     supervisor.Starting();
     EXPECT_EQ(supervisor.BeginBuffer(), StreamSupervisor::Buffer::kPlay) << "loss forgotten";
     EXPECT_EQ(supervisor.Poll(lostAt + 5000), Action::kNone);
+  }
+}
+
+// Every frame of both channels of a buffer carries the pads' mix, up to the largest buffer the
+// mixer holds; a larger one, never granted, is silent.
+class LevelPad : public MonoSoundPad {
+ public:
+  LevelPad() : MonoSoundPad(0, 0, 0, 0) {}
+  void Draw() override {}
+  void MonoAudioCallback(double* buffer, unsigned int nFrames, double) override {
+    for (unsigned int i = 0; i < nFrames; ++i) buffer[i] = 0.5;
+  }
+};
+using MixerTest = EngineTest;
+TEST_F(MixerTest, EveryFrameOfEveryBufferUpToTheLargestCarriesTheMix) {
+  AddPad(new LevelPad());
+  for (unsigned int frames : {64u, GameState::kMaxBufferFrames, GameState::kMaxBufferFrames + 1}) {
+    const std::vector<double> out = RunBuffer(0.0, frames);
+    const double level = frames <= GameState::kMaxBufferFrames ? 0.25 : 0.0;  // half the pad
+    EXPECT_EQ(std::count(out.begin(), out.end(), level), static_cast<long>(out.size())) << frames;
   }
 }
 
