@@ -73,6 +73,13 @@ TEST(DrawListRegions, EqualListsChangeNothingAndOneChangedPieceOnlyItsOwnPixels)
   EXPECT_FALSE(Covers(rects, 125, 125));  // its neighbours
   EXPECT_FALSE(Covers(rects, 525, 125));
   EXPECT_LT(rects[0].x1 - rects[0].x0, 60);
+
+  // Lists are equal only with equal texts: a label's new characters are a new frame.
+  DrawList before, after;
+  TTF_Font* font = reinterpret_cast<TTF_Font*>(&before);  // never rendered here
+  Record(&before, [font] { draw::Text(font, SDL_Color{255, 255, 255, 0}, 10, 10, "512", 3); });
+  Record(&after, [font] { draw::Text(font, SDL_Color{255, 255, 255, 0}, 10, 10, "256", 3); });
+  EXPECT_FALSE(before == after);
 }
 
 TEST(DrawListRegions, AddedAndRemovedPiecesAreCoveredWherePiecesShiftPlaces) {
