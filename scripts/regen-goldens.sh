@@ -16,5 +16,5 @@ if ! python3 tools/golden_report.py "$out" tests/golden/performance.txt "$resour
   echo "regen-goldens: the goldens are left as they were" >&2
   exit 1
 fi
-cp "$out/mix.wav" "$out/take.wav" "$out/pads.txt" "$out/frames.txt" tests/golden/
+cp "$out/mix.wav" "$out/take.wav" "$out/pads.txt" "$out/frames.txt" "$out/streams.txt" tests/golden/
 echo "regen-goldens: new goldens written to tests/golden/ ($(du -ch tests/golden/* | tail -1 | cut -f1))"

@@ -3,15 +3,44 @@
 #include <SDL_opengl.h>
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
+
+namespace {
+const struct {
+  FrameRecorder::Keeper keeper;
+  const char* name;
+} kKeeperNames[] = {{FrameRecorder::Keeper::kBackBuffer, "back-buffer"},
+                    {FrameRecorder::Keeper::kPicture, "off-screen"},
+                    {FrameRecorder::Keeper::kNone, "none"}};
+}  // namespace
+
+bool FrameRecorder::KeeperNamed(const char* name, Keeper* keeper) {
+  for (const auto& k : kKeeperNames) {
+    if (std::strcmp(name, k.name) == 0) {
+      *keeper = k.keeper;
+      return true;
+    }
+  }
+  return false;
+}
+
+const char* FrameRecorder::KeeperName(Keeper keeper) {
+  for (const auto& k : kKeeperNames) {
+    if (k.keeper == keeper) return k.name;
+  }
+  return "?";
+}
 
 void FrameRecorder::Attach(SDL_Window* window) {
   window_ = window;
+  const bool mayCopy = !forced_ || keeper_ == Keeper::kBackBuffer;
+  const bool mayKeepOffScreen = !forced_ || keeper_ == Keeper::kPicture;
   // The back buffer can keep the picture where its rectangles can be put on screen; the frame
   // check then draws its direct frames off screen.
-  if (subBuffer_.Open() && (!check_ || picture_.Bind(kWidth, kHeight))) {
+  if (mayCopy && subBuffer_.Open() && (!check_ || picture_.Bind(kWidth, kHeight))) {
     keeper_ = Keeper::kBackBuffer;
-  } else if (picture_.Bind(kWidth, kHeight)) {
+  } else if (mayKeepOffScreen && picture_.Bind(kWidth, kHeight)) {
     keeper_ = Keeper::kPicture;
   } else {
     keeper_ = Keeper::kNone;
@@ -114,6 +143,7 @@ void FrameRecorder::Show() {
   }
   if (keeper_ != Keeper::kBackBuffer && window_ != nullptr) SDL_GL_SwapWindow(window_);
   std::swap(next_, onScreen_);
+  if (invalid_ && shown_ > 0) ++exposures_;
   invalid_ = false;
   ++shown_;
 }
@@ -128,6 +158,7 @@ void FrameRecorder::PrintCheck(std::FILE* out) const {
   if (!check_) return;
   std::fprintf(out,
                "frame check: %ld skipped frames compared, %ld differing; %ld shown frames "
-               "replayed, %ld differing\n",
-               compared_, differing_, replayed_, replayDiffering_);
+               "replayed, %ld differing; picture kept: %s; %ld redrawn after exposure\n",
+               compared_, differing_, replayed_, replayDiffering_, KeeperName(keeper_),
+               exposures_);
 }

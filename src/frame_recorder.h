@@ -17,6 +17,10 @@
 //     copied to the window (sub_buffer_copy.h);
 //   - else off screen (picture_buffer.h), copied whole into the back buffer, then swapped;
 //   - else nowhere: every frame shown is drawn in full and swapped.
+// ForceKeeper limits the choice to one of the three (the program does so when started with
+// MARLUNE_PICTURE_KEEPER=back-buffer, off-screen or none in its environment), so the end-to-end
+// tests prove each way on the one machine; where the forced way is not offered, nothing keeps
+// the picture.
 // The whole frame is drawn on the first frame, after Invalidate, when a list cannot be
 // analysed and when the changes cover most of the window. A list that differs without any
 // pixel differing becomes the frame on screen without drawing.
@@ -44,6 +48,17 @@
 
 class FrameRecorder {
  public:
+  // Where the picture on screen is kept between frames.
+  enum class Keeper { kNone, kBackBuffer, kPicture };
+  // The keeper called name ("back-buffer", "off-screen", "none"); false for another name.
+  static bool KeeperNamed(const char* name, Keeper* keeper);
+  static const char* KeeperName(Keeper keeper);
+
+  // Attach chooses only keeper, or none where keeper is not offered; before Attach.
+  void ForceKeeper(Keeper keeper) {
+    forced_ = true;
+    keeper_ = keeper;
+  }
   // Shows the frames in window, whose OpenGL context is current; after EnableCheck, before
   // the first frame.
   void Attach(SDL_Window* window);
@@ -67,7 +82,8 @@ class FrameRecorder {
   // Deletes the picture kept off screen. Main thread, while the OpenGL context exists.
   void Release() { picture_.Release(); }
   // The frame check's report, one line: "frame check: N skipped frames compared, M
-  // differing; K shown frames replayed, L differing". Nothing when the check is off.
+  // differing; K shown frames replayed, L differing; picture kept: KEEPER; E redrawn after
+  // exposure". Nothing when the check is off.
   void PrintCheck(std::FILE* out) const;
 
  private:
@@ -87,11 +103,10 @@ class FrameRecorder {
   long recorded_ = 0;
   long shown_ = 0;
   bool check_ = false;
-  // Where the picture on screen is kept between frames.
-  enum class Keeper { kNone, kBackBuffer, kPicture };
   void ReadBackBuffer(std::vector<uint8_t>* pixels) const;
   SDL_Window* window_ = nullptr;
   Keeper keeper_ = Keeper::kNone;
+  bool forced_ = false;  // keeper_ is the only one Attach may choose
   SubBufferCopy subBuffer_;
   std::vector<uint8_t> direct_;    // the current frame drawn directly
   std::vector<uint8_t> screen_;    // the frame on screen, read back as it was put there
@@ -99,4 +114,5 @@ class FrameRecorder {
   long differing_ = 0;
   long replayed_ = 0;
   long replayDiffering_ = 0;
+  long exposures_ = 0;  // frames shown in full after the first because the picture was lost
 };

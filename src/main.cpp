@@ -165,6 +165,14 @@ int main(int argc, char* argv[]) {
   SDL_AddEventWatch(WatchWindow, nullptr);
   const char* frameCheck = std::getenv("MARLUNE_FRAME_CHECK");
   if (frameCheck != nullptr && std::string(frameCheck) == "1") frames.EnableCheck();
+  // Where the picture is kept between frames, forced for the tests that prove each way.
+  if (const char* keep = std::getenv("MARLUNE_PICTURE_KEEPER")) {
+    FrameRecorder::Keeper keeper;
+    if (!FrameRecorder::KeeperNamed(keep, &keeper)) {
+      FatalError("MARLUNE_PICTURE_KEEPER is back-buffer, off-screen or none");
+    }
+    frames.ForceKeeper(keeper);
+  }
   frames.Attach(window);
 
   glClearColor(0.0f, 0.0f, 0.0f, 0.0f);

@@ -56,4 +56,22 @@ TEST_F(ChordChangePadTest, ClickOnASharedEdgeEditsExactlyOneEntry) {
   }
 }
 
+// Editing the segment that sounds changes the harmony at once; editing another one waits for
+// its loop.
+TEST_F(ChordChangePadTest, EditingTheSoundingSegmentChangesTheHarmonyAtOnce) {
+  t_ = 2.0;
+  RunBuffer(t_, 64);  // a loop starts: a segment is installed and sounds
+  int sounding = 0;
+  while (!pad_->IsCurrent(sounding)) ASSERT_LT(++sounding, 4);
+  const int other = (sounding + 1) % 4;
+  const auto root = [] { return gameState.loopOptions.chord.Current().Root(); };
+  const int before = root();
+  Click(RootX(other), RowY(11));
+  EXPECT_EQ(root(), before) << "another segment edited";
+  for (int row : {9, 10}) {
+    Click(RootX(sounding), RowY(row));
+    EXPECT_EQ(root(), pad_->Entry(sounding).root) << "the sounding segment edited, row " << row;
+  }
+}
+
 }  // namespace

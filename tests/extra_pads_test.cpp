@@ -4,9 +4,13 @@
 
 #include <tuple>
 
+#include "content_fonts.h"
+#include "draw_list.h"
 #include "nes_bass_pad.h"
 #include "simple_square_pad.h"
 #include "test_support.h"
+#include "test_sine_pad.h"
+#include "timing_pad.h"
 
 namespace {
 
@@ -56,6 +60,51 @@ TEST_F(ExtraPadsTest, BassNoteHoldsAtItsVelocityUntilAStepWithoutNote) {
   EXPECT_NEAR(step1.back(), 0.5 * 0.625, 1e-6) << "then holds at the note's velocity";
   // Released in the first buffer of the empty step 2, silent from its second.
   EXPECT_EQ(Peak(RunSeconds(0.25 + 512 / 44100.0, 0.1), 2 * 512), 0.0);
+}
+
+// The sine test pad sounds only while the left button is held over it: 440 Hz at its left edge
+// to 880 Hz at its right, silent at its bottom edge to full scale at its top. The timing pad
+// shows "StepChange" in a step's first buffer and "Late" while a click still counts for it.
+TEST_F(ExtraPadsTest, TestPadsFollowThePointerAndShowTheTimingWindows) {
+  AddPad(new TestSinePad(100, 100, 200, 100));
+  const struct { int x, y; uint32_t buttons; double peak, hz; } cases[] = {
+      {100, 200, 1, 0.5, 440}, {300, 200, 1, 0.5, 880}, {200, 150, 1, 0.25, 660},
+      {100, 100, 1, 0.0, 0}, {200, 200, 0, 0.0, 0}, {301, 200, 1, 0.0, 0}};
+  double t = 0.0;
+  for (const auto& c : cases) {
+    input.MoveTo(c.x, c.y);
+    input.buttons = c.buttons;
+    RunBuffer(t, 64);  // the oscillator settles at the new pitch
+    const std::vector<double> out = LeftChannel(RunSeconds(t += 0.1, 0.1 - 0.002));
+    EXPECT_NEAR(Peak(out), c.peak, 0.002) << c.x << ", " << c.y;
+    int rising = 0;
+    for (size_t i = 1; i < out.size(); ++i) rising += out[i - 1] < 0.0 && out[i] >= 0.0;
+    EXPECT_NEAR(rising, c.hz * out.size() / 44100.0, 1.5) << c.x << ", " << c.y;
+  }
+  gameState.DeletePads();
+  RunBuffer(0.0, 0);  // publishes the late window
+  TimingPad timing(0, 0, 10, 10);
+  char font = 0;  // the large font, standing for itself
+  const ContentFonts saved = content;
+  content.largeFont = reinterpret_cast<TTF_Font*>(&font);
+  const struct { double previous, now; const char* shown; } moments[] = {
+      {0.1, 0.126, "StepChange Late"}, {0.126, 0.14, "Late"}, {0.14, 0.2, ""}};
+  for (const auto& m : moments) {
+    gameState.lastStreamTime.store(m.previous);
+    clock.time = m.now;
+    DrawList list;
+    list.StartRecording(false);
+    timing.Draw();
+    DrawList::StopRecording();
+    std::string shown;
+    const std::string text = list.Describe([](const TTF_Font*) { return std::string(); },
+                                           [](unsigned int) { return std::string(); });
+    for (const char* word : {"StepChange", "Late"}) {
+      if (text.find(std::string("\"") + word + "\"") != std::string::npos) shown += (shown.empty() ? "" : " ") + std::string(word);
+    }
+    EXPECT_EQ(shown, m.shown) << m.now;
+  }
+  content = saved;
 }
 
 }  // namespace

@@ -165,11 +165,6 @@ const std::vector<std::string>& GoldenRender::PadNames() {
   return names;
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 std::string WavBytes(const std::vector<double>& interleaved) {
   const std::string path = MakeTempDir() + "/mix.wav";
   std::vector<int16_t> samples(interleaved.size());

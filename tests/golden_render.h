@@ -42,5 +42,3 @@ GoldenRender RenderPerformance(const std::string& scriptPath);
 
 // The 16-bit stereo WAV file holding interleaved samples (full scale +-1) at 44100 Hz.
 std::string WavBytes(const std::vector<double>& interleaved);
-// The bytes of a file ("" if it cannot be read).
-std::string ReadFile(const std::string& path);

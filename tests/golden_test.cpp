@@ -78,10 +78,10 @@ TEST(Golden, PerformanceSoundsRecordsAndLooksAsItDid) {
   std::string frames;
   for (const std::string& f : r.frames) frames += f;
 
+  std::ostringstream streams;
+  for (long s : r.streamStarts) streams << s << "\n";
   if (const char* out = std::getenv("MARLUNE_GOLDEN_OUT")) {
     // Regeneration (scripts/regen-goldens.sh): the new goldens go to a folder of its choice.
-    std::ostringstream streams;
-    for (long s : r.streamStarts) streams << s << "\n";
     for (const auto& [name, bytes] : {std::pair{"mix.wav", mixWav}, {"take.wav", r.takeFile},
                                       {"pads.txt", r.padTable}, {"frames.txt", frames},
                                       {"streams.txt", streams.str()}}) {
@@ -89,6 +89,9 @@ TEST(Golden, PerformanceSoundsRecordsAndLooksAsItDid) {
     }
     return;
   }
+
+  // Where each stream starts in the mix, which the goldens' report reads beside them.
+  EXPECT_EQ(streams.str(), ReadFile(kGoldenDir + "/streams.txt")) << "the streams start elsewhere";
 
   // The mix, sample by sample within 1 LSB; the first stretch that differs is named.
   const std::vector<int> got = Samples(mixWav);

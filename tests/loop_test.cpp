@@ -2,6 +2,7 @@
 // and key frequencies; chords turning
 // offsets into keys, and the loop chord's copy for drawing.
 
+#include <array>
 #include <sstream>
 
 #include "common.h"
@@ -62,6 +63,33 @@ TEST(ChordTest, OffsetsWrapIntoNeighbouringOctaves) {
       {single, -3, 13}, {single, 11, 181}, {empty, 9, 55}, {empty, -9, 55}};
   for (const auto& c : cases) EXPECT_EQ(c.chord.GetKey(c.offset), c.key) << "offset " << c.offset;
   EXPECT_NEAR(major.GetFrequency(7), 2 * 261.6255653, 1e-6);
+}
+
+// Both fixed tables refuse what does not fit instead of writing past their ends: a chord keeps
+// its first kMaxNotes offsets, a pattern ignores steps at or past kMaxSteps.
+TEST(ChordTest, ChordsAndPatternsIgnoreWhatPassesTheirCapacity) {
+  NoteChord chord(60, 12);
+  for (int i = 0; i < NoteChord::kMaxNotes + 3; ++i) chord.AddNote(i < NoteChord::kMaxNotes ? i : 99);
+  EXPECT_EQ(chord.NoteCount(), NoteChord::kMaxNotes);
+  EXPECT_EQ(chord.GetKey(NoteChord::kMaxNotes - 1), 60 + NoteChord::kMaxNotes - 1);
+  EXPECT_EQ(chord.GetKey(NoteChord::kMaxNotes), 72) << "wraps to the first note, an octave up";
+
+  struct {
+    StepSequencer pattern;
+    std::array<char, 64> after{};  // what lies past the table stays as it was
+  } memory;
+  StepSequencer& pattern = memory.pattern;
+  const unsigned int last = StepSequencer::kMaxSteps - 1;
+  pattern.AddNote(last, 3, 0.5);
+  for (unsigned int past : {last + 1, last + 2, 100000u}) {
+    pattern.AddNote(past, 7, 1.0);
+    pattern.RemoveNote(past);
+    EXPECT_FALSE(pattern.IsActive(past)) << past;
+    EXPECT_EQ(pattern.NoteAt(past).offset, 0) << past;
+  }
+  EXPECT_EQ(memory.after, (std::array<char, 64>{}));
+  EXPECT_TRUE(pattern.IsActive(last));
+  EXPECT_EQ(pattern.NoteAt(last).offset, 3) << "the last step is kept, untouched";
 }
 
 // The main thread installs; drawing reads a copy.

@@ -1,8 +1,8 @@
 // The mixer's limiter at its edges (the golden performance hears the rest of the mix); and the
 // stream supervisor that decides each buffer's fate: telling a lost stream from a hiccup, and pacing
 // the attempts to reopen it; how the stream's latency readings place the heard clock; buffer
-// sizes the mixer plays; the stream
-// clock of a closed stream, and the probe build's report of callback timing.
+// sizes the mixer plays; the stream clock of a closed stream, and the probe build's report of
+// callback timing.
 
 #include <algorithm>
 #include <cmath>
@@ -14,6 +14,7 @@
 #include "Stk.h"
 #include "audio_mixer.h"
 #include "callback_timer.h"
+#include "main_menu_scene.h"
 #include "mono_sound_pad.h"
 #include "stream_clock.h"
 #include "stream_latency.h"
@@ -38,6 +39,14 @@ TEST(Limiter, CompressesAboveThresholdAndClipsAtFullScale) {
 }
 
 using Action = StreamSupervisor::Action;
+
+// The menu's buffer sizes in a cycle; a size the device granted instead of one asked for (a JACK
+// server's period) goes back to the default.
+TEST(StreamSupervisorTest, BufferSizesCycleAndAnyOtherSizeGoesBackTo512) {
+  const unsigned int cases[][2] = {{64, 128}, {128, 256}, {256, 512}, {512, 1024}, {1024, 2048},
+                                   {2048, 64}, {0, 512}, {100, 512}, {333, 512}, {4096, 512}};
+  for (const auto& c : cases) EXPECT_EQ(MainMenuScene::NextBufferSize(c[0]), c[1]) << c[0];
+}
 
 // Readings of the stream's latency, taken between callbacks, come out low when the buffer last
 // rendered was already written, wholly or in part; never high. The heard clock is the largest.

@@ -25,6 +25,7 @@
 
 #include "gtest/gtest.h"
 #include "realtime_threads.h"
+#include "test_support.h"
 
 extern char** environ;
 
@@ -53,12 +54,6 @@ class NamedThread {
   std::thread thread_;
 };
 
-std::string TempDir() {
-  char pattern[] = "/tmp/marlune-rt-test.XXXXXX";
-  const char* dir = mkdtemp(pattern);
-  return dir != nullptr ? dir : "";
-}
-
 bool IsRoundRobin(pid_t tid, int priority) {
   sched_param param{};
   return (sched_getscheduler(tid) & ~SCHED_RESET_ON_FORK) == SCHED_RR &&
@@ -72,7 +67,7 @@ TEST(RealtimeThreads, FindsThreadsByName) {
             std::vector<pid_t>{io.Tid()});
 
   // A task folder as the kernel lays it out, with what a thread that ends meanwhile leaves.
-  const std::string dir = TempDir();
+  const std::string dir = MakeTempDir();
   for (const char* entry : {"12", "7", "13", "14", "x15"}) mkdir((dir + "/" + entry).c_str(), 0700);
   std::ofstream(dir + "/12/comm") << "threaded-ml\n";
   std::ofstream(dir + "/7/comm") << "threaded-ml\n";
@@ -122,7 +117,7 @@ TEST(RealtimeThreads, LimitsRealtimeCpuOnlyFromAbove) {
 // Without a bus, or with one that takes the connection and never answers, nobody is asked,
 // nothing is said and the CPU limit stays as it was.
 TEST(RealtimeThreads, NoAnsweringBusGrantsNothingAndLeavesTheLimit) {
-  const std::string dir = TempDir();
+  const std::string dir = MakeTempDir();
   const std::string silent = dir + "/silent";
   const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
   sockaddr_un address{};
@@ -318,7 +313,7 @@ struct KitCase {
 // Starts a bus and the stand-in, asks for two threads and says how it went: 0 as wanted, else
 // not. In a child.
 int AskStandIn(const KitCase& c) {
-  const std::string dir = TempDir();
+  const std::string dir = MakeTempDir();
   const std::string address = "unix:path=" + dir + "/bus";
   const std::string option = "--address=" + address;
   const char* argv[] = {"dbus-daemon", "--session", "--nofork", "--nopidfile",

@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <ctime>
 #include <filesystem>
@@ -19,6 +20,7 @@
 #include "record_pad.h"
 #include "recording_folder.h"
 #include "test_support.h"
+#include "wav_file.h"
 
 namespace {
 
@@ -39,11 +41,6 @@ class BufferCountPad : public MonoSoundPad {
 // The 16-bit sample the file holds for a mix level.
 int16_t Sample(double level) { return static_cast<int16_t>(std::lround(level * 32767.0)); }
 
-std::string Contents(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // Paths of the entries of a folder.
 std::vector<std::string> Files(const std::string& dir) {
   std::vector<std::string> paths;
@@ -54,7 +51,7 @@ std::vector<std::string> Files(const std::string& dir) {
 // A recording as the recorder writes it: the canonical 44-byte header, then 16-bit frames.
 struct Wav {
   explicit Wav(const std::string& path) {
-    const std::string b = Contents(path);
+    const std::string b = ReadFile(path);
     const auto le = [&b](size_t at, int n) {
       uint32_t v = 0;
       while (n-- > 0) v = v << 8 | static_cast<uint8_t>(b[at + n]);
@@ -129,6 +126,11 @@ TEST_F(RecordPadTest, ANewRecordingTakesTheFirstFreeNameOfTheMinute) {
   EXPECT_EQ(RecordingFolder::RecordFilename(dir_, now), base + "_2.wav");
   std::ofstream(base + "_2.wav").put('x');
   std::filesystem::remove(base + ".wav");
+  EXPECT_EQ(RecordingFolder::RecordFilename(dir_, now), base + ".wav") << "free again beside _2";
+  // A name taken meanwhile (another program recording) is never written over.
+  WavFile racing;
+  EXPECT_EQ(racing.Create(base + "_2.wav", 2, 44100), EEXIST);
+  EXPECT_EQ(ReadFile(base + "_2.wav"), "x");
   std::filesystem::create_directory(base + ".wav");  // a folder of that name counts as taken
   EXPECT_EQ(RecordingFolder::RecordFilename(dir_, now), base + "_3.wav");
   std::filesystem::create_symlink(dir_ + "nowhere", base + "_3.wav");  // so does a dangling link
@@ -324,8 +326,17 @@ TEST_F(RecordPadTest, ARecordingHoldsExactlyTheBuffersThatWerePlayed) {
     AudioBuffer(0);
     supervisor.ReportError(false, "RtApiAlsa::callbackEvent: audio write error, underrun.");
   };
+  // While it records, the header declares every frame written so far (a killed program leaves
+  // a playable file), after each write, not only once a second or at the end.
+  const auto declared = [&](size_t frames) {
+    recorder_.Drain();
+    const Wav wav(Files(dir_).at(0));
+    EXPECT_TRUE(wav.consistent && wav.Frames() == frames) << wav.Frames() << " frames written";
+  };
+  declared(kFrames);
   dropped();
   AudioBuffer(0);
+  declared(2 * kFrames);
   for (int b = 0; b < 5; ++b) dropped();
   AudioBuffer(0);
   gameState.streamGeneration.fetch_add(1);  // the stream reopened: its last buffer never played

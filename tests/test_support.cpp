@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "FileWvOut.h"
 #include "audio_mixer.h"
@@ -116,4 +118,9 @@ std::string MakeTempDir() {
   char pattern[] = "/tmp/marlune_test_XXXXXX";
   const char* dir = mkdtemp(pattern);
   return dir != nullptr ? dir : "/tmp";
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }

@@ -100,3 +100,5 @@ double Peak(const std::vector<double>& samples, size_t from = 0, size_t to = SIZ
 long StrictCalls();
 // A fresh, empty temporary folder.
 std::string MakeTempDir();
+// The bytes of a file ("" if it cannot be read).
+std::string ReadFile(const std::string& path);

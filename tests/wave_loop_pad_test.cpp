@@ -114,6 +114,84 @@ TEST_F(WaveLoopPadTest, HeldButtonReachesEveryStepWhenCallbacksComeInBursts) {
   for (int step = 0; step < 16; ++step) EXPECT_TRUE(pad->Sequencer().IsActive(step)) << step;
 }
 
+// The heard estimate may step back (a larger latency reported): a step that already began does
+// not begin again, so a held button moved meanwhile rewrites neither it nor the step before;
+// the next step still begins once the clock passes it.
+TEST_F(WaveLoopPadTest, AHeldButtonBeginsEachStepOnceThoughTheHeardClockStepsBack) {
+  WaveLoopPad* pad = MakePad(Wav());
+  gameState.outputLatency.store(kLatency);
+  input.MoveTo(200, 150);  // row 2
+  input.buttons = SDL_BUTTON_LMASK;
+  double t = StepStart(3) - 0.02 + kLatency;
+  const auto play = [&](double until, double latency) {
+    gameState.outputLatency.store(latency);
+    for (; t - latency < until; t += kBuffer) {
+      input.ticks = Ms(t - kLatency);  // every callback on time
+      Buffer(t);
+    }
+  };
+  const auto rows = [pad] {  // each step's row, -1 where none
+    std::vector<int> r;
+    for (int s = 0; s < 16; ++s) r.push_back(pad->Sequencer().IsActive(s) ? pad->Sequencer().NoteAt(s).offset : -1);
+    return r;
+  };
+  play(StepStart(3) + 0.01, kLatency);
+  ASSERT_TRUE(pad->Sequencer().IsActive(3));
+  const std::vector<int> before = rows();
+  input.MoveTo(200, 250);  // row 7
+  play(StepStart(4) - 0.01, kLatency + 0.030);  // heard 30 ms earlier: back into step 2, then on
+  EXPECT_EQ(rows(), before);
+  play(StepStart(4) + 0.03, kLatency + 0.030);
+  EXPECT_TRUE(pad->Sequencer().IsActive(4) && pad->Sequencer().NoteAt(4).offset == 7)
+      << "step 4 begins";
+}
+
+// Both buttons held over a pad as a step begins: removing wins over writing.
+TEST_F(WaveLoopPadTest, BothButtonsHeldRemoveTheStepsNote) {
+  const struct { uint32_t buttons; bool kept; } cases[] = {
+      {SDL_BUTTON_LMASK | SDL_BUTTON_RMASK, false}, {SDL_BUTTON_RMASK, false}, {SDL_BUTTON_LMASK, true}};
+  const std::string file = Wav();
+  input.MoveTo(200, 150);
+  for (const auto& c : cases) {
+    WaveLoopPad* pad = MakePad(file);
+    input.buttons = SDL_BUTTON_LMASK;  // a note on step 2
+    Buffer(StepStart(2));
+    input.buttons = 0;
+    Buffer(StepStart(2) + kBuffer);
+    ASSERT_TRUE(pad->Sequencer().IsActive(2));
+    input.buttons = c.buttons;  // pressed past step 1's late window of the next pass: held only
+    Buffer(2.0 + StepStart(1) + 0.06);
+    Buffer(2.0 + StepStart(2));
+    input.buttons = 0;
+    Buffer(2.0 + StepStart(2) + kBuffer);
+    EXPECT_EQ(pad->Sequencer().IsActive(2), c.kept) << "buttons " << c.buttons;
+  }
+}
+
+// An echo of 0 steps reads the slot about to be overwritten: the pad's own output of the whole
+// history (kMaxEchoBufferSize frames) before, at the echo's level, and nothing in between.
+TEST_F(WaveLoopPadTest, AnEchoOfNoStepsRepeatsAfterTheWholeHistory) {
+  const std::string click = MakeTempDir() + "/click.wav";
+  WriteTestWav(click, std::vector<double>(100, 0.5), 1);
+  auto* pad = new WaveLoopPad(kLeft, kBottom, kRight - kLeft, kTop - kBottom, 8, 0.25, 1.0, click,
+                              0.5, 0.0, true, "Hit", 0.00001, 0.01, 1.0, 20.0f, false);
+  AddPad(pad);
+  input.MoveTo(kRight, 150);  // velocity 1
+  input.buttons = SDL_BUTTON_LMASK;
+  std::vector<double> out = Buffer(StepStart(1));
+  input.buttons = 0;
+  const std::vector<double> rest = LeftChannel(RunSeconds(StepStart(1) + kBuffer, 2.4));
+  out.insert(out.end(), rest.begin(), rest.end());
+  EXPECT_EQ(pad->EchoOffset(), 0);
+  size_t hit = 0;
+  while (hit < out.size() && out[hit] == 0.0) ++hit;
+  const size_t echo = hit + WaveLoopPad::kMaxEchoBufferSize;
+  ASSERT_LT(echo + 100, out.size());
+  EXPECT_EQ(Peak(out, hit + 200, hit + 88200 - 1000), 0.0) << "no echo sooner";
+  EXPECT_NEAR(Peak(out, echo, echo + 100), 0.5 * Peak(out, hit, hit + 100), 1e-9);
+  EXPECT_EQ(Peak(out, echo - 1000, echo), 0.0) << "nothing just before";
+}
+
 // A callback that the system runs late finds less queued than the latency: the player already
 // hears later audio than its stream time says. Presses are placed by the on-time callbacks.
 TEST_F(WaveLoopPadTest, APressSeenByALateCallbackIsPlacedByTheOnTimeOnes) {

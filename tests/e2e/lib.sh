@@ -17,7 +17,7 @@
 # Sound reaches the sink some 0.4 s after the program renders it: judge audio timing from sample
 # positions in a capture or recording, never from the wall clock.
 
-E2E_JACKD="" E2E_LOAD_PID="" E2E_PID="" E2E_STATUS="" E2E_WID="" E2E_WAV="" E2E_CAPTURE_PID="" E2E_CAPTURE="" E2E_LINE="" E2E_MARK=0
+E2E_EXPOSED="" E2E_JACKD="" E2E_LOAD_PID="" E2E_PID="" E2E_STATUS="" E2E_WID="" E2E_WAV="" E2E_CAPTURE_PID="" E2E_CAPTURE="" E2E_LINE="" E2E_MARK=0
 E2E_YELLOW='r > 200 && g > 200 && b < 90'
 E2E_GREY='r > 150 && r < 225 && g > 150 && g < 225 && b > 150 && b < 225 && r - b < 25 && b - r < 25'
 E2E_WHITE='r > 200 && g > 200 && b > 200'
@@ -39,15 +39,21 @@ _e2e_check_sanitizers() {
 }
 
 # With MARLUNE_FRAME_CHECK=1 the program prints at exit "frame check: N skipped frames compared, M differing; K
-# shown frames replayed, L differing": both differing counts must be 0, and after a normal exit
-# the report must be there.
+# shown frames replayed, L differing; picture kept: KEEPER; E redrawn after exposure": both
+# differing counts must be 0, the picture kept where MARLUNE_PICTURE_KEEPER forces it, and after
+# a normal exit the report must be there. E2E_EXPOSED set (by e2e_expose): E at least 1.
 _e2e_check_frames() {
   [ "${MARLUNE_FRAME_CHECK:-0}" = 1 ] || return 0
   local line
   line=$(grep -E '^frame check: ' "$E2E_OUT/stderr.txt" 2>/dev/null | tail -n 1)
   [ -n "$line" ] || { [ "${1:-}" = required ] && e2e_fail "no frame check report in the program's stderr"; return 0; }
+  e2e_log "$line"
   awk '{ for (i = 2; i <= NF; i++) if ($i ~ /^differing/ && $(i - 1) + 0 != 0) bad = 1 } END { exit bad }' <<<"$line" ||
     e2e_fail "frames differ from the picture they stand for: $line"
+  [ -z "${MARLUNE_PICTURE_KEEPER:-}" ] || [[ $line == *"picture kept: $MARLUNE_PICTURE_KEEPER;"* ]] ||
+    e2e_fail "the picture was not kept where MARLUNE_PICTURE_KEEPER=$MARLUNE_PICTURE_KEEPER says: $line"
+  [ -z "${E2E_EXPOSED:-}" ] || [[ $line =~ \ ([1-9][0-9]*)\ redrawn\ after\ exposure ]] ||
+    e2e_fail "the window was exposed, and no frame was redrawn for it: $line"
 }
 
 e2e_pass() { _e2e_check_sanitizers; echo "PASS: $(basename -- "$0")" >&2; exit 0; }
@@ -104,7 +110,7 @@ e2e_start() {
   _e2e_check_sanitizers
   [ $# -gt 0 ] || set -- "$E2E_PROGRAM"
   "$@" >"$E2E_OUT/stdout.txt" 2>"$E2E_OUT/stderr.txt" </dev/null &
-  E2E_PID=$! E2E_STATUS="" E2E_MARK=0 E2E_WAV=""
+  E2E_PID=$! E2E_STATUS="" E2E_MARK=0 E2E_WAV="" E2E_EXPOSED=""
   e2e_log "started $* (pid $E2E_PID)"
   E2E_WID=""
   for _ in $(seq 300); do
@@ -217,6 +223,14 @@ e2e_quit() {
   e2e_key $(printf 'Escape %.0s' $(seq $n))
   e2e_wait_exit 10
   [ "$E2E_STATUS" = 0 ] || e2e_fail "the program ended with status $E2E_STATUS after Escape, Escape"
+}
+
+# e2e_expose - the window loses its picture: unmapped and mapped again (Xvfb keeps no copy of
+# a window's pixels), as when another window covered it. The program must draw the whole
+# picture again; the frame check then requires a frame redrawn after exposure.
+e2e_expose() {
+  xdotool windowunmap --sync "$E2E_WID" && xdotool windowmap --sync "$E2E_WID" || e2e_fail "cannot unmap and map the window"
+  E2E_EXPOSED=1
 }
 
 e2e_screenshot() {

@@ -23,7 +23,10 @@
 #      judge. Meanwhile the sound server's audio threads and the program's audio threads (its
 #      own, and its sound server client's I/O thread) run real-time (SCHED_FIFO or SCHED_RR),
 #      as on a desktop.
-#   4. Escape, Escape quits with status 0 after the one-second quit pause.
+#   4. The window loses its picture (unmapped and mapped again): the program draws the menu
+#      again, pixel for pixel as before, and its frame check counts a frame redrawn whole for
+#      it with no pixel differing.
+#   5. Escape, Escape quits with status 0 after the one-second quit pause.
 source "$MARLUNE_E2E_LIB"
 e2e_init
 
@@ -91,6 +94,15 @@ shots=("${shots[@]:1}")
 [ "${shots[6]}" = "${shots[0]}" ] || e2e_fail "after six sizes the entry does not show 512 again"
 [ "$(printf '%s\n' "${shots[@]:0:6}" | sort -u | wc -l)" = 6 ] || e2e_fail "the entry did not show six different sizes"
 [ -z "$stalled" ] || e2e_fail "the theme stopped for half a second or more at$stalled frames (see $report)"
+
+e2e_screenshot "$E2E_OUT/before_expose.png"
+e2e_expose
+for i in $(seq 50); do
+  e2e_screenshot "$E2E_OUT/after_expose.png"
+  [ "$(compare -metric AE "$E2E_OUT/before_expose.png" "$E2E_OUT/after_expose.png" null: 2>&1)" = 0 ] && break
+  [ "$i" = 50 ] && e2e_fail "the menu was not drawn again after the window was exposed (see after_expose.png)"
+  sleep 0.1
+done
 
 e2e_key Escape
 pressed=$(date +%s.%N)
