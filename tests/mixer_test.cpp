@@ -113,6 +113,8 @@ TEST(StreamSupervisorTest, RetriesOnceASecondUntilTheStreamStartsAgain) {
     supervisor.ReportError(true, "later");
     EXPECT_EQ(supervisor.TakeOpenError(), "Connection refused.");
     EXPECT_EQ(supervisor.TakeOpenError(), "");
+    supervisor.ReportError(true, std::string(300, 'x'));  // the next failure, cut to fit
+    EXPECT_EQ(supervisor.TakeOpenError(), std::string(255, 'x'));
     EXPECT_EQ(supervisor.Poll(lostAt + 1500), Action::kNone);
     EXPECT_EQ(supervisor.Poll(lostAt + 2016), Action::kRetry);
     supervisor.Starting();
