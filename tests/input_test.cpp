@@ -45,9 +45,9 @@ TEST_F(InputTest, PointerCountsUpFromTheBottomAndRectanglesIncludeTheirEdges) {
 }
 
 // Buffer after buffer: the buttons held at its start (L, R, S for Shift), presses made between
-// buffers ("between": left and right pressed and released) or while it renders ("during":
-// left), and what each of two pads has been told so far: presses, releases, and which buttons
-// the button helpers say are down.
+// buffers ("between": left and right pressed and released; "burst": twenty left presses) or
+// while it renders ("during": left), and what each of two pads has been told so far: presses,
+// releases, and which buttons the button helpers say are down.
 TEST_F(InputTest, EveryPadSeesEachPressOnceInTheBufferWhereItFirstShows) {
   ClickProbe* probes[] = {new ClickProbe(nullptr), new ClickProbe(nullptr)};
   for (ClickProbe* probe : probes) AddPad(probe);
@@ -66,6 +66,8 @@ TEST_F(InputTest, EveryPadSeesEachPressOnceInTheBufferWhereItFirstShows) {
       {"R", "", 3, 4, 3, "R"},        // right alone goes down
       {"R", "during", 3, 4, 3, "R"},  // the buffer's pads all see the state at its start
       {"L", "", 4, 4, 3, "L"},
+      {"", "burst", 20, 4, 4, ""},    // twenty presses: a buffer takes sixteen
+      {"", "", 24, 4, 4, ""},         // the next buffer the rest
   };
   double t = 0.0;
   for (const auto& s : steps) {
@@ -79,6 +81,7 @@ TEST_F(InputTest, EveryPadSeesEachPressOnceInTheBufferWhereItFirstShows) {
       input.Press(SDL_BUTTON_RMASK, 10, 10, 0);
     }
     if (presses == "during") probes[0]->input = &input;
+    for (int i = 0; presses == "burst" && i < 20; ++i) input.Press(SDL_BUTTON_LMASK, 10, 10, 0);
     RunBuffer(t += 64 / 44100.0, 64);
     for (const ClickProbe* probe : probes) {
       EXPECT_EQ(probe->left, s.left);
