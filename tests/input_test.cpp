@@ -148,6 +148,10 @@ TEST_F(InputTest, PressesMadeWhenNothingWasHeardAreDropped) {
   press(4040);
   buffer(4050);
   EXPECT_EQ(probe->left, 3) << "made after set-up";
+  press(4070);  // stamped by a clock a little ahead of this one: made now
+  buffer(4060);
+  EXPECT_EQ(probe->left, 4);
+  EXPECT_DOUBLE_EQ(probe->lastHeard, probe->heardNow);
 }
 
 // The window system's events as the program records them: a left or right button going down,

@@ -147,6 +147,16 @@ TEST_F(MixerTest, EveryFrameOfEveryBufferUpToTheLargestCarriesTheMix) {
   }
 }
 
+// Interface sounds asked for within one buffer all start.
+TEST_F(MixerTest, EverySoundAskedForBeforeABufferStartsInIt) {
+  gameState.LoadSounds();
+  gameState.RestartSound(SoundEffect::kStart);
+  gameState.RestartSound(SoundEffect::kSelect);
+  RunBuffer(0.0, 64);
+  EXPECT_FALSE(gameState.startSound.isFinished());
+  EXPECT_FALSE(gameState.selectSound.isFinished());
+}
+
 // The audio library reports a question about a stream that is not open as an error: the clock
 // never asks it one, holding its last time and giving the synthesis library's rate.
 TEST(StreamClockTest, AClosedStreamIsNeverAsked) {

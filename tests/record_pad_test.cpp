@@ -3,6 +3,7 @@
 // played), a header kept complete while recording, folders that cannot be written, writes that
 // fail part way, a full ring, and takes that never cut one another.
 
+#include <SDL.h>
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -16,6 +17,7 @@
 #include <string>
 #include <thread>
 
+#include "game_scene.h"
 #include "mono_sound_pad.h"
 #include "record_pad.h"
 #include "recording_folder.h"
@@ -352,19 +354,49 @@ TEST_F(RecordPadTest, ARecordingHoldsExactlyTheBuffersThatWerePlayed) {
 TEST_F(RecordPadTest, FramesThatDoNotFitTheRingAreDroppedAndReported) {
   Recorder recorder(1000);
   std::vector<double> buffer(2 * 512, 1.0);
+  for (size_t i = 1; i < buffer.size(); i += 2) buffer[i] = -1.0;
   recorder.StartCapture();
   for (int b = 0; b < 3; ++b) recorder.Capture(buffer.data(), 512);  // no writer yet
   EXPECT_EQ(recorder.DroppedFrames(), 3 * 512 - 1000);
   testing::internal::CaptureStderr();
   recorder.StartWriter();
   recorder.StopCapture();
+  recorder.Drain();
+  recorder.StartCapture();  // a take after the drops misses nothing
+  recorder.Capture(buffer.data(), 512);
+  recorder.StopCapture();
   recorder.StopWriter();
   const std::string messages = testing::internal::GetCapturedStderr();
-  EXPECT_NE(messages.find("missing 536 frames"), std::string::npos) << messages;
-  const Wav wav(Files(dir_).at(0));
+  EXPECT_TRUE(messages.find("missing 536 frames") != std::string::npos &&
+              messages.find("missing") == messages.rfind("missing"))
+      << "one take missing frames: " << messages;
+  std::vector<std::string> files = Files(dir_);
+  std::sort(files.begin(), files.end());
+  const Wav wav(files.at(0));
   EXPECT_TRUE(wav.consistent);
   EXPECT_EQ(wav.Frames(), 1000u);
-  EXPECT_EQ(wav.samples.at(0), 32767) << "full scale";
+  EXPECT_TRUE(wav.samples.at(0) == 32767 && wav.samples.at(1) == -32767) << "full scale";
+}
+
+// Leaving the game, by Escape or by closing the window, ends the running take.
+TEST_F(RecordPadTest, LeavingTheGameEndsTheTake) {
+  ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_EVENTS), 0) << SDL_GetError();
+  for (const SDL_EventType type : {SDL_KEYDOWN, SDL_QUIT}) {
+    if (gameState.pads.empty()) {  // the game before took its pads along
+      pad_ = new RecordPad(50, 410, 100, 75);
+      AddPad(pad_);
+    }
+    Click();
+    ASSERT_TRUE(recorder_.Recording());
+    SDL_Event event{};
+    event.type = type;
+    event.key.keysym.sym = SDLK_ESCAPE;
+    SDL_PushEvent(&event);
+    GameScene game;
+    game.InputLogic();
+    EXPECT_FALSE(recorder_.Recording()) << (type == SDL_QUIT ? "window closed" : "Escape");
+  }
+  SDL_QuitSubSystem(SDL_INIT_EVENTS);
 }
 
 // A start the audio thread cannot post (the writer so far behind that the mark queue is full)
