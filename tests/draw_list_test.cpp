@@ -92,6 +92,17 @@ TEST(DrawListRegions, AddedAndRemovedPiecesAreCoveredWherePiecesShiftPlaces) {
     Quad(300, 300, 20, 20, 1.0f);
     Quad(500, 100, 50, 50, 0.5f);
   };
+  // A translucent highlight drawn twice, then once: the one removed last is covered too.
+  auto twice = [] {
+    Quad(100, 100, 50, 50, 0.5f);
+    draw::Highlight(300, 300, 20, 20, 0.2f);
+    draw::Highlight(300, 300, 20, 20, 0.2f);
+  };
+  auto once = [] {
+    Quad(100, 100, 50, 50, 0.5f);
+    draw::Highlight(300, 300, 20, 20, 0.2f);
+  };
+  EXPECT_TRUE(Covers(Changes(twice, once), 310, 310));
   for (const auto& rects : {Changes(without, with), Changes(with, without)}) {
     EXPECT_TRUE(Covers(rects, 310, 310));
     EXPECT_FALSE(Covers(rects, 125, 125));
