@@ -14,6 +14,9 @@
 
 #include "FileWvIn.h"
 #include "common.h"
+#include "game_state.h"
+#include "pad_preset.h"
+#include "test_support.h"
 #include "texture.h"
 
 namespace {
@@ -145,4 +148,22 @@ TEST(Assets, EverySoundOpensAsTheProgramOpensItAndHasTheShapeItsUseNeeds) {
       EXPECT_EQ(wave.At(n - 1), 0.0);
     }
   }
+}
+
+// A sound the game's pads cannot open is named: here only the metronome's click is there, so
+// the first instrument's wave is the one missing. No pad of the failed game remains.
+TEST(Assets, TheGameNamesTheFirstSoundItCannotOpen) {
+  const std::string dir = MakeTempDir();
+  std::filesystem::create_directories(dir + "/MarluneContent/sfx");
+  std::filesystem::copy_file(ContentPath("sfx/metronome.wav"),
+                             dir + "/MarluneContent/sfx/metronome.wav");
+  const std::filesystem::path resources = std::filesystem::current_path();
+  std::filesystem::current_path(dir);
+  std::string missing;
+  const bool built = TryPresetInit(&missing);
+  std::filesystem::current_path(resources);
+  std::filesystem::remove_all(dir);
+  EXPECT_FALSE(built);
+  EXPECT_EQ(missing, "MarluneContent/sfx/lsdj_pulse_50.wav");
+  EXPECT_TRUE(gameState.pads.empty());
 }
