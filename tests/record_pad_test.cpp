@@ -402,6 +402,22 @@ TEST_F(RecordPadTest, LeavingTheGameEndsTheTake) {
 // A start the audio thread cannot post (the writer so far behind that the mark queue is full)
 // fails that take: "ERR", and once the writer gets to it, one line on standard error.
 TEST_F(RecordPadTest, ATakeRefusedForAFullMarkQueueSaysSoOnce) {
+  {
+    // A start is refused once the queue has no room for it and its stop: with an odd room
+    // (the writer took a first start before it stopped), after 31 takes more, not 32.
+    Recorder recorder(1000);
+    recorder.StartCapture();
+    recorder.StartWriter();
+    recorder.Drain();
+    recorder.StopWriter();
+    recorder.StopCapture();
+    int takes = 1;
+    for (; !recorder.Failed() && takes < 100; ++takes) {
+      recorder.StartCapture();
+      recorder.StopCapture();
+    }
+    EXPECT_EQ(takes, 33);
+  }
   recorder_.HoldWriter(true);
   testing::internal::CaptureStderr();
   int clicks = 0;
