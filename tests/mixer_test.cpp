@@ -107,6 +107,7 @@ TEST(StreamSupervisorTest, RetriesOnceASecondUntilTheStreamStartsAgain) {
     supervisor.ReportError(true, "Connection terminated.");
     EXPECT_EQ(supervisor.Poll(lostAt), Action::kClose);
     EXPECT_STREQ(supervisor.LossReason(), "Connection terminated.");
+    EXPECT_EQ(supervisor.Poll(lostAt + 100), Action::kNone);  // before the clock wraps
     EXPECT_EQ(supervisor.Poll(lostAt + 999), Action::kNone);
     EXPECT_EQ(supervisor.Poll(lostAt + 1000), Action::kRetry);
     supervisor.ReportError(true, "Connection refused.");  // the open fails, and says why

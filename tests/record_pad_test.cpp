@@ -378,6 +378,17 @@ TEST_F(RecordPadTest, FramesThatDoNotFitTheRingAreDroppedAndReported) {
   EXPECT_TRUE(wav.samples.at(0) == 32767 && wav.samples.at(1) == -32767) << "full scale";
 }
 
+// The pad's highlight: a step under the pointer, another while pressed.
+TEST_F(RecordPadTest, TheHighlightGrowsUnderThePointerAndWhilePressed) {
+  EXPECT_FLOAT_EQ(pad_->OverlayAlpha(), 0.15f) << "under the pointer";
+  AudioBuffer(1);
+  EXPECT_FLOAT_EQ(pad_->OverlayAlpha(), 0.3f) << "pressed under the pointer";
+  input.MoveTo(10, 10);
+  EXPECT_FLOAT_EQ(pad_->OverlayAlpha(), 0.15f) << "pressed, the pointer moved away";
+  AudioBuffer(0);
+  EXPECT_FLOAT_EQ(pad_->OverlayAlpha(), 0.0f) << "released away from the pad";
+}
+
 // Leaving the game, by Escape or by closing the window, ends the running take.
 TEST_F(RecordPadTest, LeavingTheGameEndsTheTake) {
   ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_EVENTS), 0) << SDL_GetError();
