@@ -1,6 +1,7 @@
 // Checks the generated content folder through the same library calls the program uses to load
-// it (the program itself fails to start on one it cannot load): pictures at window size, the
-// window icon's colour key, and sounds
+// it (the program itself fails to start on one it cannot load): pictures at window size, padded
+// and turned as they are loaded, the window icon's colour key, the sound the game names when it
+// cannot open one, and sounds
 // at the stream's rate without clipping or DC, with a RIFF size strict readers accept, of the
 // shape each use needs (stereo menu sounds that start and end softly, single-cycle instrument
 // waves, drum hits that start at once and end in silence).

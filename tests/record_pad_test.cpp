@@ -1,7 +1,8 @@
 // Record pad and recorder: file names, which buffers land in the file (written by the
 // recorder's writer thread from the ring the real callback feeds; only buffers that were
 // played), a header kept complete while recording, folders that cannot be written, writes that
-// fail part way, a full ring, and takes that never cut one another.
+// fail part way, a full ring or mark queue, takes that never cut one another, the end of a take
+// when the game is left, and the pad's highlight.
 
 #include <SDL.h>
 #include <sys/resource.h>
