@@ -186,6 +186,8 @@ TEST(DrawListRegions, InOneLineListOnlyTheChangedSegmentsCount) {
   EXPECT_TRUE(Covers(rects, 53, 50));
   EXPECT_TRUE(Covers(rects, 63, 50));
   EXPECT_FALSE(Covers(rects, 23, 50));
+  EXPECT_FALSE(Covers(rects, 41, 50));  // the changed segments' neighbours
+  EXPECT_FALSE(Covers(rects, 75, 50));
   EXPECT_FALSE(Covers(rects, 103, 50));
   EXPECT_FALSE(Covers(rects, 173, 50));
 

@@ -108,6 +108,20 @@ TEST_F(InputTest, ShiftWhileLeftIsHeldIsARightClickOnTheHeardClock) {
   EXPECT_DOUBLE_EQ(probe->lastHeard, probe->heardNow);
 }
 
+// A stream clock that goes back (its count restarted) starts the heard clock afresh: the
+// buffers before the jump say nothing about the new count.
+TEST_F(InputTest, AStreamClockThatGoesBackStartsTheHeardClockAfresh) {
+  ClickProbe* probe = new ClickProbe(nullptr);
+  AddPad(probe);
+  input.ticks = 1000;
+  RunBuffer(10.0);
+  input.ticks = 1012;
+  RunBuffer(10.0 + 512 / 44100.0);
+  input.ticks = 1024;
+  RunBuffer(0.0);
+  EXPECT_NEAR(probe->heardNow, 0.0, 1e-9);
+}
+
 // Presses that belong to no time the player heard never reach the pads: those made while the
 // sound was gone (before the new stream's first buffer) and those made while a game was set
 // up. A press made while the stream runs counts however late its buffer comes. A click on the
