@@ -225,6 +225,17 @@ TEST(DrawListRegions, RectanglesAreDisjointAndInsideTheWindow) {
       EXPECT_FALSE(a.x0 < b.x1 && b.x0 < a.x1 && a.y0 < b.y1 && b.y0 < a.y1);
     }
   }
+  // Two changes whose rectangles meet only at a corner stay apart: their bounding box would
+  // redraw twice their area.
+  auto corner = [](float red) {
+    return [red] {
+      Quad(100, 100, 50, 50, red);
+      Quad(152, 152, 50, 50, red);
+    };
+  };
+  const std::vector<DrawList::Rect> apart = Changes(corner(0.5f), corner(1.0f));
+  EXPECT_EQ(apart.size(), 2u);
+  EXPECT_FALSE(Covers(apart, 175, 125));
 }
 
 TEST(DrawListRegions, ListsTheAnalysisDoesNotFollowAreRedrawnWhole) {

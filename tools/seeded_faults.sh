@@ -290,9 +290,12 @@ if [ -z "$ONLY" ]; then
 fi
 elapsed=$(( $(date +%s) - started ))
 percent=$(awk -v k="$killed" -v t="$total" 'BEGIN { printf "%.1f", t ? 100 * k / t : 0 }')
+others=$(awk -v k="$killed" -v t="$total" -v e="$equivalent" \
+           'BEGIN { printf "%.1f", t > e ? 100 * k / (t - e) : 0 }')
 report ""
-report "Total: $killed of $total faults killed ($percent %); $survived survived ($equivalent of" \
-       "them judged equivalent); $broken stale, ambiguous or not compiling; $elapsed s"
+report "Total: $killed of $total faults killed ($percent %; $others % of those not judged" \
+       "equivalent); $survived survived ($equivalent of them judged equivalent); $broken stale," \
+       "ambiguous or not compiling; $elapsed s"
 echo "seeded faults: report in $REPORT"
 exit 0
 }
