@@ -1,6 +1,7 @@
 // Checks the generated content folder through the same library calls the program uses to load
-// it (the program itself fails to start on one it cannot load): pictures at window size, the
-// window icon's colour key, and sounds
+// it (the program itself fails to start on one it cannot load): pictures at window size, padded
+// and turned as they are loaded, the window icon's colour key, the sound the game names when it
+// cannot open one, and sounds
 // at the stream's rate without clipping or DC, with a RIFF size strict readers accept, of the
 // shape each use needs (stereo menu sounds that start and end softly, single-cycle instrument
 // waves, drum hits that start at once and end in silence).
@@ -13,6 +14,11 @@
 #include <fstream>
 
 #include "FileWvIn.h"
+#include "common.h"
+#include "game_state.h"
+#include "pad_preset.h"
+#include "test_support.h"
+#include "texture.h"
 
 namespace {
 
@@ -67,6 +73,24 @@ TEST(Assets, PicturesDecodeAtWindowSizeAndTheIconHasItsColourKey) {
     EXPECT_TRUE(image->w == 800 && image->h == 600 && image->format->BitsPerPixel >= 24) << name;
     SDL_FreeSurface(image);
   }
+  // As the program loads a picture (no OpenGL context here: nothing is uploaded): padded to
+  // powers of two, a power of two left as it is, turned upside down from the top row.
+  for (const char* name : {"img/backdrop_game.png", "img/icon32.bmp"}) {
+    Texture texture;
+    texture.Load(ContentPath(name).c_str());
+    const bool icon = texture.width == 32;
+    EXPECT_EQ(texture.paddedWidth * 10000 + texture.paddedHeight, icon ? 320032 : 10241024) << name;
+  }
+  SDL_Surface* rows = SDL_CreateRGBSurface(0, 1, 3, 32, 0xFF, 0xFF00, 0xFF0000, 0xFF000000);
+  SDL_Surface* padded = SDL_CreateRGBSurface(0, 1, 4, 32, 0xFF, 0xFF00, 0xFF0000, 0xFF000000);
+  for (Uint32 row = 0; row < 3; ++row) static_cast<Uint32*>(rows->pixels)[row] = 0xFF000001 + row;
+  ASSERT_TRUE(VerticalFlip(rows, padded));
+  const Uint32* flipped = static_cast<const Uint32*>(padded->pixels);
+  EXPECT_TRUE(flipped[0] == 0xFF000003 && flipped[1] == 0xFF000002 && flipped[2] == 0xFF000001 &&
+              flipped[3] == 0)
+      << std::hex << flipped[0] << " " << flipped[1] << " " << flipped[2] << " " << flipped[3];
+  SDL_FreeSurface(rows);
+  SDL_FreeSurface(padded);
   SDL_Surface* bmp = SDL_LoadBMP(ContentPath("img/icon32.bmp").c_str());
   ASSERT_NE(bmp, nullptr) << SDL_GetError();
   SDL_Surface* icon = SDL_ConvertSurfaceFormat(bmp, SDL_PIXELFORMAT_RGB888, 0);
@@ -125,4 +149,22 @@ TEST(Assets, EverySoundOpensAsTheProgramOpensItAndHasTheShapeItsUseNeeds) {
       EXPECT_EQ(wave.At(n - 1), 0.0);
     }
   }
+}
+
+// A sound the game's pads cannot open is named: here only the metronome's click is there, so
+// the first instrument's wave is the one missing. No pad of the failed game remains.
+TEST(Assets, TheGameNamesTheFirstSoundItCannotOpen) {
+  const std::string dir = MakeTempDir();
+  std::filesystem::create_directories(dir + "/MarluneContent/sfx");
+  std::filesystem::copy_file(ContentPath("sfx/metronome.wav"),
+                             dir + "/MarluneContent/sfx/metronome.wav");
+  const std::filesystem::path resources = std::filesystem::current_path();
+  std::filesystem::current_path(dir);
+  std::string missing;
+  const bool built = TryPresetInit(&missing);
+  std::filesystem::current_path(resources);
+  std::filesystem::remove_all(dir);
+  EXPECT_FALSE(built);
+  EXPECT_EQ(missing, "MarluneContent/sfx/lsdj_pulse_50.wav");
+  EXPECT_TRUE(gameState.pads.empty());
 }

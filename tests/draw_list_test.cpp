@@ -1,14 +1,19 @@
 // Where two frames' draw lists can differ in pixels: the rectangles must cover every changed
 // piece (or the frame is redrawn whole), and stay off what did not change. Lists are only
 // recorded and analysed here, never drawn, so no display is needed (texts, whose size comes
-// from their texture, are left to the end-to-end frame check).
+// from their texture, are left to the end-to-end frame check). Also which frames the frame loop
+// draws, and the text cache's eviction; with no OpenGL context here, OpenGL's calls do nothing.
 
+#include <SDL_ttf.h>
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "draw_list.h"
+#include "frame_recorder.h"
+#include "text_cache.h"
 
 namespace {
 
@@ -68,6 +73,13 @@ TEST(DrawListRegions, EqualListsChangeNothingAndOneChangedPieceOnlyItsOwnPixels)
   EXPECT_FALSE(Covers(rects, 125, 125));  // its neighbours
   EXPECT_FALSE(Covers(rects, 525, 125));
   EXPECT_LT(rects[0].x1 - rects[0].x0, 60);
+
+  // Lists are equal only with equal texts: a label's new characters are a new frame.
+  DrawList before, after;
+  TTF_Font* font = reinterpret_cast<TTF_Font*>(&before);  // never rendered here
+  Record(&before, [font] { draw::Text(font, SDL_Color{255, 255, 255, 0}, 10, 10, "512", 3); });
+  Record(&after, [font] { draw::Text(font, SDL_Color{255, 255, 255, 0}, 10, 10, "256", 3); });
+  EXPECT_FALSE(before == after);
 }
 
 TEST(DrawListRegions, AddedAndRemovedPiecesAreCoveredWherePiecesShiftPlaces) {
@@ -80,6 +92,17 @@ TEST(DrawListRegions, AddedAndRemovedPiecesAreCoveredWherePiecesShiftPlaces) {
     Quad(300, 300, 20, 20, 1.0f);
     Quad(500, 100, 50, 50, 0.5f);
   };
+  // A translucent highlight drawn twice, then once: the one removed last is covered too.
+  auto twice = [] {
+    Quad(100, 100, 50, 50, 0.5f);
+    draw::Highlight(300, 300, 20, 20, 0.2f);
+    draw::Highlight(300, 300, 20, 20, 0.2f);
+  };
+  auto once = [] {
+    Quad(100, 100, 50, 50, 0.5f);
+    draw::Highlight(300, 300, 20, 20, 0.2f);
+  };
+  EXPECT_TRUE(Covers(Changes(twice, once), 310, 310));
   for (const auto& rects : {Changes(without, with), Changes(with, without)}) {
     EXPECT_TRUE(Covers(rects, 310, 310));
     EXPECT_FALSE(Covers(rects, 125, 125));
@@ -163,6 +186,8 @@ TEST(DrawListRegions, InOneLineListOnlyTheChangedSegmentsCount) {
   EXPECT_TRUE(Covers(rects, 53, 50));
   EXPECT_TRUE(Covers(rects, 63, 50));
   EXPECT_FALSE(Covers(rects, 23, 50));
+  EXPECT_FALSE(Covers(rects, 41, 50));  // the changed segments' neighbours
+  EXPECT_FALSE(Covers(rects, 75, 50));
   EXPECT_FALSE(Covers(rects, 103, 50));
   EXPECT_FALSE(Covers(rects, 173, 50));
 
@@ -200,6 +225,17 @@ TEST(DrawListRegions, RectanglesAreDisjointAndInsideTheWindow) {
       EXPECT_FALSE(a.x0 < b.x1 && b.x0 < a.x1 && a.y0 < b.y1 && b.y0 < a.y1);
     }
   }
+  // Two changes whose rectangles meet only at a corner stay apart: their bounding box would
+  // redraw twice their area.
+  auto corner = [](float red) {
+    return [red] {
+      Quad(100, 100, 50, 50, red);
+      Quad(152, 152, 50, 50, red);
+    };
+  };
+  const std::vector<DrawList::Rect> apart = Changes(corner(0.5f), corner(1.0f));
+  EXPECT_EQ(apart.size(), 2u);
+  EXPECT_FALSE(Covers(apart, 175, 125));
 }
 
 TEST(DrawListRegions, ListsTheAnalysisDoesNotFollowAreRedrawnWhole) {
@@ -242,6 +278,66 @@ TEST(DrawListRegions, AFilterChangeReachesLaterDrawingWithTheTexture) {
     };
   };
   EXPECT_TRUE(Covers(Changes(sprite(GL_NEAREST), sprite(GL_LINEAR)), 125, 125));
+}
+
+// Nothing keeps the picture here (no context), so a frame is either drawn whole or skipped: the
+// first, a changed one and any after exposure are drawn, an unchanged one never.
+TEST(FrameRecorderTest, DrawsTheFirstAChangedAndAnExposedFrameOnly) {
+  FrameRecorder recorder;
+  recorder.Attach(nullptr);
+  const std::function<void()> unfollowed = [] {
+    draw::PushAttrib(GL_CURRENT_BIT);
+    Quad(10, 10, 10, 10, 1.0f);
+    draw::PopAttrib();
+  };
+  const struct {
+    const char* what;
+    bool exposed;
+    std::function<void()> drawing;
+    bool drawn;
+  } frames[] = {
+      {"the first frame", false, Row(-1), true},
+      {"the same frame", false, Row(-1), false},
+      {"the same frame after exposure", true, Row(-1), true},
+      {"the same frame once more", false, Row(-1), false},
+      {"one quad changed", false, Row(1), true},
+      {"a list the analysis does not follow", false, unfollowed, true},
+      {"that list again", false, unfollowed, false},
+  };
+  for (const auto& f : frames) {
+    if (f.exposed) recorder.Invalidate();
+    recorder.BeginFrame();
+    f.drawing();
+    const bool drawn = recorder.EndFrame();
+    if (drawn) recorder.Show();
+    EXPECT_EQ(drawn, f.drawn) << f.what;
+  }
+}
+
+// Texts are told apart by font, colour and characters, and the least recently used one is
+// evicted when a new text would pass the capacity (rendered with the game's font; every
+// upload is counted though no texture can be made here).
+TEST(TextCacheTest, EvictsTheLeastRecentlyUsedTextBeyondItsCapacity) {
+  ASSERT_EQ(TTF_Init(), 0) << TTF_GetError();
+  TTF_Font* font = TTF_OpenFont(MARLUNE_RESOURCES_DIR "/MarluneContent/font/segoeuimono.ttf", 10);
+  ASSERT_NE(font, nullptr) << TTF_GetError();
+  TextCache cache;
+  const auto uploads = [&](int number, SDL_Color color = SDL_Color{255, 255, 255, 0}) {
+    const std::string text = std::to_string(number);
+    const unsigned long before = cache.Uploads();
+    cache.Get(font, color, text.data(), text.size());
+    return cache.Uploads() - before;
+  };
+  const int capacity = static_cast<int>(TextCache::kCapacity);
+  for (int i = 0; i < capacity; ++i) ASSERT_EQ(uploads(i), 1u) << i;
+  EXPECT_EQ(uploads(0), 0u) << "a cached text is not rendered again";
+  EXPECT_EQ(uploads(capacity), 1u) << "a new text past the capacity";
+  EXPECT_EQ(uploads(0), 0u) << "the most recently used text was evicted";
+  EXPECT_EQ(uploads(1), 1u) << "the least recently used text was kept beyond the capacity";
+  EXPECT_EQ(uploads(3, SDL_Color{255, 255, 254, 0}), 1u) << "another blue, another texture";
+  cache.Release();
+  TTF_CloseFont(font);
+  TTF_Quit();
 }
 
 }  // namespace

@@ -43,6 +43,22 @@ TEST_F(ExtraPadsTest, SquareNoteDecaysToSilenceAtARateSetByItsVelocityAtItsPitch
   int rising = 0;
   for (size_t i = 5633; i < 9632; ++i) rising += pass[i - 1] < 0.0 && pass[i] >= 0.0;
   EXPECT_NEAR(rising, 220 * 4000 / 44100.0, 1.5) << "220 Hz";
+  // A soft click inside step 5 sounds at once, at its own velocity.
+  RunBuffer(2.64, 64);
+  input.MoveTo(130, 100);
+  input.buttons = 1;
+  const double peak = Peak(LeftChannel(RunBuffer(2.655)));
+  EXPECT_TRUE(peak > 0.0 && peak < 0.1) << peak;
+  input.buttons = 0;
+  // A loud click late in step 5 of the next loop decays on into the empty step 6: only a held
+  // note (the bass's) is released at a step without a note.
+  RunSeconds(2.6666, 1.99);
+  input.MoveTo(130, 200);
+  input.buttons = 1;
+  RunBuffer(4.6636);
+  input.buttons = 0;
+  for (double t = 4.6752; t < 4.75; t += 512 / 44100.0) RunBuffer(t);
+  EXPECT_GT(Peak(LeftChannel(RunBuffer(4.7564)), 100, 300), 0.0);
 }
 
 // A bass note attacks to full scale (also when its click falls on the step the sequencer starts),

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common.h"
+#include "input_source.h"
 #include "pointer_sample.h"
 #include "record_pad.h"
 #include "soundless_sound_pad.h"
@@ -44,9 +45,9 @@ TEST_F(InputTest, PointerCountsUpFromTheBottomAndRectanglesIncludeTheirEdges) {
 }
 
 // Buffer after buffer: the buttons held at its start (L, R, S for Shift), presses made between
-// buffers ("between": left and right pressed and released) or while it renders ("during":
-// left), and what each of two pads has been told so far: presses, releases, and which buttons
-// the button helpers say are down.
+// buffers ("between": left and right pressed and released; "burst": twenty left presses) or
+// while it renders ("during": left), and what each of two pads has been told so far: presses,
+// releases, and which buttons the button helpers say are down.
 TEST_F(InputTest, EveryPadSeesEachPressOnceInTheBufferWhereItFirstShows) {
   ClickProbe* probes[] = {new ClickProbe(nullptr), new ClickProbe(nullptr)};
   for (ClickProbe* probe : probes) AddPad(probe);
@@ -65,6 +66,8 @@ TEST_F(InputTest, EveryPadSeesEachPressOnceInTheBufferWhereItFirstShows) {
       {"R", "", 3, 4, 3, "R"},        // right alone goes down
       {"R", "during", 3, 4, 3, "R"},  // the buffer's pads all see the state at its start
       {"L", "", 4, 4, 3, "L"},
+      {"", "burst", 20, 4, 4, ""},    // twenty presses: a buffer takes sixteen
+      {"", "", 24, 4, 4, ""},         // the next buffer the rest
   };
   double t = 0.0;
   for (const auto& s : steps) {
@@ -78,6 +81,7 @@ TEST_F(InputTest, EveryPadSeesEachPressOnceInTheBufferWhereItFirstShows) {
       input.Press(SDL_BUTTON_RMASK, 10, 10, 0);
     }
     if (presses == "during") probes[0]->input = &input;
+    for (int i = 0; presses == "burst" && i < 20; ++i) input.Press(SDL_BUTTON_LMASK, 10, 10, 0);
     RunBuffer(t += 64 / 44100.0, 64);
     for (const ClickProbe* probe : probes) {
       EXPECT_EQ(probe->left, s.left);
@@ -102,6 +106,20 @@ TEST_F(InputTest, ShiftWhileLeftIsHeldIsARightClickOnTheHeardClock) {
   RunBuffer(1.0 + 512 / 44100.0);
   ASSERT_EQ(probe->right, 1);
   EXPECT_DOUBLE_EQ(probe->lastHeard, probe->heardNow);
+}
+
+// A stream clock that goes back (its count restarted) starts the heard clock afresh: the
+// buffers before the jump say nothing about the new count.
+TEST_F(InputTest, AStreamClockThatGoesBackStartsTheHeardClockAfresh) {
+  ClickProbe* probe = new ClickProbe(nullptr);
+  AddPad(probe);
+  input.ticks = 1000;
+  RunBuffer(10.0);
+  input.ticks = 1012;
+  RunBuffer(10.0 + 512 / 44100.0);
+  input.ticks = 1024;
+  RunBuffer(0.0);
+  EXPECT_NEAR(probe->heardNow, 0.0, 1e-9);
 }
 
 // Presses that belong to no time the player heard never reach the pads: those made while the
@@ -144,6 +162,44 @@ TEST_F(InputTest, PressesMadeWhenNothingWasHeardAreDropped) {
   press(4040);
   buffer(4050);
   EXPECT_EQ(probe->left, 3) << "made after set-up";
+  press(4070);  // stamped by a clock a little ahead of this one: made now
+  buffer(4060);
+  EXPECT_EQ(probe->left, 4);
+  EXPECT_DOUBLE_EQ(probe->lastHeard, probe->heardNow);
+}
+
+// The window system's events as the program records them: a left or right button going down,
+// with SDL's time stamp and place; nothing else.
+TEST(SdlInputTest, OnlyLeftAndRightButtonsGoingDownArePresses) {
+  SdlInputSource source;
+  const struct {
+    Uint32 type;
+    Uint8 button;
+    uint32_t recorded;  // the press's button mask, 0 for none
+  } events[] = {
+      {SDL_MOUSEBUTTONDOWN, SDL_BUTTON_LEFT, SDL_BUTTON_LMASK},
+      {SDL_MOUSEBUTTONDOWN, SDL_BUTTON_RIGHT, SDL_BUTTON_RMASK},
+      {SDL_MOUSEBUTTONDOWN, SDL_BUTTON_MIDDLE, 0},
+      {SDL_MOUSEBUTTONUP, SDL_BUTTON_LEFT, 0},
+      {SDL_MOUSEBUTTONUP, SDL_BUTTON_RIGHT, 0},
+  };
+  int i = 0;
+  for (const auto& e : events) {
+    SDL_Event event{};
+    event.type = e.type;
+    event.button.button = e.button;
+    event.button.timestamp = 1000 + i;
+    event.button.x = 10 + i;
+    event.button.y = 20 + i;
+    source.RecordEvent(event);
+    PointerPress press;
+    const bool popped = source.PopPress(&press);
+    EXPECT_EQ(popped ? press.button : 0u, e.recorded) << "event " << i;
+    if (popped) {
+      EXPECT_TRUE(press.timeMs == 1000u + i && press.x == 10 + i && press.y == 20 + i);
+    }
+    ++i;
+  }
 }
 
 }  // namespace

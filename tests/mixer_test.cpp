@@ -1,13 +1,22 @@
 // The mixer's limiter at its edges (the golden performance hears the rest of the mix); and the
 // stream supervisor that decides each buffer's fate: telling a lost stream from a hiccup, and pacing
-// the attempts to reopen it; and how the stream's latency readings place the heard clock.
+// the attempts to reopen it; how the stream's latency readings place the heard clock; buffer
+// sizes the mixer plays; the stream clock of a closed stream, and the probe build's report of
+// callback timing.
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "RtAudio.h"
+#include "Stk.h"
 #include "audio_mixer.h"
+#include "callback_timer.h"
 #include "main_menu_scene.h"
+#include "mono_sound_pad.h"
+#include "stream_clock.h"
 #include "stream_latency.h"
 #include "stream_supervisor.h"
 #include "test_support.h"
@@ -111,12 +120,15 @@ TEST(StreamSupervisorTest, RetriesOnceASecondUntilTheStreamStartsAgain) {
     supervisor.ReportError(true, "Connection terminated.");
     EXPECT_EQ(supervisor.Poll(lostAt), Action::kClose);
     EXPECT_STREQ(supervisor.LossReason(), "Connection terminated.");
+    EXPECT_EQ(supervisor.Poll(lostAt + 100), Action::kNone);  // before the clock wraps
     EXPECT_EQ(supervisor.Poll(lostAt + 999), Action::kNone);
     EXPECT_EQ(supervisor.Poll(lostAt + 1000), Action::kRetry);
     supervisor.ReportError(true, "Connection refused.");  // the open fails, and says why
     supervisor.ReportError(true, "later");
     EXPECT_EQ(supervisor.TakeOpenError(), "Connection refused.");
     EXPECT_EQ(supervisor.TakeOpenError(), "");
+    supervisor.ReportError(true, std::string(300, 'x'));  // the next failure, cut to fit
+    EXPECT_EQ(supervisor.TakeOpenError(), std::string(255, 'x'));
     EXPECT_EQ(supervisor.Poll(lostAt + 1500), Action::kNone);
     EXPECT_EQ(supervisor.Poll(lostAt + 2016), Action::kRetry);
     supervisor.Starting();
@@ -126,6 +138,66 @@ TEST(StreamSupervisorTest, RetriesOnceASecondUntilTheStreamStartsAgain) {
     supervisor.Starting();
     EXPECT_EQ(supervisor.BeginBuffer(), StreamSupervisor::Buffer::kPlay) << "loss forgotten";
     EXPECT_EQ(supervisor.Poll(lostAt + 5000), Action::kNone);
+  }
+}
+
+// Every frame of both channels of a buffer carries the pads' mix, up to the largest buffer the
+// mixer holds; a larger one, never granted, is silent.
+class LevelPad : public MonoSoundPad {
+ public:
+  LevelPad() : MonoSoundPad(0, 0, 0, 0) {}
+  void Draw() override {}
+  void MonoAudioCallback(double* buffer, unsigned int nFrames, double) override {
+    for (unsigned int i = 0; i < nFrames; ++i) buffer[i] = 0.5;
+  }
+};
+using MixerTest = EngineTest;
+TEST_F(MixerTest, EveryFrameOfEveryBufferUpToTheLargestCarriesTheMix) {
+  AddPad(new LevelPad());
+  for (unsigned int frames : {64u, GameState::kMaxBufferFrames, GameState::kMaxBufferFrames + 1}) {
+    const std::vector<double> out = RunBuffer(0.0, frames);
+    const double level = frames <= GameState::kMaxBufferFrames ? 0.25 : 0.0;  // half the pad
+    EXPECT_EQ(std::count(out.begin(), out.end(), level), static_cast<long>(out.size())) << frames;
+  }
+}
+
+// Interface sounds asked for within one buffer all start.
+TEST_F(MixerTest, EverySoundAskedForBeforeABufferStartsInIt) {
+  gameState.LoadSounds();
+  gameState.RestartSound(SoundEffect::kStart);
+  gameState.RestartSound(SoundEffect::kSelect);
+  RunBuffer(0.0, 64);
+  EXPECT_FALSE(gameState.startSound.isFinished());
+  EXPECT_FALSE(gameState.selectSound.isFinished());
+}
+
+// The audio library reports a question about a stream that is not open as an error: the clock
+// never asks it one, holding its last time and giving the synthesis library's rate.
+TEST(StreamClockTest, AClosedStreamIsNeverAsked) {
+  RtAudio audio(RtAudio::LINUX_ALSA);
+  RtAudioStreamClock clock(audio);
+  EXPECT_EQ(clock.StreamTime(), 0.0);
+  EXPECT_EQ(clock.SampleRate(), stk::Stk::sampleRate());
+}
+
+// One line per buffer size; a size that is not a power of two shares the line of the next power
+// of two, which names the size seen last. The buffer's length is at the stream's rate.
+using CallbackTimingTest = EngineTest;
+TEST_F(CallbackTimingTest, EachBufferSizeIsReportedWithItsLength) {
+  std::vector<double> out(2 * 1024);
+  for (unsigned int frames : {512u, 1024u, 1000u}) {
+    callback_timer::TimedAudioMixerCallback(out.data(), nullptr, frames, 0.0, 0, nullptr);
+  }
+  char* text = nullptr;
+  size_t size = 0;
+  std::FILE* stream = open_memstream(&text, &size);
+  callback_timer::Print(stream);
+  std::fclose(stream);
+  const std::string report(text, size);
+  std::free(text);
+  for (const char* line : {"512 frames, 1 calls, worst", "of a 11.610 ms buffer",
+                           "1000 frames, 2 calls, worst", "of a 22.676 ms buffer"}) {
+    EXPECT_NE(report.find(line), std::string::npos) << line << " in:\n" << report;
   }
 }
 

@@ -1,8 +1,10 @@
 // Record pad and recorder: file names, which buffers land in the file (written by the
 // recorder's writer thread from the ring the real callback feeds; only buffers that were
 // played), a header kept complete while recording, folders that cannot be written, writes that
-// fail part way, a full ring, and takes that never cut one another.
+// fail part way, a full ring or mark queue, takes that never cut one another, the end of a take
+// when the game is left, and the pad's highlight.
 
+#include <SDL.h>
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -16,6 +18,7 @@
 #include <string>
 #include <thread>
 
+#include "game_scene.h"
 #include "mono_sound_pad.h"
 #include "record_pad.h"
 #include "recording_folder.h"
@@ -315,8 +318,8 @@ TEST_F(RecordPadTest, AStopOrFailureOfOneTakeNeverCutsTheNext) {
 }
 
 // The audio library reports a failed write (ALSA: an underrun) after the callback of the
-// buffer it dropped, before the next one: the recording leaves out exactly the dropped buffers
-// and keeps the ones after them. Underruns, even many in a row, never count as a lost device.
+// buffer it dropped, before the next one: the recording leaves out exactly the dropped buffers,
+// and the last buffer of a stream that was reopened, and keeps the ones after them. Underruns, even many in a row, never count as a lost device.
 TEST_F(RecordPadTest, ARecordingHoldsExactlyTheBuffersThatWerePlayed) {
   StreamSupervisor& supervisor = gameState.streamSupervisor;
   supervisor.Starting();
@@ -339,35 +342,94 @@ TEST_F(RecordPadTest, ARecordingHoldsExactlyTheBuffersThatWerePlayed) {
   declared(2 * kFrames);
   for (int b = 0; b < 5; ++b) dropped();
   AudioBuffer(0);
+  gameState.streamGeneration.fetch_add(1);  // the stream reopened: its last buffer never played
+  AudioBuffer(0);
   Click();
   recorder_.Drain();
   EXPECT_EQ(supervisor.Poll(0), StreamSupervisor::Action::kNone) << "not lost";
   supervisor.Stopped();
-  EXPECT_EQ(Levels(Wav(Files(dir_).at(0))), Played(start, {0, 1, 3, 9}))
-      << "the buffers of the click, the release, and those after underruns";
+  EXPECT_EQ(Levels(Wav(Files(dir_).at(0))), Played(start, {0, 1, 3, 10}))
+      << "the buffers of the click, the release, and those after underruns and the reopen";
 }
 
 TEST_F(RecordPadTest, FramesThatDoNotFitTheRingAreDroppedAndReported) {
   Recorder recorder(1000);
   std::vector<double> buffer(2 * 512, 1.0);
+  for (size_t i = 1; i < buffer.size(); i += 2) buffer[i] = -1.0;
   recorder.StartCapture();
   for (int b = 0; b < 3; ++b) recorder.Capture(buffer.data(), 512);  // no writer yet
   EXPECT_EQ(recorder.DroppedFrames(), 3 * 512 - 1000);
   testing::internal::CaptureStderr();
   recorder.StartWriter();
   recorder.StopCapture();
+  recorder.Drain();
+  recorder.StartCapture();  // a take after the drops misses nothing
+  recorder.Capture(buffer.data(), 512);
+  recorder.StopCapture();
   recorder.StopWriter();
   const std::string messages = testing::internal::GetCapturedStderr();
-  EXPECT_NE(messages.find("missing 536 frames"), std::string::npos) << messages;
-  const Wav wav(Files(dir_).at(0));
+  EXPECT_TRUE(messages.find("missing 536 frames") != std::string::npos &&
+              messages.find("missing") == messages.rfind("missing"))
+      << "one take missing frames: " << messages;
+  std::vector<std::string> files = Files(dir_);
+  std::sort(files.begin(), files.end());
+  const Wav wav(files.at(0));
   EXPECT_TRUE(wav.consistent);
   EXPECT_EQ(wav.Frames(), 1000u);
-  EXPECT_EQ(wav.samples.at(0), 32767) << "full scale";
+  EXPECT_TRUE(wav.samples.at(0) == 32767 && wav.samples.at(1) == -32767) << "full scale";
+}
+
+// The pad's highlight: a step under the pointer, another while pressed.
+TEST_F(RecordPadTest, TheHighlightGrowsUnderThePointerAndWhilePressed) {
+  EXPECT_FLOAT_EQ(pad_->OverlayAlpha(), 0.15f) << "under the pointer";
+  AudioBuffer(1);
+  EXPECT_FLOAT_EQ(pad_->OverlayAlpha(), 0.3f) << "pressed under the pointer";
+  input.MoveTo(10, 10);
+  EXPECT_FLOAT_EQ(pad_->OverlayAlpha(), 0.15f) << "pressed, the pointer moved away";
+  AudioBuffer(0);
+  EXPECT_FLOAT_EQ(pad_->OverlayAlpha(), 0.0f) << "released away from the pad";
+}
+
+// Leaving the game, by Escape or by closing the window, ends the running take.
+TEST_F(RecordPadTest, LeavingTheGameEndsTheTake) {
+  ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_EVENTS), 0) << SDL_GetError();
+  for (const SDL_EventType type : {SDL_KEYDOWN, SDL_QUIT}) {
+    if (gameState.pads.empty()) {  // the game before took its pads along
+      pad_ = new RecordPad(50, 410, 100, 75);
+      AddPad(pad_);
+    }
+    Click();
+    ASSERT_TRUE(recorder_.Recording());
+    SDL_Event event{};
+    event.type = type;
+    event.key.keysym.sym = SDLK_ESCAPE;
+    SDL_PushEvent(&event);
+    GameScene game;
+    game.InputLogic();
+    EXPECT_FALSE(recorder_.Recording()) << (type == SDL_QUIT ? "window closed" : "Escape");
+  }
+  SDL_QuitSubSystem(SDL_INIT_EVENTS);
 }
 
 // A start the audio thread cannot post (the writer so far behind that the mark queue is full)
 // fails that take: "ERR", and once the writer gets to it, one line on standard error.
 TEST_F(RecordPadTest, ATakeRefusedForAFullMarkQueueSaysSoOnce) {
+  {
+    // A start is refused once the queue has no room for it and its stop: with an odd room
+    // (the writer took a first start before it stopped), after 31 takes more, not 32.
+    Recorder recorder(1000);
+    recorder.StartCapture();
+    recorder.StartWriter();
+    recorder.Drain();
+    recorder.StopWriter();
+    recorder.StopCapture();
+    int takes = 1;
+    for (; !recorder.Failed() && takes < 100; ++takes) {
+      recorder.StartCapture();
+      recorder.StopCapture();
+    }
+    EXPECT_EQ(takes, 33);
+  }
   recorder_.HoldWriter(true);
   testing::internal::CaptureStderr();
   int clicks = 0;

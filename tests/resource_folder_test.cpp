@@ -18,9 +18,12 @@ TEST(ResourceFolderTest, TheBundleIsFoundByItsContent) {
   std::filesystem::create_directories(app + "/Resources/MarluneContent");
   std::filesystem::create_directories(app + "/MacOS");
   std::filesystem::create_directories(app + "/Other");
+  // Each beside a bin folder, so that "bin/../Resources" names it.
+  std::filesystem::create_directories(root + "/empty/bin");
   std::filesystem::create_directories(root + "/empty/Resources");         // a stray, empty one
   std::filesystem::create_directories(root + "/plain/bin");
   std::ofstream(root + "/plain/Resources").put('x');                      // a file of that name
+  std::filesystem::create_directories(root + "/named/bin");
   std::filesystem::create_directories(root + "/named/Resources/MarluneContentX");
   const std::string exe = app + "/MacOS/marlune";
   const std::string own = app + "/MacOS/../Resources";

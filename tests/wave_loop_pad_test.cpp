@@ -97,6 +97,24 @@ TEST_F(WaveLoopPadTest, PressesCountForTheStepTheyWereHeardIn) {
     }
     for (int s = 0; s < 16; ++s) EXPECT_EQ(pad->Sequencer().IsActive(s), s == c.step) << s;
   }
+
+  // A press heard before the stream's first sound belongs to no step.
+  WaveLoopPad* pad = MakePad(file);
+  gameState.bufferFrames.store(kFrames);
+  gameState.outputLatency.store(kLatency);
+  input.ticks = Ms(-kLatency);
+  input.Press(SDL_BUTTON_LMASK, 200, 150, Ms(-kLatency));
+  RunBuffer(0.0, kFrames);
+  for (int s = 0; s < 16; ++s) EXPECT_FALSE(pad->Sequencer().IsActive(s)) << "before the loop";
+  // A left and a right press on one step seen in one buffer: entered, removed, never sounded.
+  gameState.outputLatency.store(0.0);
+  RunBuffer(StepStart(2), kFrames);
+  const double t = StepStart(2) + kBuffer;
+  input.ticks = Ms(t);
+  input.Press(SDL_BUTTON_LMASK, 200, 150, Ms(t));
+  input.Press(SDL_BUTTON_RMASK, 200, 150, Ms(t));
+  EXPECT_EQ(Peak(Buffer(t)), 0.0);
+  EXPECT_FALSE(pad->Sequencer().IsActive(2));
 }
 
 // A sound server whose period is longer than the buffer calls back for several buffers at
