@@ -171,15 +171,6 @@ TEST_F(MixerTest, EverySoundAskedForBeforeABufferStartsInIt) {
   EXPECT_FALSE(gameState.selectSound.isFinished());
 }
 
-// The audio library reports a question about a stream that is not open as an error: the clock
-// never asks it one, holding its last time and giving the synthesis library's rate.
-TEST(StreamClockTest, AClosedStreamIsNeverAsked) {
-  RtAudio audio(RtAudio::LINUX_ALSA);
-  RtAudioStreamClock clock(audio);
-  EXPECT_EQ(clock.StreamTime(), 0.0);
-  EXPECT_EQ(clock.SampleRate(), stk::Stk::sampleRate());
-}
-
 // One line per buffer size; a size that is not a power of two shares the line of the next power
 // of two, which names the size seen last. The buffer's length is at the stream's rate.
 using CallbackTimingTest = EngineTest;
