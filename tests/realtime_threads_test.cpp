@@ -324,7 +324,9 @@ int AskStandIn(const KitCase& c) {
     return 3;
   }
   struct stat socketStat{};
-  for (int i = 0; i < 500 && stat((dir + "/bus").c_str(), &socketStat) != 0; ++i) {
+  // Generous bounds: they only end waits for a bus or answers that never come, and a machine
+  // busy with other work may take seconds to start the bus or answer.
+  for (int i = 0; i < 3000 && stat((dir + "/bus").c_str(), &socketStat) != 0; ++i) {
     usleep(10000);
   }
   int status = 1;
@@ -339,7 +341,7 @@ int AskStandIn(const KitCase& c) {
     if (kit.Start(address)) {
       setenv("DBUS_SYSTEM_BUS_ADDRESS", address.c_str(), 1);
       const std::vector<bool> granted =
-          RealtimeThreads::AskRealtimeKit({first.Tid(), second.Tid()}, 4, 2000);
+          RealtimeThreads::AskRealtimeKit({first.Tid(), second.Tid()}, 4, 30000);
       kit.Stop();
       const std::vector<std::pair<uint64_t, uint32_t>> wantAsked = {
           {first.Tid(), c.wantPriority}, {second.Tid(), c.wantPriority}};
