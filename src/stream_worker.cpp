@@ -61,7 +61,7 @@ void StreamWorker::Run(MakeDevice make) {
   // No exception of the library may end the program from here: one that escapes ends the
   // worker with a line saying so, and the program plays on without sound.
   try {
-    device_ = make();
+    device_ = make().release();
     Loop();
   } catch (std::exception& error) {
     std::fprintf(stderr, "Audio: the sound stream stopped (%s)\n", error.what());
@@ -71,9 +71,10 @@ void StreamWorker::Run(MakeDevice make) {
   playing_.store(false, std::memory_order_release);
   try {
     if (device_) CloseStream();
-    device_.reset();
   } catch (...) {
   }
+  delete device_;
+  device_ = nullptr;
   state_.recorder.SetStreamRunning(false);
   ended_.store(true, std::memory_order_release);
 }

@@ -84,7 +84,7 @@ class StreamWorker {
   bool Stop(uint32_t waitMs);
 
   // Longest wait of the destructor for the worker to end, milliseconds.
-  static constexpr uint32_t kDestructorWaitMs = 1000;
+  static constexpr uint32_t kDestructorWaitMs = 3000;
 
  private:
   void Run(MakeDevice make);
@@ -108,7 +108,8 @@ class StreamWorker {
   std::atomic<bool> quit_{false};
   std::atomic<bool> ended_{false};
   std::atomic<bool> playing_{false};
-  // Worker thread only.
-  std::unique_ptr<StreamDevice> device_;
+  // Worker thread only: made and deleted there, never by the destructor, so a worker left
+  // inside the library at exit keeps its device (leaked) and nothing frees it under it.
+  StreamDevice* device_ = nullptr;
   uint32_t handled_ = 0;
 };
