@@ -18,12 +18,12 @@
 // makes the lists differ. The frame-check build (MARLUNE_FRAME_CHECK) proves this on every
 // frame it skips; see frame_recorder.h.
 //
-// This room owns the list itself: recording, comparison, replay and description, and the
+// These files own the list itself: recording, comparison, replay and description, and the
 // `draw` functions that feed it. What a recorded call is and how it is made on OpenGL lives in
 // draw_command.h; finding and redrawing the places where two lists differ in
 // partial_redraw.h.
 //
-// Main thread only: recording, replaying and the texture cache behind text.
+// Main thread only: recording, replaying, describing, and the `draw` functions.
 
 #include <SDL.h>
 #include <SDL_opengl.h>
