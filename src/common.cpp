@@ -116,12 +116,7 @@ bool MouseRightButton() {
   return (pointer.buttons & kRight) || ((pointer.buttons & kLeft) && pointer.shift);
 }
 
-bool MouseLeftClick() {
-  for (int i = 0; i < ClickCount(); ++i) {
-    if (!ClickAt(i).right) return true;
-  }
-  return false;
-}
+bool MouseLeftClick() { return AnyClick(false); }
 
 bool MouseLeftClickWithin(float x, float y, float w, float h) {
   for (int i = 0; i < ClickCount(); ++i) {
@@ -136,12 +131,7 @@ bool MouseLeftUnclick() {
          !(Pointer().buttons & kLeft);
 }
 
-bool MouseRightClick() {
-  for (int i = 0; i < ClickCount(); ++i) {
-    if (ClickAt(i).right) return true;
-  }
-  return false;
-}
+bool MouseRightClick() { return AnyClick(true); }
 
 // ---- Numeric helpers ----
 

@@ -18,7 +18,12 @@
 // makes the lists differ. The frame-check build (MARLUNE_FRAME_CHECK) proves this on every
 // frame it skips; see frame_recorder.h.
 //
-// Main thread only: recording, replaying and the texture cache behind text.
+// These files own the list itself: recording, comparison, replay and description, and the
+// `draw` functions that feed it. What a recorded call is and how it is made on OpenGL lives in
+// draw_command.h; finding and redrawing the places where two lists differ in
+// partial_redraw.h.
+//
+// Main thread only: recording, replaying, describing, and the `draw` functions.
 
 #include <SDL.h>
 #include <SDL_opengl.h>
@@ -30,16 +35,15 @@
 #include <string>
 #include <vector>
 
+#include "draw_command.h"
+#include "partial_redraw.h"
+
 class DrawList {
  public:
-  // One recorded call: an operation and its arguments, with no padding, so that lists
-  // compare bytewise.
-  struct Command {
-    uint32_t op = 0;
-    uint32_t u[3] = {0, 0, 0};
-    float f[4] = {0.0f, 0.0f, 0.0f, 0.0f};
-    uint64_t p = 0;
-  };
+  // One recorded call (draw_command.h).
+  using Command = DrawCommand;
+  // A rectangle of window pixels (partial_redraw.h).
+  using Rect = PartialRedraw::Rect;
 
   // Empties the list (keeps its storage).
   void Clear();
@@ -67,76 +71,32 @@ class DrawList {
   // Appends a command (or executes it when no list records). Used by the `draw` functions.
   static void Add(const Command& command, const char* text = nullptr, size_t length = 0);
 
-  // ---- Redrawing in places ----
-  // A list is made of pieces, each one primitive (Begin ... End) or one text, and the state
-  // commands between them. Analyse follows the OpenGL state through the list and gives every
-  // piece the pixels it can touch and the state it is drawn in. A piece drawn in the same
-  // state with the same commands gives the same pixels wherever it appears, so two lists whose
-  // pieces differ only in some places show the same picture outside those pieces' pixels.
+  // ---- Redrawing in places (partial_redraw.h says how) ----
 
-  // A rectangle of window pixels: columns x0 to x1 - 1, rows y0 to y1 - 1 (y up).
-  struct Rect {
-    int x0 = 0;
-    int y0 = 0;
-    int x1 = 0;
-    int y1 = 0;
-  };
-
-  // Splits the recorded list into pieces for a window of width × height pixels. Texts are
-  // rendered into the text cache if they are not there yet (their size is their texture's).
-  // False when the list uses OpenGL in a way the analysis does not follow; such a list can
-  // only be drawn in full. Main thread, with the OpenGL context current.
-  bool Analyse(int width, int height);
+  // Splits the recorded list into pieces for a window of width × height pixels. False when
+  // the list uses OpenGL in a way the analysis does not follow; such a list can only be drawn
+  // in full. Main thread, with the OpenGL context current.
+  bool Analyse(int width, int height) { return redraw_.Analyse(Calls(), width, height); }
   // Sets `changed` to disjoint rectangles outside of which this list's picture equals the
-  // picture of `shown` (both analysed): every piece of either list without an equal partner
-  // in the other, in the same order, lies inside them. False when either list could not be
-  // analysed. `changed` is empty when the pictures are equal everywhere.
-  bool ChangedRegions(const DrawList& shown, std::vector<Rect>* changed) const;
-  // Turns the picture of the list analysed before into this list's picture by clearing the
-  // rectangles (disjoint, from ChangedRegions) and drawing in them, each clipped to them,
-  // the pieces that touch them; pixels outside stay as they are. scissor sets the OpenGL
-  // scissor box to a rectangle (the target may count its rows otherwise). The OpenGL state
-  // afterwards is that of Submit, with the scissor test off.
+  // picture of `shown` (both analysed). False when either list could not be analysed.
+  // `changed` is empty when the pictures are equal everywhere.
+  bool ChangedRegions(const DrawList& shown, std::vector<Rect>* changed) const {
+    return redraw_.ChangedRegions(Calls(), shown.redraw_, shown.Calls(), changed);
+  }
+  // Turns the picture of the list analysed before into this list's picture, redrawing only
+  // the rectangles (from ChangedRegions), each through scissor. The OpenGL state afterwards
+  // is that of Submit, with the scissor test off.
   void SubmitRegions(const std::vector<Rect>& rects,
-                     const std::function<void(const Rect&)>& scissor) const;
+                     const std::function<void(const Rect&)>& scissor) const {
+    redraw_.SubmitRegions(Calls(), rects, scissor);
+  }
 
  private:
-  // A piece: commands [first, end) (a Begin ... End or one text), the state it is drawn in
-  // (an index into states_, and the current colour and texture coordinate when its first
-  // vertex uses them), the pixels it can touch and a hash of all of that.
-  struct Piece {
-    uint32_t first = 0;
-    uint32_t end = 0;
-    uint32_t state = 0;
-    bool usesColor = false;
-    bool usesTexCoord = false;
-    float color[4] = {0.0f, 0.0f, 0.0f, 0.0f};
-    float texCoord[2] = {0.0f, 0.0f};
-    Rect box;
-    int margin = 0;  // pixels its primitives reach beyond their vertices
-    uint64_t hash = 0;
-    // For drawing the list without this piece: the commands setting the current colour and
-    // texture coordinate that it leaves behind (-1: none), or, for a text, whether it drew.
-    int32_t lastColor = -1;
-    int32_t lastTexCoord = -1;
-    bool textDrawn = false;
-  };
-  static void StartState();
-  bool SamePiece(const Piece& a, const DrawList& other, const Piece& b) const;
-  bool SameState(const Piece& a, const DrawList& other, const Piece& b) const;
-  void AddChangedPrimitives(const Piece& a, const DrawList& other, const Piece& b,
-                            std::vector<Rect>* changed) const;
-  void Skip(const Piece& piece) const;
-  static void Execute(const Command& command, const char* text);
-  const char* TextOf(const Command& command) const;
+  RecordedCalls Calls() const { return RecordedCalls{commands_, text_}; }
 
   std::vector<Command> commands_;
   std::string text_;  // the characters of the list's texts, back to back
-  bool analysed_ = false;
-  int width_ = 0;   // of the window analysed for, pixels
-  int height_ = 0;
-  std::vector<Piece> pieces_;
-  std::vector<uint32_t> states_;  // the states pieces are drawn in, back to back (see .cpp)
+  PartialRedraw redraw_;  // the analysis of the commands, for redrawing in places
 };
 
 namespace draw {

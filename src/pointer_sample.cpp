@@ -5,7 +5,6 @@
 #include <atomic>
 #include <cmath>
 
-#include "common.h"
 #include "game_state.h"
 #include "input_source.h"
 
@@ -167,7 +166,9 @@ uint8_t SamplePointerForBuffer(double streamTime, double outputLatency, double h
     const double advance = streamTime - gameState.lastStreamTime.load(std::memory_order_relaxed);
     furthestHeard = heardNow - (advance > 0.0 ? advance : 0.0);
   }
-  sample.heardStepChange = heardNow > furthestHeard && TimeToStep(heardNow) != TimeToStep(furthestHeard);
+  const LoopOptions& loop = gameState.loopOptions;
+  sample.heardStepChange =
+      heardNow > furthestHeard && loop.TimeToStep(heardNow) != loop.TimeToStep(furthestHeard);
   if (heardNow > furthestHeard) furthestHeard = heardNow;
   sample.clickCount = 0;
   PointerPress press;
@@ -190,7 +191,7 @@ uint8_t SamplePointerForBuffer(double streamTime, double outputLatency, double h
   // right click, made now, at the pointer.
   const uint8_t last = LastButtons();
   if ((last & kLeft) && !(last & kRight) && (mask & kRight) && !(state.buttons & kRight) &&
-      !MouseRightClick() && sample.clickCount < kMaxClicksPerBuffer) {
+      !AnyClick(true) && sample.clickCount < kMaxClicksPerBuffer) {
     AddClick(state.x, state.y, true, heardNow);
   }
   return mask;
@@ -214,6 +215,13 @@ bool PointWithin(float px, float py, float x, float y, float w, float h) {
 }
 
 int ClickCount() { return sample.clickCount; }
+
+bool AnyClick(bool right) {
+  for (int i = 0; i < sample.clickCount; ++i) {
+    if (sample.clicks[i].right == right) return true;
+  }
+  return false;
+}
 
 const Click& ClickAt(int i) { return sample.clicks[i]; }
 

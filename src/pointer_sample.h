@@ -2,7 +2,9 @@
 // The pointer as the audio callback samples it for its buffer: the one place that reads the
 // input source per buffer. Every pad of one buffer sees the same position, buttons, Shift and
 // presses, and the heard stream clock they are placed on. The mouse helpers of common.h read
-// this view; outside a buffer (drawing on the main thread) it is the live state.
+// this view; outside a buffer (drawing on the main thread) it is the live state. It sits below
+// those helpers: the steps it places presses on are the loop's own (loop_options.h) and the
+// buttons of the previous buffer are those the audio callback kept (game_state.h).
 //
 // Threads: the sample is per thread. SamplePointerForBuffer and EndBufferSample bracket each
 // audio buffer on the audio thread; the readers below answer for the calling thread.
@@ -59,6 +61,9 @@ bool PointWithin(float px, float py, float x, float y, float w, float h);
 // ClickCount() - 1). Audio thread, inside a buffer.
 int ClickCount();
 const Click& ClickAt(int i);
+// True when a press of that side (right: the right button, or left with Shift; else the left
+// button alone) was recorded since the previous buffer. Audio thread, inside a buffer.
+bool AnyClick(bool right);
 // Stream time being heard as this buffer began, seconds. Audio thread, inside a buffer.
 double HeardNow();
 // True when the heard stream time has passed the start of a step for the first time in this

@@ -291,7 +291,7 @@ fi
 elapsed=$(( $(date +%s) - started ))
 percent=$(awk -v k="$killed" -v t="$total" 'BEGIN { printf "%.1f", t ? 100 * k / t : 0 }')
 others=$(awk -v k="$killed" -v t="$total" -v e="$equivalent" \
-           'BEGIN { printf "%.1f", t > e ? 100 * k / (t - e) : 0 }')
+           'BEGIN { printf "%.1f", (t > e ? 100 * k / (t - e) : 0) }')
 report ""
 report "Total: $killed of $total faults killed ($percent %; $others % of those not judged" \
        "equivalent); $survived survived ($equivalent of them judged equivalent); $broken stale," \
