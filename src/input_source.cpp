@@ -1,9 +1,14 @@
 #include "input_source.h"
 
 #include <atomic>
+#include <new>
 
 namespace {
-SdlInputSource sdlInput;
+// Never destroyed: the audio callback reads it until the process ends, and an exit that runs
+// the exit-time destructors (a fatal error) may come while the stream still plays. Built in
+// storage of its own at start-up, so no thread ever allocates it.
+alignas(SdlInputSource) unsigned char sdlInputStorage[sizeof(SdlInputSource)];
+SdlInputSource& sdlInput = *new (sdlInputStorage) SdlInputSource();
 std::atomic<InputSource*> installed{&sdlInput};
 
 // Called by SDL on the thread that pumps events (the main thread) as each event is queued, so
