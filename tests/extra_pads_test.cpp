@@ -5,7 +5,6 @@
 #include <tuple>
 
 #include "content_fonts.h"
-#include "draw_list.h"
 #include "nes_bass_pad.h"
 #include "simple_square_pad.h"
 #include "test_support.h"
@@ -108,13 +107,8 @@ TEST_F(ExtraPadsTest, TestPadsFollowThePointerAndShowTheTimingWindows) {
   for (const auto& m : moments) {
     gameState.lastStreamTime.store(m.previous);
     clock.time = m.now;
-    DrawList list;
-    list.StartRecording(false);
-    timing.Draw();
-    DrawList::StopRecording();
     std::string shown;
-    const std::string text = list.Describe([](const TTF_Font*) { return std::string(); },
-                                           [](unsigned int) { return std::string(); });
+    const std::string text = Drawn([&] { timing.Draw(); });
     for (const char* word : {"StepChange", "Late"}) {
       if (text.find(std::string("\"") + word + "\"") != std::string::npos) shown += (shown.empty() ? "" : " ") + std::string(word);
     }

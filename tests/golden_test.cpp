@@ -17,16 +17,6 @@
 namespace {
 const std::string kGoldenDir = MARLUNE_GOLDEN_DIR;
 
-// 16-bit samples of a WAV file's data (after its 44-byte header).
-std::vector<int> Samples(const std::string& wav) {
-  std::vector<int> samples;
-  for (size_t i = 44; i + 1 < wav.size(); i += 2) {
-    samples.push_back(static_cast<int16_t>(static_cast<unsigned char>(wav[i]) |
-                                           (static_cast<unsigned char>(wav[i + 1]) << 8)));
-  }
-  return samples;
-}
-
 // Where frame f of the mix lies: its stream, time and loop step.
 std::string Where(const GoldenRender& r, long f) {
   size_t s = 0;
@@ -94,8 +84,8 @@ TEST(Golden, PerformanceSoundsRecordsAndLooksAsItDid) {
   EXPECT_EQ(streams.str(), ReadFile(kGoldenDir + "/streams.txt")) << "the streams start elsewhere";
 
   // The mix, sample by sample within 1 LSB; the first stretch that differs is named.
-  const std::vector<int> got = Samples(mixWav);
-  const std::vector<int> want = Samples(ReadFile(kGoldenDir + "/mix.wav"));
+  const std::vector<int16_t> got = WavSamples(mixWav);
+  const std::vector<int16_t> want = WavSamples(ReadFile(kGoldenDir + "/mix.wav"));
   EXPECT_EQ(got.size(), want.size()) << "the mix is " << got.size() / 2 << " frames long, the golden "
                                      << want.size() / 2;
   for (size_t i = 0; i < std::min(got.size(), want.size()); ++i) {
@@ -116,7 +106,7 @@ TEST(Golden, PerformanceSoundsRecordsAndLooksAsItDid) {
   EXPECT_EQ(take.substr(0, 44), ReadFile(kGoldenDir + "/take.wav").substr(0, 44))
       << "the take's header differs";
   ASSERT_EQ(take.size(), 44 + r.take.size() * 2) << "the take holds other buffers than the mix";
-  const std::vector<int> taken = Samples(take);
+  const std::vector<int16_t> taken = WavSamples(take);
   for (size_t i = 0; i < taken.size(); ++i) {
     ASSERT_EQ(taken[i], Recorder::ToSample(r.take[i])) << "take sample " << i << " is not the mix";
   }

@@ -13,6 +13,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <stdexcept>
 #include <string>
@@ -64,13 +65,11 @@ struct Wav {
     // Both sizes declare exactly what the file holds: whole frames.
     consistent = b.compare(0, 4, "RIFF") == 0 && b.compare(36, 4, "data") == 0 &&
                  le(4, 4) == b.size() - 8 && le(40, 4) == b.size() - 44 && b.size() % 4 == 0;
-    format = {le(22, 2), le(24, 4), le(28, 4), le(32, 2), le(34, 2)};
-    for (size_t i = 44; i + 1 < b.size(); i += 2) samples.push_back(static_cast<int16_t>(le(i, 2)));
+    samples = WavSamples(b);
   }
   size_t Frames() const { return samples.size() / 2; }
 
   bool consistent = false;
-  std::vector<uint32_t> format;  // channels, rate, bytes per second, bytes per frame, bits
   std::vector<int16_t> samples;
 };
 
@@ -142,9 +141,8 @@ TEST_F(RecordPadTest, ANewRecordingTakesTheFirstFreeNameOfTheMinute) {
 
 // Where a take goes is decided by what the bundle is. Without the build tree's mark (an
 // installed bundle) each take goes to "Marlune/" in the user's music folder, made then, even
-// where the bundle's own folder can be written (a user's prefix, or root's); when that cannot be
-// made, the pad shows the error until the next click. A build tree's bundle records beside
-// itself, and a folder there that cannot be written is an error, not a reason to go elsewhere.
+// where the bundle's own folder can be written (a user's prefix, or root's). A build tree's
+// bundle records beside itself (a folder there that cannot be written: below).
 TEST_F(RecordPadTest, AnInstalledBundleRecordsIntoTheMusicFolderABuildTreeBesideItself) {
   const std::string home = dir_ + "home";
   RecordingFolder::SetBuildTreeMark(dir_ + "no-mark");  // installed, beside a folder it can write
@@ -162,33 +160,6 @@ TEST_F(RecordPadTest, AnInstalledBundleRecordsIntoTheMusicFolderABuildTreeBeside
   recorder_.Drain();
   ASSERT_EQ(Files(home + "/Music/Marlune").size(), 1u) << "without settings, ~/Music";
   EXPECT_TRUE(Wav(Files(home + "/Music/Marlune")[0]).consistent);
-
-  std::filesystem::remove_all(home);
-  std::ofstream(home).put('x');  // no music folder can be made in a home that is a file
-  testing::internal::CaptureStderr();
-  AudioBuffer(1);
-  recorder_.Drain();
-  AudioBuffer(0);
-  std::string messages = testing::internal::GetCapturedStderr();
-  EXPECT_TRUE(!recorder_.Recording() && pad_->Failed()) << "stopped, ERR shown";
-  EXPECT_NE(messages.find("Couldn't create recording " + home + "/Music/Marlune/"), std::string::npos) << messages;
-
-  // A build tree's bundle whose folder is missing: the take fails there.
-  RecordingFolder::SetBuildTreeMark(dir_);
-  RecordingFolder::Set(dir_ + "missing/");
-  testing::internal::CaptureStderr();
-  Click();
-  recorder_.Drain();
-  AudioBuffer(0);
-  messages = testing::internal::GetCapturedStderr();
-  EXPECT_TRUE(!recorder_.Recording() && pad_->Failed()) << messages;
-  EXPECT_NE(messages.find("Couldn't create recording " + dir_ + "missing/"), std::string::npos) << messages;
-  EXPECT_FALSE(std::filesystem::exists(dir_ + "missing")) << "the folder beside the bundle is not made";
-  RecordingFolder::Set(dir_);
-  Click();
-  recorder_.Drain();
-  EXPECT_TRUE(recorder_.Recording() && !pad_->Failed()) << "the next click tries again, beside the bundle";
-  EXPECT_EQ(Files(dir_).size(), 2u) << "the recording and home";
 }
 
 TEST(RecordingFolderTest, MusicFolderIsTheOneTheUserSettingsName) {
@@ -411,76 +382,93 @@ TEST_F(RecordPadTest, LeavingTheGameEndsTheTake) {
   SDL_QuitSubSystem(SDL_INIT_EVENTS);
 }
 
-// A start the audio thread cannot post (the writer so far behind that the mark queue is full)
-// fails that take: "ERR", and once the writer gets to it, one line on standard error.
-TEST_F(RecordPadTest, ATakeRefusedForAFullMarkQueueSaysSoOnce) {
-  {
-    // A start is refused once the queue has no room for it and its stop: with an odd room
-    // (the writer took a first start before it stopped), after 31 takes more, not 32.
-    Recorder recorder(1000);
+// A start is refused once the mark queue has no room for it and its stop: with an odd room (the
+// writer took a first start before it stopped), after 31 takes more, not 32.
+TEST(RecorderTest, AStartIsRefusedOnlyWhenItsStopWouldNotFit) {
+  Recorder recorder(1000);
+  recorder.StartCapture();
+  recorder.StartWriter();
+  recorder.Drain();
+  recorder.StopWriter();
+  recorder.StopCapture();
+  int takes = 1;
+  for (; !recorder.Failed() && takes < 100; ++takes) {
     recorder.StartCapture();
-    recorder.StartWriter();
-    recorder.Drain();
-    recorder.StopWriter();
     recorder.StopCapture();
-    int takes = 1;
-    for (; !recorder.Failed() && takes < 100; ++takes) {
-      recorder.StartCapture();
-      recorder.StopCapture();
-    }
-    EXPECT_EQ(takes, 33);
   }
-  recorder_.HoldWriter(true);
-  testing::internal::CaptureStderr();
-  int clicks = 0;
-  for (; clicks < 200 && !pad_->Failed(); ++clicks) Click();
-  EXPECT_TRUE(pad_->Failed() && !recorder_.Recording()) << "refused after " << clicks << " clicks";
-  recorder_.HoldWriter(false);
-  recorder_.Drain();
-  AudioBuffer(0);
-  recorder_.Drain();
-  const std::string messages = testing::internal::GetCapturedStderr();
-  EXPECT_TRUE(messages.find("Error: Couldn't start recording") == 0 &&
-              std::count(messages.begin(), messages.end(), '\n') == 1)
-      << "one line: " << messages;
-  EXPECT_TRUE(pad_->Failed()) << "ERR stays until the next click";
-  Click();
-  recorder_.Drain();
-  EXPECT_TRUE(recorder_.Recording() && !pad_->Failed()) << "the next click records";
-  Click();
+  EXPECT_EQ(takes, 33);
 }
 
-// Making a take's file fails with an exception (memory running out while naming it; here the
-// naming clock throws): that take fails and its message names no earlier take's file; the
-// next take records, and a take that failed before is not cleared by anything but a new start.
 std::time_t ThrowingClock() { throw std::runtime_error("no memory to name the file"); }
 
-TEST_F(RecordPadTest, AnExceptionMakingAFileFailsThatTakeOnly) {
+// A take that cannot start fails alone: "ERR" until the next click, one line on standard error
+// that names no earlier take's file, no folder made where none was, and the next click records.
+// The causes: no music folder can be made for an installed bundle (a home that is a file), a
+// build tree's folder that is missing, a start the audio thread cannot post (the writer so far
+// behind that the mark queue is full), and an exception while making the file (memory running
+// out while naming it; here the naming clock throws).
+TEST_F(RecordPadTest, ATakeThatCannotStartFailsAloneAndSaysWhyOnce) {
   Click();
   Click();  // a first take, complete
   recorder_.Drain();
-  ASSERT_EQ(Files(dir_).size(), 1u);
-  const std::string first = Files(dir_)[0];
-  RecordingFolder::SetClock(&ThrowingClock);
-  testing::internal::CaptureStderr();
-  Click();
-  recorder_.Drain();
-  AudioBuffer(0);
-  const std::string messages = testing::internal::GetCapturedStderr();
-  RecordingFolder::SetClock(nullptr);
-  EXPECT_TRUE(pad_->Failed() && !recorder_.Recording());
-  EXPECT_NE(messages.find("no memory to name the file"), std::string::npos) << messages;
-  EXPECT_EQ(messages.find(first.substr(first.rfind('/') + 1)), std::string::npos)
-      << "the earlier take's file is not named: " << messages;
-  AudioBuffer(0);
-  recorder_.Drain();
-  EXPECT_TRUE(pad_->Failed()) << "ERR stays";
-  Click();
-  recorder_.Drain();
-  EXPECT_TRUE(recorder_.Recording() && !pad_->Failed());
-  Click();
-  recorder_.Drain();
-  EXPECT_EQ(Files(dir_).size(), 2u);
+  const std::string first = Files(dir_).at(0);
+  const std::string home = dir_ + "home", missing = dir_ + "missing/";
+  const struct {
+    std::string message;
+    std::function<void()> cause, undo;
+  } cases[] = {
+      {"Error: Couldn't create recording " + home + "/Music/Marlune/",
+       [&] {
+         RecordingFolder::SetBuildTreeMark(dir_ + "no-mark");
+         std::ofstream(home).put('x');
+         Click();
+       },
+       [&] {
+         std::filesystem::remove(home);
+         RecordingFolder::SetBuildTreeMark(dir_);
+       }},
+      {"Error: Couldn't create recording " + missing,
+       [&] {
+         RecordingFolder::Set(missing);
+         Click();
+       },
+       [&] { RecordingFolder::Set(dir_); }},
+      {"Error: Couldn't start recording",
+       [&] {
+         recorder_.HoldWriter(true);
+         for (int clicks = 0; clicks < 200 && !pad_->Failed(); ++clicks) Click();
+         recorder_.HoldWriter(false);
+       },
+       [] {}},
+      {"Error: Couldn't create recording: no memory to name the file",
+       [&] {
+         RecordingFolder::SetClock(&ThrowingClock);
+         Click();
+       },
+       [] { RecordingFolder::SetClock(nullptr); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    testing::internal::CaptureStderr();
+    c.cause();
+    recorder_.Drain();
+    AudioBuffer(0);
+    recorder_.Drain();
+    const std::string messages = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(pad_->Failed() && !recorder_.Recording()) << "ERR stays until the next click";
+    EXPECT_TRUE(messages.find(c.message) == 0 &&
+                std::count(messages.begin(), messages.end(), '\n') == 1)
+        << "one line: " << messages;
+    EXPECT_EQ(messages.find(first), std::string::npos) << "the earlier take's file: " << messages;
+    EXPECT_FALSE(std::filesystem::exists(missing) || std::filesystem::exists(home + "/Music"));
+    c.undo();
+    const size_t files = Files(dir_).size();
+    Click();
+    recorder_.Drain();
+    EXPECT_TRUE(recorder_.Recording() && !pad_->Failed()) << "the next click records";
+    EXPECT_EQ(Files(dir_).size(), files + 1);
+    Click();
+  }
 }
 
 }  // namespace

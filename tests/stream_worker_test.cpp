@@ -274,7 +274,6 @@ TEST_F(StreamWorkerTest, ALostStreamIsReopenedWithTheSizeAskedForMeanwhile) {
 TEST(CallbackStreamClockTest, StandsStillOneBufferAfterTheLastCallback) {
   CallbackStreamClock clock;
   EXPECT_EQ(clock.StreamTime(), 0.0) << "no buffer yet";
-  EXPECT_EQ(clock.SampleRate(), 44100.0);
   clock.BufferBegins(2.0, 441);
   const double now = clock.StreamTime();
   EXPECT_GE(now, 2.0);

@@ -12,6 +12,7 @@
 
 #include "FileWvOut.h"
 #include "audio_mixer.h"
+#include "draw_list.h"
 #include "record_pad.h"
 #include "recording_folder.h"
 #include "sound_pad.h"
@@ -114,6 +115,15 @@ double Peak(const std::vector<double>& samples, size_t from, size_t to) {
   return peak;
 }
 
+std::string Drawn(const std::function<void()>& draw) {
+  DrawList list;
+  list.StartRecording(false);
+  draw();
+  DrawList::StopRecording();
+  return list.Describe([](const TTF_Font*) { return std::string("font"); },
+                       [](unsigned int id) { return std::to_string(id); });
+}
+
 std::string MakeTempDir() {
   char pattern[] = "/tmp/marlune_test_XXXXXX";
   const char* dir = mkdtemp(pattern);
@@ -123,4 +133,13 @@ std::string MakeTempDir() {
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::vector<int16_t> WavSamples(const std::string& bytes) {
+  std::vector<int16_t> samples;
+  for (size_t i = 44; i + 1 < bytes.size(); i += 2) {
+    samples.push_back(
+        static_cast<int16_t>(static_cast<uint8_t>(bytes[i]) | static_cast<uint8_t>(bytes[i + 1]) << 8));
+  }
+  return samples;
 }

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <array>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -98,7 +99,11 @@ double Peak(const std::vector<double>& samples, size_t from = 0, size_t to = SIZ
 // mutex: the audio thread's rules broken (counted in plain builds, 0 in sanitizer builds, whose
 // own interceptors check the same rules).
 long StrictCalls();
+// The draw calls `draw` makes, as text: fonts named "font", textures by their id.
+std::string Drawn(const std::function<void()>& draw);
 // A fresh, empty temporary folder.
 std::string MakeTempDir();
 // The bytes of a file ("" if it cannot be read).
 std::string ReadFile(const std::string& path);
+// The 16-bit samples of a WAV file's bytes as the program writes them: after the 44-byte header.
+std::vector<int16_t> WavSamples(const std::string& bytes);

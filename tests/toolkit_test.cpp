@@ -10,11 +10,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <string>
 
 #include "common.h"
-#include "draw_list.h"
 #include "sprite.h"
 #include "test_support.h"
 #include "texture.h"
@@ -49,15 +47,6 @@ TEST(Toolkit, NumericHelpersAtTheirEdges) {
   const struct { int n, want; } pads[] = {{0, 1}, {1, 1}, {2, 2}, {3, 4}, {4, 4}, {5, 8},
                                           {600, 1024}, {1024, 1024}, {1025, 2048}};
   for (const auto& c : pads) EXPECT_EQ(PadToPowerOfTwo(c.n), c.want) << c.n;
-}
-
-std::string Drawn(const std::function<void()>& draw) {
-  DrawList list;
-  list.StartRecording(false);
-  draw();
-  DrawList::StopRecording();
-  return list.Describe([](const TTF_Font*) { return std::string("font"); },
-                       [](unsigned int id) { return std::to_string(id); });
 }
 
 // A 20 x 10 sprite cut at (8, 4) of a 64 x 32 texture, anchored 5 right and 2 up of its corner.
