@@ -23,7 +23,7 @@
 # and max in ms, clicks heard of clicks made) and writes it to OUT; the logs of each server's
 # run, every click's figure among them, and the captures go to BUILD_DIR/click-to-sound/SERVER/.
 #
-# How a click is timed (marlune_tapper clicks, tests/e2e/tapper.cpp):
+# How a click is timed (marlune_tapper clicks, tools/rig/tapper.cpp):
 #  - The capture (parec on the null sink's monitor; under JACK marlune_jackprobe record, what
 #    reaches the playback ports) grows as the server plays. The tool stamps it on the monotonic
 #    clock as it arrives: frame 0 was heard at the smallest (now - frames / rate) over its polls.
@@ -72,8 +72,8 @@ fi
 # ---- Inside the rig: every client and size under one server ----
 rows=$2
 export MARLUNE_BUNDLE_DIR=${APP:-$build/Marlune.app}/Contents
-export MARLUNE_WAVTOOL=$build/tests/e2e/marlune_wavtool MARLUNE_PADS=$build/tests/e2e/marlune_pads
-export MARLUNE_TAPPER=$build/tests/e2e/marlune_tapper MARLUNE_JACKPROBE=$build/tests/e2e/marlune_jackprobe
+export MARLUNE_WAVTOOL=$build/tools/rig/marlune_wavtool MARLUNE_PADS=$build/tools/rig/marlune_pads
+export MARLUNE_TAPPER=$build/tools/rig/marlune_tapper MARLUNE_JACKPROBE=$build/tools/rig/marlune_jackprobe
 export MARLUNE_E2E_OUT=$build/click-to-sound/$CLICK_SERVER
 reference=$build/bench/marlune_click_reference
 # shellcheck source=../tests/e2e/lib.sh

@@ -26,7 +26,7 @@ if [ -z "${RIG_DIR:-}" ]; then
 fi
 
 export MARLUNE_BUNDLE_DIR=${APP:-$build/Marlune.app}/Contents
-export MARLUNE_WAVTOOL=$build/tests/e2e/marlune_wavtool MARLUNE_PADS=${MARLUNE_PADS:-$build/tests/e2e/marlune_pads}
+export MARLUNE_WAVTOOL=$build/tools/rig/marlune_wavtool MARLUNE_PADS=${MARLUNE_PADS:-$build/tools/rig/marlune_pads}
 # shellcheck source=../tests/e2e/lib.sh
 source "$root/tests/e2e/lib.sh"
 # shellcheck source=hydrogen_lib.sh

@@ -184,8 +184,8 @@ fi
 build=$(cd "${1:-$root/build}" && pwd) || { echo "dropouts: no build folder" >&2; exit 1; }
 report=$(realpath -m -- "${2:-$build/dropouts.md}")
 export MARLUNE_BUNDLE_DIR=$build/Marlune.app/Contents MARLUNE_BUILD_DIR=$build
-export MARLUNE_WAVTOOL=$build/tests/e2e/marlune_wavtool MARLUNE_PADS=$build/tests/e2e/marlune_pads
-export MARLUNE_JACKPROBE=$build/tests/e2e/marlune_jackprobe
+export MARLUNE_WAVTOOL=$build/tools/rig/marlune_wavtool MARLUNE_PADS=$build/tools/rig/marlune_pads
+export MARLUNE_JACKPROBE=$build/tools/rig/marlune_jackprobe
 export DROPOUT_CELLS=$report.cells DROPOUT_GAPS=$report.gaps
 for tool in "$MARLUNE_BUNDLE_DIR/MacOS/marlune" "$MARLUNE_WAVTOOL" "$MARLUNE_PADS" "$MARLUNE_JACKPROBE"; do
   [ -x "$tool" ] || { echo "dropouts: $tool is not built" >&2; exit 1; }

@@ -21,8 +21,8 @@ root=$(cd "$(dirname -- "$0")/.." && pwd)
 
 if [ "${1:-}" = --inside ]; then
   # Inside the rig: $2 the build folder, $3 the scratch folder.
-  export MARLUNE_BUNDLE_DIR="$2/Marlune.app/Contents" MARLUNE_PADS="$2/tests/e2e/marlune_pads" \
-    MARLUNE_WAVTOOL="$2/tests/e2e/marlune_wavtool" MARLUNE_E2E_OUT="$3/out"
+  export MARLUNE_BUNDLE_DIR="$2/Marlune.app/Contents" MARLUNE_PADS="$2/tools/rig/marlune_pads" \
+    MARLUNE_WAVTOOL="$2/tools/rig/marlune_wavtool" MARLUNE_E2E_OUT="$3/out"
   source "$root/tests/e2e/lib.sh"
   e2e_init
   e2e_bundle "$3/run"
@@ -65,7 +65,7 @@ if [ $# != 1 ] || [ ! -d "$1" ]; then
   exit 2
 fi
 build=$(cd "$1" && pwd)
-for tool in Marlune.app/Contents/MacOS/marlune tests/e2e/marlune_pads tests/e2e/marlune_wavtool; do
+for tool in Marlune.app/Contents/MacOS/marlune tools/rig/marlune_pads tools/rig/marlune_wavtool; do
   [ -x "$build/$tool" ] || { echo "demo: FAILED: $build/$tool is not built" >&2; exit 1; }
 done
 work=$(mktemp -d "${TMPDIR:-/tmp}/marlune-demo.XXXXXX") || exit 1

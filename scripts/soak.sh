@@ -14,7 +14,7 @@ here=$(cd "$(dirname -- "$0")" && pwd)
 seconds=${1:-${SOAK_SECONDS:-300}}
 build=$(cd "${2:-${MARLUNE_BUILD_DIR:-build}}" && pwd) || exit 1
 export MARLUNE_BUILD_DIR=$build MARLUNE_BUNDLE_DIR=${MARLUNE_BUNDLE_DIR:-$build/Marlune.app/Contents}
-export MARLUNE_WAVTOOL=${MARLUNE_WAVTOOL:-$build/tests/e2e/marlune_wavtool} MARLUNE_PADS=${MARLUNE_PADS:-$build/tests/e2e/marlune_pads}
+export MARLUNE_WAVTOOL=${MARLUNE_WAVTOOL:-$build/tools/rig/marlune_wavtool} MARLUNE_PADS=${MARLUNE_PADS:-$build/tools/rig/marlune_pads}
 export MARLUNE_E2E_OUT=${MARLUNE_E2E_OUT:-$build/soak-out}
 [ -n "${RIG_DIR:-}" ] || exec bash "$here/rig.sh" -- bash "$0" "$seconds" "$build"
 source "$here/../tests/e2e/lib.sh"
