@@ -5,12 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <functional>
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -220,7 +223,25 @@ TEST_F(StreamWorkerTest, ALateAnswerToAnOlderRequestNeverStandsForTheNewerOne) {
   }
 }
 
-TEST_F(StreamWorkerTest, NoOutputDeviceIsAnsweredAsSuchAndNothingOpens) {
+// No output device: the request is answered as such and nothing opens; the frame loop, finding
+// that answer, ends the program with the message and status 1 (here at a reopening, in a child
+// with the game's own stream worker).
+TEST_F(StreamWorkerTest, NoOutputDeviceIsAnsweredAsSuchAndEndsTheProgram) {
+  const auto reopenWithNoDevice = [] {
+    auto c = std::make_shared<DeviceControl>();
+    gameState.streamWorker.Start([c] { return std::make_unique<StandInDevice>(c); }, 512);
+    Eventually([] { return gameState.streamWorker.Playing(); });
+    c->Set([&] { c->devices = 0; });
+    gameState.ReinitRtAudio(256);
+    Eventually([] {
+      gameState.SuperviseStream();  // ends the program once the answer has come
+      return false;
+    });
+  };
+  GTEST_FLAG_SET(death_test_style, "threadsafe");  // the child starts threads
+  EXPECT_EXIT(reopenWithNoDevice(), ::testing::ExitedWithCode(1),
+              "^Error: No audio devices found!\n$");
+
   control_->devices = 0;
   const uint32_t first = Start(512);
   EXPECT_EQ(AnswerOf(first), Answer::kNoDevice);
@@ -284,6 +305,38 @@ TEST(CallbackStreamClockTest, StandsStillOneBufferAfterTheLastCallback) {
   clock.BufferBegins(0.0, 480);  // a new stream starts its clock again
   std::this_thread::sleep_for(std::chrono::milliseconds(30));
   EXPECT_DOUBLE_EQ(clock.StreamTime(), 0.01);
+}
+
+// The frame loop reads the clock while the audio thread begins buffer after buffer: a reading
+// takes the time, the length and the start on the monotonic clock of one buffer. Buffer k
+// begins at k seconds (modulo 1024) and lasts 0.5 s when k is even, no time when k is odd, so
+// a reading past the start of an odd second mixed two buffers. The clock is placed at every
+// 8 bytes of a cache line: a reading is mixed most readily where its values lie in two lines.
+// Bounded by buffers, not time.
+TEST(CallbackStreamClockTest, AReadingNeverMixesTwoBuffers) {
+  constexpr uint32_t kBuffers = 1 << 16;  // per place
+  alignas(64) static unsigned char storage[64 + sizeof(CallbackStreamClock)];
+  for (size_t at = 0; at < 64; at += 8) {
+    CallbackStreamClock* clock = new (storage + at) CallbackStreamClock;
+    clock->SetSampleRate(48000.0);
+    std::atomic<bool> done{false};
+    std::atomic<uint32_t> begun{0};
+    std::thread audio([&] {
+      for (uint32_t k = 0; !done.load(std::memory_order_relaxed); begun.store(++k)) {
+        clock->BufferBegins(k % 1024, k % 2 == 0 ? 24000 : 0);
+      }
+    });
+    double mixed = -1.0;
+    while (begun.load(std::memory_order_relaxed) < kBuffers && mixed < 0.0) {
+      const double t = clock->StreamTime();
+      if (static_cast<int>(t) % 2 == 1 && t != std::floor(t)) mixed = t;
+    }
+    done.store(true);
+    audio.join();
+    clock->~CallbackStreamClock();
+    ASSERT_LT(mixed, 0.0) << "read " << mixed << " s after " << begun.load() << " buffers, "
+                          << at << " bytes into a cache line";
+  }
 }
 
 }  // namespace
