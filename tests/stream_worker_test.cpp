@@ -223,10 +223,10 @@ TEST_F(StreamWorkerTest, ALateAnswerToAnOlderRequestNeverStandsForTheNewerOne) {
   }
 }
 
-// No output device: the request is answered as such and nothing opens; the frame loop, finding
-// that answer, ends the program with the message and status 1 (here at a reopening, in a child
-// with the game's own stream worker).
-TEST_F(StreamWorkerTest, NoOutputDeviceIsAnsweredAsSuchAndEndsTheProgram) {
+// No output device when a stream is asked for: nothing opens, and the frame loop, finding the
+// answer, ends the program with the message and status 1 (in a child, with the game's own
+// stream worker, at a reopening: the first opening's request is start-up's alone).
+TEST_F(StreamWorkerTest, NoOutputDeviceEndsTheProgram) {
   const auto reopenWithNoDevice = [] {
     auto c = std::make_shared<DeviceControl>();
     gameState.streamWorker.Start([c] { return std::make_unique<StandInDevice>(c); }, 512);
@@ -241,12 +241,6 @@ TEST_F(StreamWorkerTest, NoOutputDeviceIsAnsweredAsSuchAndEndsTheProgram) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");  // the child starts threads
   EXPECT_EXIT(reopenWithNoDevice(), ::testing::ExitedWithCode(1),
               "^Error: No audio devices found!\n$");
-
-  control_->devices = 0;
-  const uint32_t first = Start(512);
-  EXPECT_EQ(AnswerOf(first), Answer::kNoDevice);
-  EXPECT_EQ(control_->opensBegun, 0);
-  EXPECT_FALSE(worker_->Playing());
 }
 
 // Shutdown while the device hangs: Stop gives up without touching the device; once the device
