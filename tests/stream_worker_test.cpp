@@ -293,22 +293,22 @@ TEST(CallbackStreamClockTest, StandsStillOneBufferAfterTheLastCallback) {
   const double now = clock.StreamTime();
   EXPECT_GE(now, 2.0);
   EXPECT_LE(now, 2.01);
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));  // longer than the buffer
+  std::this_thread::sleep_for(std::chrono::milliseconds(15));  // longer than the buffer
   EXPECT_DOUBLE_EQ(clock.StreamTime(), 2.01);
   clock.SetSampleRate(48000.0);
   clock.BufferBegins(0.0, 480);  // a new stream starts its clock again
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  std::this_thread::sleep_for(std::chrono::milliseconds(15));
   EXPECT_DOUBLE_EQ(clock.StreamTime(), 0.01);
 }
 
 // The frame loop reads the clock while the audio thread begins buffer after buffer: a reading
 // takes the time, the length and the start on the monotonic clock of one buffer. Buffer k
 // begins at k seconds (modulo 1024) and lasts 0.5 s when k is even, no time when k is odd, so
-// a reading past the start of an odd second mixed two buffers. The clock is placed at every
-// 8 bytes of a cache line: a reading is mixed most readily where its values lie in two lines.
-// Bounded by buffers, not time.
+// a reading within an odd second, past its start, mixed two buffers. A mixed reading is rare
+// even with both threads running at once, likeliest where the clock's values straddle two cache
+// lines: the clock is placed at each 8 bytes of a line. Bounded by readings, not time: at each
+// place, 2^13 rounds of 16 readings in which a buffer began (both threads ran), or 2^16 rounds.
 TEST(CallbackStreamClockTest, AReadingNeverMixesTwoBuffers) {
-  constexpr uint32_t kBuffers = 1 << 16;  // per place
   alignas(64) static unsigned char storage[64 + sizeof(CallbackStreamClock)];
   for (size_t at = 0; at < 64; at += 8) {
     CallbackStreamClock* clock = new (storage + at) CallbackStreamClock;
@@ -321,9 +321,13 @@ TEST(CallbackStreamClockTest, AReadingNeverMixesTwoBuffers) {
       }
     });
     double mixed = -1.0;
-    while (begun.load(std::memory_order_relaxed) < kBuffers && mixed < 0.0) {
-      const double t = clock->StreamTime();
-      if (static_cast<int>(t) % 2 == 1 && t != std::floor(t)) mixed = t;
+    for (int round = 0, met = 0; met < (1 << 13) && round < (1 << 16) && mixed < 0.0; ++round) {
+      const uint32_t before = begun.load(std::memory_order_relaxed);
+      for (int i = 0; i < 16; ++i) {
+        const double t = clock->StreamTime();
+        if (static_cast<int>(t) % 2 == 1 && t != std::floor(t)) mixed = t;
+      }
+      met += begun.load(std::memory_order_relaxed) != before;
     }
     done.store(true);
     audio.join();
