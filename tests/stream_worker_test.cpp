@@ -307,7 +307,7 @@ TEST(CallbackStreamClockTest, StandsStillOneBufferAfterTheLastCallback) {
 // a reading within an odd second, past its start, mixed two buffers. A mixed reading is rare
 // even with both threads running at once, likeliest where the clock's values straddle two cache
 // lines: the clock is placed at each 8 bytes of a line. Bounded by readings, not time: at each
-// place, 2^13 rounds of 16 readings in which a buffer began (both threads ran), or 2^16 rounds.
+// place, 2^12 rounds of 16 readings in which a buffer began (both threads ran), or 2^16 rounds.
 TEST(CallbackStreamClockTest, AReadingNeverMixesTwoBuffers) {
   alignas(64) static unsigned char storage[64 + sizeof(CallbackStreamClock)];
   for (size_t at = 0; at < 64; at += 8) {
@@ -321,7 +321,7 @@ TEST(CallbackStreamClockTest, AReadingNeverMixesTwoBuffers) {
       }
     });
     double mixed = -1.0;
-    for (int round = 0, met = 0; met < (1 << 13) && round < (1 << 16) && mixed < 0.0; ++round) {
+    for (int round = 0, met = 0; met < (1 << 12) && round < (1 << 16) && mixed < 0.0; ++round) {
       const uint32_t before = begun.load(std::memory_order_relaxed);
       for (int i = 0; i < 16; ++i) {
         const double t = clock->StreamTime();
