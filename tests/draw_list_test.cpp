@@ -316,7 +316,8 @@ TEST(FrameRecorderTest, DrawsTheFirstAChangedAndAnExposedFrameOnly) {
 
 // Texts are told apart by font, colour and characters, and the least recently used one is
 // evicted when a new text would pass the capacity (rendered with the game's font; every
-// upload is counted though no texture can be made here).
+// upload is counted though no texture can be made here); a recorded text is rendered in the
+// colour it was drawn in.
 TEST(TextCacheTest, EvictsTheLeastRecentlyUsedTextBeyondItsCapacity) {
   ASSERT_EQ(TTF_Init(), 0) << TTF_GetError();
   TTF_Font* font = TTF_OpenFont(MARLUNE_RESOURCES_DIR "/MarluneContent/font/segoeuimono.ttf", 10);
@@ -335,6 +336,14 @@ TEST(TextCacheTest, EvictsTheLeastRecentlyUsedTextBeyondItsCapacity) {
   EXPECT_EQ(uploads(0), 0u) << "the most recently used text was evicted";
   EXPECT_EQ(uploads(1), 1u) << "the least recently used text was kept beyond the capacity";
   EXPECT_EQ(uploads(3, SDL_Color{255, 255, 254, 0}), 1u) << "another blue, another texture";
+  // A recorded text is rendered in its own colour, every channel in its place.
+  DrawList list;
+  Record(&list, [font] { draw::Text(font, SDL_Color{10, 20, 30, 0}, 0, 0, "3", 1); });
+  list.Analyse(kWidth, kHeight);  // renders the list's texts to measure them
+  const unsigned long drawn = draw::TextUploads();
+  TextTextures().Get(font, SDL_Color{10, 20, 30, 0}, "3", 1);
+  EXPECT_EQ(draw::TextUploads(), drawn) << "the recorded text was rendered in another colour";
+  draw::ReleaseTextCache();
   cache.Release();
   TTF_CloseFont(font);
   TTF_Quit();

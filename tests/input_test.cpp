@@ -6,7 +6,9 @@
 #include <string>
 
 #include "common.h"
+#include "game_state.h"
 #include "input_source.h"
+#include "main_menu_scene.h"
 #include "pointer_sample.h"
 #include "record_pad.h"
 #include "soundless_sound_pad.h"
@@ -124,8 +126,9 @@ TEST_F(InputTest, AStreamClockThatGoesBackStartsTheHeardClockAfresh) {
 
 // Presses that belong to no time the player heard never reach the pads: those made while the
 // sound was gone (before the new stream's first buffer) and those made while a game was set
-// up. A press made while the stream runs counts however late its buffer comes. A click on the
-// record pad while the sound was gone starts nothing and leaves no highlight.
+// up, keys typed behind the Return that starts it among them. A press made while the stream
+// runs counts however late its buffer comes. A click on the record pad while the sound was gone
+// starts nothing and leaves no highlight.
 TEST_F(InputTest, PressesMadeWhenNothingWasHeardAreDropped) {
   ClickProbe* probe = new ClickProbe(nullptr);
   AddPad(probe);
@@ -166,6 +169,24 @@ TEST_F(InputTest, PressesMadeWhenNothingWasHeardAreDropped) {
   buffer(4060);
   EXPECT_EQ(probe->left, 4);
   EXPECT_DOUBLE_EQ(probe->lastHeard, probe->heardNow);
+
+  // Keys typed behind the Return that starts a game are dropped with the rest of the input
+  // queued while it was set up: an Escape among them would end the game at once.
+  ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_EVENTS), 0) << SDL_GetError();
+  gameState.ReplaceScene(new MainMenuScene());
+  for (const SDL_Keycode key : {SDLK_RETURN, SDLK_ESCAPE}) {
+    SDL_Event event{};
+    event.type = SDL_KEYDOWN;
+    event.key.keysym.sym = key;
+    SDL_PushEvent(&event);
+  }
+  gameState.scene->InputLogic();
+  const size_t pads = gameState.pads.size();
+  gameState.scene->InputLogic();
+  EXPECT_GT(pads, 2u) << "Return on Start starts a game";
+  EXPECT_EQ(gameState.pads.size(), pads) << "a key typed before the game started ended it";
+  gameState.ReplaceScene(new MainMenuScene());
+  SDL_QuitSubSystem(SDL_INIT_EVENTS);
 }
 
 // The window system's events as the program records them: a left or right button going down,

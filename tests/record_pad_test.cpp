@@ -361,15 +361,18 @@ TEST_F(RecordPadTest, TheHighlightGrowsUnderThePointerAndWhilePressed) {
   EXPECT_FLOAT_EQ(pad_->OverlayAlpha(), 0.0f) << "released away from the pad";
 }
 
-// Leaving the game, by Escape or by closing the window, ends the running take.
+// Leaving the game, by Escape or by closing the window, ends the running take: the next buffer
+// is its last, and the file is complete with every buffer played since the click.
 TEST_F(RecordPadTest, LeavingTheGameEndsTheTake) {
   ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_EVENTS), 0) << SDL_GetError();
   for (const SDL_EventType type : {SDL_KEYDOWN, SDL_QUIT}) {
+    SCOPED_TRACE(type == SDL_QUIT ? "window closed" : "Escape");
     if (gameState.pads.empty()) {  // the game before took its pads along
       pad_ = new RecordPad(50, 410, 100, 75);
       AddPad(pad_);
     }
     Click();
+    AudioBuffer(0);
     ASSERT_TRUE(recorder_.Recording());
     SDL_Event event{};
     event.type = type;
@@ -377,7 +380,13 @@ TEST_F(RecordPadTest, LeavingTheGameEndsTheTake) {
     SDL_PushEvent(&event);
     GameScene game;
     game.InputLogic();
-    EXPECT_FALSE(recorder_.Recording()) << (type == SDL_QUIT ? "window closed" : "Escape");
+    EXPECT_FALSE(recorder_.Recording());
+    AudioBuffer(0);
+    recorder_.Drain();
+    std::vector<std::string> files = Files(dir_);
+    std::sort(files.begin(), files.end());
+    const Wav wav(files.back());
+    EXPECT_TRUE(wav.consistent && wav.Frames() == 3 * kFrames) << wav.Frames() << " frames";
   }
   SDL_QuitSubSystem(SDL_INIT_EVENTS);
 }

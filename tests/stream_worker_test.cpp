@@ -5,12 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <functional>
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -220,12 +223,24 @@ TEST_F(StreamWorkerTest, ALateAnswerToAnOlderRequestNeverStandsForTheNewerOne) {
   }
 }
 
-TEST_F(StreamWorkerTest, NoOutputDeviceIsAnsweredAsSuchAndNothingOpens) {
-  control_->devices = 0;
-  const uint32_t first = Start(512);
-  EXPECT_EQ(AnswerOf(first), Answer::kNoDevice);
-  EXPECT_EQ(control_->opensBegun, 0);
-  EXPECT_FALSE(worker_->Playing());
+// No output device when a stream is asked for: nothing opens, and the frame loop, finding the
+// answer, ends the program with the message and status 1 (in a child, with the game's own
+// stream worker, at a reopening: the first opening's request is start-up's alone).
+TEST_F(StreamWorkerTest, NoOutputDeviceEndsTheProgram) {
+  const auto reopenWithNoDevice = [] {
+    auto c = std::make_shared<DeviceControl>();
+    gameState.streamWorker.Start([c] { return std::make_unique<StandInDevice>(c); }, 512);
+    Eventually([] { return gameState.streamWorker.Playing(); });
+    c->Set([&] { c->devices = 0; });
+    gameState.ReinitRtAudio(256);
+    Eventually([] {
+      gameState.SuperviseStream();  // ends the program once the answer has come
+      return false;
+    });
+  };
+  GTEST_FLAG_SET(death_test_style, "threadsafe");  // the child starts threads
+  EXPECT_EXIT(reopenWithNoDevice(), ::testing::ExitedWithCode(1),
+              "^Error: No audio devices found!\n$");
 }
 
 // Shutdown while the device hangs: Stop gives up without touching the device; once the device
@@ -278,12 +293,48 @@ TEST(CallbackStreamClockTest, StandsStillOneBufferAfterTheLastCallback) {
   const double now = clock.StreamTime();
   EXPECT_GE(now, 2.0);
   EXPECT_LE(now, 2.01);
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));  // longer than the buffer
+  std::this_thread::sleep_for(std::chrono::milliseconds(15));  // longer than the buffer
   EXPECT_DOUBLE_EQ(clock.StreamTime(), 2.01);
   clock.SetSampleRate(48000.0);
   clock.BufferBegins(0.0, 480);  // a new stream starts its clock again
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  std::this_thread::sleep_for(std::chrono::milliseconds(15));
   EXPECT_DOUBLE_EQ(clock.StreamTime(), 0.01);
+}
+
+// The frame loop reads the clock while the audio thread begins buffer after buffer: a reading
+// takes the time, the length and the start on the monotonic clock of one buffer. Buffer k
+// begins at k seconds (modulo 1024) and lasts 0.5 s when k is even, no time when k is odd, so
+// a reading within an odd second, past its start, mixed two buffers. A mixed reading is rare
+// even with both threads running at once, likeliest where the clock's values straddle two cache
+// lines: the clock is placed at each 8 bytes of a line. Bounded by readings, not time: at each
+// place, 2^12 rounds of 16 readings in which a buffer began (both threads ran), or 2^16 rounds.
+TEST(CallbackStreamClockTest, AReadingNeverMixesTwoBuffers) {
+  alignas(64) static unsigned char storage[64 + sizeof(CallbackStreamClock)];
+  for (size_t at = 0; at < 64; at += 8) {
+    CallbackStreamClock* clock = new (storage + at) CallbackStreamClock;
+    clock->SetSampleRate(48000.0);
+    std::atomic<bool> done{false};
+    std::atomic<uint32_t> begun{0};
+    std::thread audio([&] {
+      for (uint32_t k = 0; !done.load(std::memory_order_relaxed); begun.store(++k)) {
+        clock->BufferBegins(k % 1024, k % 2 == 0 ? 24000 : 0);
+      }
+    });
+    double mixed = -1.0;
+    for (int round = 0, met = 0; met < (1 << 12) && round < (1 << 16) && mixed < 0.0; ++round) {
+      const uint32_t before = begun.load(std::memory_order_relaxed);
+      for (int i = 0; i < 16; ++i) {
+        const double t = clock->StreamTime();
+        if (static_cast<int>(t) % 2 == 1 && t != std::floor(t)) mixed = t;
+      }
+      met += begun.load(std::memory_order_relaxed) != before;
+    }
+    done.store(true);
+    audio.join();
+    clock->~CallbackStreamClock();
+    ASSERT_LT(mixed, 0.0) << "read " << mixed << " s after " << begun.load() << " buffers, "
+                          << at << " bytes into a cache line";
+  }
 }
 
 }  // namespace
