@@ -210,9 +210,10 @@ std::string DrawList::Describe(const std::function<std::string(const TTF_Font*)>
         out += " " + textureName(c.u[0]);
         break;
       case kText: {
+        const SDL_Color rgb = CommandColor(c);
         char colour[32];
-        std::snprintf(colour, sizeof colour, " rgb(%u,%u,%u)", (c.u[2] >> 16) & 255u,
-                      (c.u[2] >> 8) & 255u, c.u[2] & 255u);
+        std::snprintf(colour, sizeof colour, " rgb(%u,%u,%u)", unsigned{rgb.r}, unsigned{rgb.g},
+                      unsigned{rgb.b});
         out += " " + fontName(CommandFont(c)) +
                colour + " at " + Number(c.f[0]) + " " + Number(c.f[1]) + " \"" +
                text_.substr(c.u[0], c.u[1]) + "\"";
