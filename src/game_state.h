@@ -106,8 +106,9 @@ struct GameState {
   // player hears follows the menu's buffer size: 64 frames are heard sooner than 512, and a
   // busy machine may break the smallest up. Three is the fewest with which PulseAudio and
   // PipeWire's PulseAudio server played the default 512 frames cleanly beside other work; with
-  // two, PulseAudio broke up there. The audio library's ALSA back end takes it as the device's
-  // periods; JACK keeps its own.
+  // two, PulseAudio broke up there. Through the PulseAudio protocol the queue is never shorter
+  // than the server plays at all (StreamLatency::PulseQueue). The audio library's ALSA back end
+  // takes it as the device's periods; JACK keeps its own.
   static constexpr unsigned int kStreamBuffers = 3;
 
   // Asks the callback to restart a sound effect from its first frame. Safe from any thread.

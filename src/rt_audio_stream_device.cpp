@@ -116,7 +116,7 @@ bool RtAudioStreamDevice::Open(unsigned int* frames, std::string* message) {
     // also print a line from its audio thread, into the middle of the program's messages).
     const double rate = stk::Stk::sampleRate();
     if (LatencyPath(audio_->getCurrentApi()) == StreamLatency::Path::kPulse) {
-      StreamLatency::AskPulse(buffers_ * *frames / rate);
+      StreamLatency::AskPulse(StreamLatency::PulseQueue(buffers_, *frames, rate));
     }
     RealtimeWhileOpening realtime(priority_);
     // With an error callback installed the library reports its failures there, not by

@@ -116,6 +116,12 @@ void StreamLatency::AskPulse(double seconds) {
   setenv("PULSE_LATENCY_MSEC", text, 1);
 }
 
+double StreamLatency::PulseQueue(unsigned int buffers, unsigned int frames, double rate) {
+  const double buffer = frames / rate;
+  const double shortest = std::ceil(kPulseShortestQueue / buffer - 1e-9);
+  return std::max(static_cast<double>(buffers), shortest) * buffer;
+}
+
 StreamLatency::StreamLatency() = default;
 StreamLatency::~StreamLatency() = default;
 

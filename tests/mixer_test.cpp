@@ -61,16 +61,19 @@ TEST(StreamLatency, HeardOffsetIsTheLargestReading) {
   EXPECT_LT(latency.Seconds(), 0.0);
 }
 
-TEST(StreamLatency, ThePulseServerIsAskedForTheWholeQueueInWholeMilliseconds) {
-  // Rounded up, so the server never holds less than the buffers asked for; never 0, which
+TEST(StreamLatency, ThePulseServerIsAskedForWholeBuffersOfAtLeastItsShortestCleanQueue) {
+  // Three buffers, or the fewest whole buffers of at least 10 ms where three are shorter; in
+  // whole milliseconds rounded up, so the server never holds less than that; never 0, which
   // libpulse would ignore.
-  const struct { double seconds; const char* ms; } cases[] = {
-      {3 * 64 / 44100.0, "5"}, {3 * 512 / 44100.0, "35"}, {0.010, "10"}, {0.0001, "1"}};
+  const struct { unsigned int frames; const char* ms; } cases[] = {
+      {64, "11"}, {128, "12"}, {256, "18"}, {512, "35"}, {2048, "140"}, {1, "10"}};
   for (const auto& c : cases) {
-    StreamLatency::AskPulse(c.seconds);
+    StreamLatency::AskPulse(StreamLatency::PulseQueue(3, c.frames, 44100.0));
     ASSERT_NE(std::getenv("PULSE_LATENCY_MSEC"), nullptr);
-    EXPECT_STREQ(std::getenv("PULSE_LATENCY_MSEC"), c.ms) << c.seconds << " s";
+    EXPECT_STREQ(std::getenv("PULSE_LATENCY_MSEC"), c.ms) << c.frames << " frames";
   }
+  StreamLatency::AskPulse(0.0001);
+  EXPECT_STREQ(std::getenv("PULSE_LATENCY_MSEC"), "1");
   unsetenv("PULSE_LATENCY_MSEC");
 }
 
