@@ -124,6 +124,11 @@ marlune() {
   if [ "$n" -gt 0 ]; then
     xdotool key --delay 500 Down $(printf 'Return %.0s' $(seq "$n")) Up || e2e_fail "keys failed"
     e2e_wait_screen menu
+    # The rig's null sink renders in 2 s blocks while no stream asks for less, and a stream
+    # that starts meanwhile waits for the block to end: the old stream's close and the new
+    # one's start each take up to 2 s. A press made before the new stream plays belongs to no
+    # moment the player heard, and the program drops it (the metronome would stay off).
+    sleep 4.5
   fi
   e2e_key Return
   e2e_wait_screen game
