@@ -65,9 +65,9 @@ class StreamLatency {
   // old one, and later calls only replace the variable's string, so a reader sees the old
   // value or the new one.
   static void AskPulse(double seconds);
-  // The shortest queue the PulseAudio protocol's servers played without breaking up hundreds
-  // of times a minute on a quiet machine, seconds: three 64-frame buffers (4.4 ms) broke up 95
-  // times a minute, seven (10.2 ms) 8 times.
+  // The shortest queue the PulseAudio protocol's servers played without breaking up all the
+  // time on a quiet machine, seconds: three 64-frame buffers (4.4 ms) broke up 95 times a
+  // minute, seven (10.2 ms) 8 times.
   static constexpr double kPulseShortestQueue = 0.010;
   // What to ask such a server to keep queued for buffers of frames at rate frames per second:
   // the fewest whole buffers that hold both `buffers` of them and kPulseShortestQueue, so a
