@@ -13,7 +13,8 @@ cd "$(dirname "$0")/.."
 setsid chrt --idle 0 ./scripts/sanitize.sh --build-only all >build/sanitizer-builds.log 2>&1 &
 builds=$!
 trap 'kill -- -"$builds" 2>/dev/null || true' EXIT  # a failed test ends the builds too
-ctest --test-dir build -L unit --output-on-failure
+# The unit tests are processes of their own with their own temporary folders: two at a time.
+ctest --test-dir build -L unit -j2 --output-on-failure
 # The end-to-end tests also prove the frame loop's skipping (MARLUNE_FRAME_CHECK=1): every
 # skipped frame is drawn anyway and compared with the picture on screen; any difference fails.
 # First the menu scenarios, under PulseAudio and under a private PipeWire stack (the sound
