@@ -59,7 +59,7 @@ round() {
   local size=$1 hold=$2 out beat CAPTURE=$E2E_CAPTURE ROUNDS_FILE="$E2E_OUT/rounds-$1.txt"
   e2e_press $METRONOME_XY  # on
   e2e_move $SNARE_XY
-  out=$("$MARLUNE_TAPPER" "$CAPTURE" "$hold") || e2e_fail "the tapper failed: $out"
+  out=$("$MARLUNE_TAPPER" "$CAPTURE" "$hold" "$size") || e2e_fail "the tapper failed: $out"
   e2e_log "$size frames, $hold ms presses: $(tr '\n' ' ' <<<"$out")"
   awk -v size="$size" -v hold="$hold" '$1 == "tap" { print size, hold, $2, $3, $5 }' <<<"$out" >>"$ROUNDS_FILE"
   beat=$(awk '$1 == "tap" { b = $2 } END { print b }' <<<"$out")

@@ -2,7 +2,7 @@
 // taps the left button just after the beats, through XTEST (xdotool's process start-up is too
 // slow and uneven for taps placed to a few milliseconds).
 //
-//   marlune_tapper CAPTURE.wav HOLD_MS
+//   marlune_tapper CAPTURE.wav HOLD_MS [BUFFER_FRAMES]
 //   marlune_tapper follow CAPTURE.wav BEAT_FRAME BEATS
 //   marlune_tapper judge CAPTURE.wav < TAPS
 //   marlune_tapper close WINDOW_ID   (the window manager's close request, WM_DELETE_WINDOW)
@@ -10,14 +10,17 @@
 //
 // CAPTURE.wav is the WAV file that parec is writing from the sink's monitor (it grows while the
 // tool runs). The tool taps four beats in a row, 10, 15, 20 and 25 ms after each is heard,
-// holding the button HOLD_MS. The pointer must already rest over the pad.
+// holding the button HOLD_MS (BUFFER_FRAMES: the stream's buffer size, 2048 if not given). The
+// pointer must already rest over the pad.
 //
 // Hearing the beats. Only the capture says when a beat is heard, so the tool follows the file:
 //  - Clock of the capture: every millisecond it notes the monotonic time and the frames in the
 //    file. A frame reaches the file no earlier than it is heard on the monitor, so the
 //    monotonic time at which frame 0 was heard is at most (now - frames / rate) at every poll;
-//    the smallest such value is taken (its error is how late parec delivered its freshest
-//    frame, a few milliseconds).
+//    the smallest such value over the last 2 s of polls is taken (its error is how late parec
+//    delivered its freshest frame, a few milliseconds; a longer span would keep an estimate
+//    that a capture losing time against the monotonic clock, as a JACK dummy driver that skips
+//    periods does, has left behind, and the taps would come early by what it lost).
 //  - Beats: onsets of the metronome click (a frame above 0.05 full scale after 80 ms below
 //    it), heard after the tool started. Once four onsets half a second apart are heard, the beat grid is fixed: its period
 //    is exactly 22050 frames (a beat of the loop at 120 beats per minute, counted on the
@@ -336,16 +339,17 @@ int64_t FindGrid(Capture& capture) {
 }
 
 // Keeps a beat of the grid current while the capture grows: a click heard earlier than the
-// grid, or later than it by more than the largest buffer, means the stream's audio has moved
-// (the sound server drops what a late stream delivers after an underrun).
+// grid, or later than it by more than a buffer (`buffer` frames, the largest by default), means
+// the stream's audio has moved (the sound server drops what a late stream delivers after an
+// underrun; a JACK dummy driver that skips periods moves it later).
 // With `before` and `after` (frames), only onsets from `before` ahead of a beat of the grid to
 // `after` past it count as clicks: when the pads' sounds come between the beats, a step or more
 // after one.
 class BeatFollower {
  public:
   BeatFollower(const Capture& capture, int64_t beat, int64_t before = kBeatFrames,
-               int64_t after = kBeatFrames)
-      : capture_(capture), beat_(beat), before_(before), after_(after),
+               int64_t after = kBeatFrames, int64_t buffer = 2048)
+      : capture_(capture), beat_(beat), before_(before), after_(after), buffer_(buffer),
         followed_(capture.onsets.size()) {}
 
   // The beat followed, updated from the clicks heard since the last call.
@@ -355,7 +359,7 @@ class BeatFollower {
       if (r > kBeatFrames / 2) r -= kBeatFrames;
       if (r < -kBeatFrames / 2) r += kBeatFrames;
       if (r < -before_ || r > after_) continue;
-      if (r < 0 || r > 2048) beat_ += r;
+      if (r < 0 || r > buffer_) beat_ += r;
     }
     return beat_;
   }
@@ -369,7 +373,7 @@ class BeatFollower {
  private:
   const Capture& capture_;
   int64_t beat_;
-  int64_t before_, after_;
+  int64_t before_, after_, buffer_;
   size_t followed_;
 };
 
@@ -493,7 +497,7 @@ int main(int argc, char** argv) {
     return Follow(argv[2], std::atoll(argv[3]), std::atoi(argv[4]));
   }
   const bool clicks = argc >= 4 && argc <= 6 && std::string(argv[1]) == "clicks";
-  if (argc != 3 && !clicks) Fail("usage: marlune_tapper CAPTURE.wav HOLD_MS");
+  if ((argc < 3 || argc > 4) && !clicks) Fail("usage: marlune_tapper CAPTURE.wav HOLD_MS [BUFFER_FRAMES]");
   // The machine may be busy: ask for real-time scheduling so taps leave on time (ignored if
   // not permitted; the lateness of every tap is reported).
   sched_param priority{};
@@ -508,11 +512,13 @@ int main(int argc, char** argv) {
     return status;
   }
   const double holdMs = std::atof(argv[2]);
-  Capture capture(argv[1]);
+  // The clock over the last 2 s of polls, as for the click benchmark: the taps are placed on it.
+  Capture capture(argv[1], 2.0);
   const int64_t phase = FindGrid(capture);
   std::printf("grid %lld\n", static_cast<long long>(phase));
 
-  BeatFollower beat(capture, phase);
+  // A click starts on the first buffer inside its step: later than that, the audio has moved.
+  BeatFollower beat(capture, phase, kBeatFrames, kBeatFrames, argc == 4 ? std::atoll(argv[3]) : 2048);
   beat.SkipTo(0.6);
   for (const double offsetMs : {10.0, 15.0, 20.0, 25.0}) {
     const int64_t b = beat.Beat();
