@@ -56,6 +56,9 @@ namespace {
 
 constexpr double kRate = 44100.0;
 constexpr int64_t kBeatFrames = 22050;
+// The menu's largest buffer, frames: how late a click may start after its grid point when the
+// buffer size is not known.
+constexpr int64_t kLargestBuffer = 2048;
 constexpr double kThreshold = 0.05;
 // A click is an attack after 80 ms below the threshold: the metronome's click lasts 50 ms, so
 // a pad's sound that follows it within 30 ms does not count as another beat.
@@ -322,7 +325,7 @@ int64_t FindGrid(Capture& capture) {
     for (int64_t onset : capture.onsets) {
       if (!beats.empty()) {
         const int64_t gap = onset - beats.back();
-        if (std::llabs(gap - kBeatFrames) > 2048) beats.clear();
+        if (std::llabs(gap - kBeatFrames) > kLargestBuffer) beats.clear();
       }
       beats.push_back(onset);
     }
@@ -348,7 +351,7 @@ int64_t FindGrid(Capture& capture) {
 class BeatFollower {
  public:
   BeatFollower(const Capture& capture, int64_t beat, int64_t before = kBeatFrames,
-               int64_t after = kBeatFrames, int64_t buffer = 2048)
+               int64_t after = kBeatFrames, int64_t buffer = kLargestBuffer)
       : capture_(capture), beat_(beat), before_(before), after_(after), buffer_(buffer),
         followed_(capture.onsets.size()) {}
 
@@ -518,7 +521,7 @@ int main(int argc, char** argv) {
   std::printf("grid %lld\n", static_cast<long long>(phase));
 
   // A click starts on the first buffer inside its step: later than that, the audio has moved.
-  BeatFollower beat(capture, phase, kBeatFrames, kBeatFrames, argc == 4 ? std::atoll(argv[3]) : 2048);
+  BeatFollower beat(capture, phase, kBeatFrames, kBeatFrames, argc == 4 ? std::atoll(argv[3]) : kLargestBuffer);
   beat.SkipTo(0.6);
   for (const double offsetMs : {10.0, 15.0, 20.0, 25.0}) {
     const int64_t b = beat.Beat();
