@@ -123,7 +123,10 @@ bool RtAudioStreamDevice::Open(unsigned int* frames, std::string* message) {
     // throwing: the reason it gave is what a failure says.
     audio_->openStream(&output, nullptr, RTAUDIO_FLOAT64, static_cast<unsigned int>(rate),
                        frames, kStreamCallback, nullptr, &options, &OnStreamError);
-    if (audio_->isStreamOpen()) return true;
+    if (audio_->isStreamOpen()) {
+      frames_ = *frames;
+      return true;
+    }
     *message = Failure("the audio stream did not open");
   } catch (std::exception& error) {
     *message = error.what();
@@ -161,7 +164,7 @@ bool RtAudioStreamDevice::Start(std::string* message) {
     RealtimeWhileOpening realtime(priority_);
     audio_->startStream();
     if (audio_->isStreamRunning()) {
-      latency_->Start(*audio_, LatencyPath(audio_->getCurrentApi()), SampleRate());
+      latency_->Start(*audio_, LatencyPath(audio_->getCurrentApi()), SampleRate(), frames_);
       return true;
     }
     *message = Failure("the audio stream did not start");

@@ -49,6 +49,7 @@ class RtAudioStreamDevice : public StreamDevice {
   StreamSupervisor& supervisor_;
   const unsigned int buffers_;
   const int priority_;
+  unsigned int frames_ = 0;  // the buffer size the open stream was granted
   std::unique_ptr<RtAudio> audio_;
   std::unique_ptr<StreamLatency> latency_;
 };

@@ -38,10 +38,11 @@ pa_simple* PulsePlaybackStream(RtAudio& audio) {
 }
 }  // namespace
 
-double StreamLatency::FromOffsetReadings(const double* offsets, int count) {
+double StreamLatency::FromOffsetReadings(const double* offsets, int count, double bufferSeconds) {
   double best = kNone;
   for (int i = 0; i < count; ++i) {
-    if (!(offsets[i] <= best)) best = offsets[i];  // the first, then any larger
+    // The first, any larger, and one that shows the stream fell behind.
+    if (!(offsets[i] <= best) || offsets[i] < best - bufferSeconds) best = offsets[i];
   }
   return best;
 }
@@ -51,24 +52,28 @@ double StreamLatency::FromOffsetReadings(const double* offsets, int count) {
 // the computation only.
 class StreamLatency::Pulse {
  public:
-  explicit Pulse(pa_simple* stream) : stream_(stream) {}
+  Pulse(pa_simple* stream, double bufferSeconds) : stream_(stream), bufferSeconds_(bufferSeconds) {}
 
   void Read(uint32_t nowMs, double lastStreamTime) {
     int error = 0;
     const pa_usec_t latency = pa_simple_get_latency(stream_, &error);
     if (latency == static_cast<pa_usec_t>(-1)) return;
-    offsets_[next_] = lastStreamTime - static_cast<double>(latency) / 1e6 - nowMs / 1000.0;
-    next_ = (next_ + 1) % kSamples;
-    if (count_ < kSamples) ++count_;
+    // Oldest first: the oldest of a full window makes way.
+    if (count_ == kSamples) {
+      std::copy(offsets_ + 1, offsets_ + kSamples, offsets_);
+    } else {
+      ++count_;
+    }
+    offsets_[count_ - 1] = lastStreamTime - static_cast<double>(latency) / 1e6 - nowMs / 1000.0;
   }
 
-  double Offset() const { return FromOffsetReadings(offsets_, count_); }
+  double Offset() const { return FromOffsetReadings(offsets_, count_, bufferSeconds_); }
 
  private:
   pa_simple* stream_;
+  double bufferSeconds_;
   double offsets_[kSamples] = {};
   int count_ = 0;
-  int next_ = 0;
 };
 
 // JACK's playback latency of the ports the stream feeds (the physical playback ports), read
@@ -125,15 +130,16 @@ double StreamLatency::PulseQueue(unsigned int buffers, unsigned int frames, doub
 StreamLatency::StreamLatency() = default;
 StreamLatency::~StreamLatency() = default;
 
-void StreamLatency::Start(RtAudio& audio, Path path, double rate) {
+void StreamLatency::Start(RtAudio& audio, Path path, double rate, unsigned int frames) {
   Stop();
   audio_ = &audio;
   path_ = path;
   rate_ = rate;
+  bufferSeconds_ = frames / rate;
   started_ = false;
   if (path == Path::kPulse) {
     pa_simple* stream = PulsePlaybackStream(audio);
-    if (stream != nullptr) pulse_ = std::make_unique<Pulse>(stream);
+    if (stream != nullptr) pulse_ = std::make_unique<Pulse>(stream, bufferSeconds_);
   } else if (path == Path::kJack) {
     jack_ = std::make_unique<Jack>();
   }

@@ -27,8 +27,9 @@ class StreamLatency {
   enum class Path { kNone, kPulse, kJack, kAlsa };
   // Time between two readings, milliseconds.
   static constexpr uint32_t kQueryIntervalMs = 50;
-  // Readings kept for the heard offset: half a second of them, so a stream that falls behind
-  // (an underrun) is followed within half a second.
+  // Readings kept for the heard offset: half a second of them, so that slow drift is followed
+  // within half a second. A stream that falls behind all at once (an underrun) is followed at
+  // the first reading after it (FromOffsetReadings).
   static constexpr int kSamples = 10;
   // Time the stream plays before libpulse is asked, milliseconds.
   static constexpr uint32_t kSettleMs = 500;
@@ -38,9 +39,9 @@ class StreamLatency {
   StreamLatency(const StreamLatency&) = delete;
   StreamLatency& operator=(const StreamLatency&) = delete;
 
-  // The stream that audio just started plays through path at rate frames per second; readings
-  // of an earlier stream are forgotten.
-  void Start(RtAudio& audio, Path path, double rate);
+  // The stream that audio just started plays through path at rate frames per second, in
+  // buffers of frames; readings of an earlier stream are forgotten.
+  void Start(RtAudio& audio, Path path, double rate, unsigned int frames);
   // The stream is about to close: nothing is read or reported until the next Start.
   void Stop();
   // Takes a reading when one is due; nowMs on the press clock (wrapping milliseconds),
@@ -79,8 +80,13 @@ class StreamLatency {
   // the buffer last rendered waits until it can be written, so what was written ends where
   // it begins; a reading taken after it was written, before the next callback finished,
   // comes out a buffer low, and one while it was partly written low by that part: the
-  // largest reading is the true one. NaN for no readings. Any thread (pure).
-  static double FromOffsetReadings(const double* offsets, int count);
+  // largest reading is the true one. A reading lower than the largest before it by more than
+  // a buffer (bufferSeconds) cannot be that: the stream has fallen behind since (an underrun:
+  // what was queued played out, and what came after plays that much later), and the readings
+  // before it are stale. Kept, they would put the heard clock ahead of the audio by the gap
+  // and place a press a step late. offsets oldest first. NaN for no readings. Any thread
+  // (pure).
+  static double FromOffsetReadings(const double* offsets, int count, double bufferSeconds);
 
  private:
   class Pulse;
@@ -89,6 +95,7 @@ class StreamLatency {
   RtAudio* audio_ = nullptr;
   Path path_ = Path::kNone;
   double rate_ = 44100.0;
+  double bufferSeconds_ = 0.0;
   double seconds_ = -1.0;
   uint32_t startMs_ = 0;  // the first Poll of the stream
   uint32_t lastReadMs_ = 0;

@@ -49,12 +49,21 @@ TEST(StreamSupervisorTest, BufferSizesCycleAndAnyOtherSizeGoesBackTo512) {
 }
 
 // Readings of the stream's latency, taken between callbacks, come out low when the buffer last
-// rendered was already written, wholly or in part; never high. The heard clock is the largest.
-TEST(StreamLatency, HeardOffsetIsTheLargestReading) {
-  const double readings[] = {-1.2120, -1.2004, -1.2236, -1.2005};
-  EXPECT_DOUBLE_EQ(StreamLatency::FromOffsetReadings(readings, 4), -1.2004);
-  EXPECT_DOUBLE_EQ(StreamLatency::FromOffsetReadings(readings, 1), -1.2120);
-  EXPECT_TRUE(std::isnan(StreamLatency::FromOffsetReadings(readings, 0)));
+// rendered was already written, wholly or in part; never high. The heard clock is the largest,
+// of those since the stream last fell behind by more than a buffer.
+TEST(StreamLatency, HeardOffsetIsTheLargestReadingSinceTheStreamLastFellBehind) {
+  const double buffer = 512 / 44100.0;  // 11.6 ms
+  const double readings[] = {-1.2120, -1.2004, -1.2106, -1.2005};
+  EXPECT_DOUBLE_EQ(StreamLatency::FromOffsetReadings(readings, 4, buffer), -1.2004);
+  EXPECT_DOUBLE_EQ(StreamLatency::FromOffsetReadings(readings, 1, buffer), -1.2120);
+  EXPECT_TRUE(std::isnan(StreamLatency::FromOffsetReadings(readings, 0, buffer)));
+  // An underrun of 80 ms: the stream is heard that much later from then on. The readings
+  // before it would put a press 80 ms late, most of a step.
+  const double underrun[] = {-1.2004, -1.2050, -1.2804, -1.2890, -1.2810};
+  EXPECT_DOUBLE_EQ(StreamLatency::FromOffsetReadings(underrun, 5, buffer), -1.2804);
+  EXPECT_DOUBLE_EQ(StreamLatency::FromOffsetReadings(underrun, 3, buffer), -1.2804);
+  // Within a buffer of the largest, a reading is one taken late, not a stream fallen behind.
+  EXPECT_DOUBLE_EQ(StreamLatency::FromOffsetReadings(underrun, 2, buffer), -1.2004);
   // Nothing is reported before a stream starts, nor after it stops.
   StreamLatency latency;
   EXPECT_TRUE(std::isnan(latency.HeardOffset()));
