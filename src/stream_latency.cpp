@@ -11,6 +11,7 @@
 #include <limits>
 
 #include "RtAudio.h"
+#include "input_source.h"
 
 namespace {
 constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
@@ -54,9 +55,14 @@ class StreamLatency::Pulse {
  public:
   Pulse(pa_simple* stream, double bufferSeconds) : stream_(stream), bufferSeconds_(bufferSeconds) {}
 
-  void Read(uint32_t nowMs, double lastStreamTime) {
+  // lastStreamTime read before the latency is asked for: a callback in between makes the
+  // reading low, never high. The press clock is read after the answer, for the same reason:
+  // asking waits for libpulse's lock, which its own thread may hold for a while on a busy
+  // machine.
+  void Read(double lastStreamTime) {
     int error = 0;
     const pa_usec_t latency = pa_simple_get_latency(stream_, &error);
+    const uint32_t nowMs = Input().TicksMs();
     if (latency == static_cast<pa_usec_t>(-1)) return;
     // Oldest first: the oldest of a full window makes way.
     if (count_ == kSamples) {
@@ -163,7 +169,7 @@ void StreamLatency::Poll(uint32_t nowMs, double lastStreamTime) {
       // the stream has played for a while, so the answer is there.
       if (pulse_ && nowMs - startMs_ >= kSettleMs && nowMs - lastReadMs_ >= kQueryIntervalMs) {
         lastReadMs_ = nowMs;
-        pulse_->Read(nowMs, lastStreamTime);
+        pulse_->Read(lastStreamTime);
       }
       return;
     case Path::kJack:

@@ -45,8 +45,8 @@ class StreamLatency {
   // The stream is about to close: nothing is read or reported until the next Start.
   void Stop();
   // Takes a reading when one is due; nowMs on the press clock (wrapping milliseconds),
-  // lastStreamTime the stream time of the last buffer rendered, seconds. Every few
-  // milliseconds while the stream runs.
+  // lastStreamTime the stream time of the last buffer rendered, seconds, read before the
+  // call. Every few milliseconds while the stream runs.
   void Poll(uint32_t nowMs, double lastStreamTime);
   // Time from the start of a callback's buffer to when it is heard, seconds; negative when
   // not reported (JACK and ALSA report it).
