@@ -43,7 +43,8 @@ double StreamLatency::FromOffsetReadings(const double* offsets, int count, doubl
   double best = kNone;
   for (int i = 0; i < count; ++i) {
     // The first, any larger, and one that shows the stream fell behind.
-    if (!(offsets[i] <= best) || offsets[i] < best - bufferSeconds) best = offsets[i];
+    const bool fellBehind = offsets[i] < best - bufferSeconds - kReadingNoise;
+    if (!(offsets[i] <= best) || fellBehind) best = offsets[i];
   }
   return best;
 }

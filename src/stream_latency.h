@@ -81,12 +81,19 @@ class StreamLatency {
   // it begins; a reading taken after it was written, before the next callback finished,
   // comes out a buffer low, and one while it was partly written low by that part: the
   // largest reading is the true one. A reading lower than the largest before it by more than
-  // a buffer (bufferSeconds) cannot be that: the stream has fallen behind since (an underrun:
+  // a buffer (bufferSeconds) and kReadingNoise cannot be that: the stream has fallen behind
+  // since (an underrun:
   // what was queued played out, and what came after plays that much later), and the readings
   // before it are stale. Kept, they would put the heard clock ahead of the audio by the gap
   // and place a press a step late. offsets oldest first. NaN for no readings. Any thread
   // (pure).
   static double FromOffsetReadings(const double* offsets, int count, double bufferSeconds);
+  // How far a reading strays besides that, seconds: libpulse interpolates between the
+  // server's timing reports, and PipeWire's server reports in its own graph's periods. With
+  // none allowed, a reading 1 to 3 ms lower than its buffer allows was taken for a stream
+  // fallen behind several times a second under PipeWire, each time holding the heard clock up
+  // to 10 ms behind until a higher reading came.
+  static constexpr double kReadingNoise = 0.003;
 
  private:
   class Pulse;
