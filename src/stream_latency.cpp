@@ -142,11 +142,10 @@ void StreamLatency::Start(RtAudio& audio, Path path, double rate, unsigned int f
   audio_ = &audio;
   path_ = path;
   rate_ = rate;
-  bufferSeconds_ = frames / rate;
   started_ = false;
   if (path == Path::kPulse) {
     pa_simple* stream = PulsePlaybackStream(audio);
-    if (stream != nullptr) pulse_ = std::make_unique<Pulse>(stream, bufferSeconds_);
+    if (stream != nullptr) pulse_ = std::make_unique<Pulse>(stream, frames / rate);
   } else if (path == Path::kJack) {
     jack_ = std::make_unique<Jack>();
   }

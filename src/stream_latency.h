@@ -102,7 +102,6 @@ class StreamLatency {
   RtAudio* audio_ = nullptr;
   Path path_ = Path::kNone;
   double rate_ = 44100.0;
-  double bufferSeconds_ = 0.0;
   double seconds_ = -1.0;
   uint32_t startMs_ = 0;  // the first Poll of the stream
   uint32_t lastReadMs_ = 0;
