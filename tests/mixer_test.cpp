@@ -49,8 +49,8 @@ TEST(StreamSupervisorTest, BufferSizesCycleAndAnyOtherSizeGoesBackTo512) {
 }
 
 // Readings of the stream's latency, taken between callbacks, come out low when the buffer last
-// rendered was already written, wholly or in part; never high. The heard clock is the largest,
-// of those since the stream last fell behind by more than a buffer.
+// rendered was already written, wholly or in part; never high. The heard clock is the largest
+// of those since the stream last fell behind by more than a buffer and the servers' noise.
 TEST(StreamLatency, HeardOffsetIsTheLargestReadingSinceTheStreamLastFellBehind) {
   const double buffer = 512 / 44100.0;  // 11.6 ms
   const double readings[] = {-1.2120, -1.2004, -1.2106, -1.2005};
