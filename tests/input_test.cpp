@@ -4,8 +4,11 @@
 #include <SDL.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "common.h"
+#include "event_clock.h"
 #include "game_state.h"
 #include "input_source.h"
 #include "main_menu_scene.h"
@@ -221,6 +224,75 @@ TEST(SdlInputTest, OnlyLeftAndRightButtonsGoingDownArePresses) {
     }
     ++i;
   }
+}
+
+// A press takes the window system's time of the button going down, mapped onto the press
+// clock, where SDL hands it over (the X11 event comes just before SDL's own); without one it
+// keeps the time SDL read it.
+TEST(SdlInputTest, APressTakesTheWindowSystemsTimeWhereOneCameBeforeIt) {
+  SdlInputSource source;
+  SDL_Event down{};
+  down.type = SDL_MOUSEBUTTONDOWN;
+  down.button.button = SDL_BUTTON_LEFT;
+  PointerPress press;
+  // The clocks 5000 ms apart (a motion read at once); a press made at 7000 on the window
+  // system's clock, read 9 ms late while a frame was drawn.
+  source.RecordWindowSystemEvent(7000 - 40, 12000 - 40, 0);
+  source.RecordWindowSystemEvent(7000, 12009, SDL_BUTTON_LEFT);
+  down.button.timestamp = 12009;
+  source.RecordEvent(down);
+  ASSERT_TRUE(source.PopPress(&press));
+  EXPECT_EQ(press.timeMs, 12000u);
+  // Used once: a second button-down with no window-system event of its own keeps SDL's time,
+  // as does one whose event pressed another button.
+  down.button.timestamp = 12030;
+  source.RecordEvent(down);
+  ASSERT_TRUE(source.PopPress(&press));
+  EXPECT_EQ(press.timeMs, 12030u);
+  source.RecordWindowSystemEvent(7040, 12045, SDL_BUTTON_RIGHT);
+  down.button.timestamp = 12045;
+  source.RecordEvent(down);
+  ASSERT_TRUE(source.PopPress(&press));
+  EXPECT_EQ(press.timeMs, 12045u);
+}
+
+// The smallest difference between when an event was read and the window system's time of it
+// is the clocks' difference; an event is placed by it, never after it was read, and not at
+// all when the mapping puts it implausibly long before.
+TEST(EventClockTest, PlacesEventsByTheSmallestDifferenceOfTheSpan) {
+  const uint32_t wrapNear = 0xFFFFFFFFu - 3;  // the press clock wraps between reads
+  const struct {
+    const char* what;
+    std::vector<std::pair<uint32_t, uint32_t>> seen;  // (event, read) observed, in order
+    uint32_t event, read, placed;
+  } cases[] = {
+      {"nothing seen: when it was read", {}, 100, 250, 250},
+      {"the smallest of the differences", {{100, 1108}, {200, 1201}, {300, 1305}}, 400, 1410, 1401},
+      {"never after it was read", {{100, 1101}}, 400, 1399, 1399},
+      {"across the press clock's wrap", {{10, wrapNear + 10}}, 20, wrapNear + 25, wrapNear + 20},
+      {"across the window system's wrap", {{0xFFFFFFF0u, 5000}}, 0x10, 5040, 5032},
+      {"implausibly long before: when it was read", {{100, 1100}}, 400, 1100 + 300 + EventClock::kLongestWaitMs + 1,
+       1100 + 300 + EventClock::kLongestWaitMs + 1},
+  };
+  for (const auto& c : cases) {
+    EventClock clock;
+    for (const auto& [event, read] : c.seen) clock.Observe(event, read);
+    EXPECT_EQ(clock.ToPressClock(c.event, c.read), c.placed) << c.what;
+  }
+
+  // A drift is followed within the span: a difference 3 ms larger than an old smallest one
+  // becomes the difference once the old one is more than a whole span behind.
+  EventClock clock;
+  clock.Observe(0, 1000);
+  uint32_t event = 0;
+  for (uint32_t t = 0; t <= EventClock::kSpanMs + 100; t += 100) {
+    event = t;
+    clock.Observe(event, 1003 + t);
+  }
+  EXPECT_EQ(clock.ToPressClock(event, 1003 + event + 5), 1003 + event);
+  // An event read at once is never placed after it was read, and one read later is placed
+  // back by what it waited.
+  EXPECT_EQ(clock.ToPressClock(event + 1, 1003 + event), 1003 + event);
 }
 
 }  // namespace
