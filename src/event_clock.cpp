@@ -27,8 +27,9 @@ void EventClock::Observe(uint32_t eventMs, uint32_t readMs) {
 uint32_t EventClock::ToPressClock(uint32_t eventMs, uint32_t readMs) const {
   if (!any_) return readMs;
   const uint32_t difference = Smaller(previous_, current_) ? previous_ : current_;
+  // Unsigned: an event placed after it was read (which only a newer, smaller difference
+  // explains) wraps to a wait far longer than any believed.
   const uint32_t waited = readMs - (eventMs + difference);
-  // Negative: made after it was read, which only a newer, smaller difference explains.
-  if (static_cast<int32_t>(waited) < 0 || waited > kLongestWaitMs) return readMs;
+  if (waited > kLongestWaitMs) return readMs;
   return readMs - waited;
 }
