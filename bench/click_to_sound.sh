@@ -29,7 +29,8 @@
 #    clock as it arrives: frame 0 was heard at the smallest (now - frames / rate) over its polls.
 #  - The beat grid comes from the metronome's clicks in the capture, as the tapper finds it for
 #    the taps test; while clicking it follows only onsets from 100 ms before to 120 ms after a
-#    beat, so the kicks, 128 ms or more after one, never move it. A press goes out 125 ms after a beat (the step after it: the metronome
+#    beat, so the kicks, 128 ms or more after one, never move it, and moves by more than a
+#    buffer of the size under test (the audio slipped). A press goes out 125 ms after a beat (the step after it: the metronome
 #    clicks on beats only, and its 50 ms click is over), 3, 7, 11 or 15 ms into that step, held
 #    100 ms; two presses a round, two beats apart (the kick lasts half a second), then the right
 #    button held 2.3 s clears the pattern so no note replays into the next round.
@@ -96,10 +97,11 @@ boost_rig() {
 # clicks CLIENT SIZE [noclear] - captures while the tapper clicks where the pointer rests (and
 # clears the pattern between rounds unless told not to); one row.
 clicks() {
-  local result line
+  local result line frames=$2
+  [[ $frames =~ ^[0-9]+$ ]] || frames=441  # the reference client's 10 ms
   e2e_capture_start "$E2E_OUT/$1-$2.wav"
   boost_rig
-  result=$("$MARLUNE_TAPPER" clicks "$E2E_CAPTURE" "$ROUNDS" 100 ${3:-} 2>&1) || e2e_fail "$1 at $2: the tapper failed: $result"
+  result=$("$MARLUNE_TAPPER" clicks "$E2E_CAPTURE" "$ROUNDS" 100 "${3:-clear}" "$frames" 2>&1) || e2e_fail "$1 at $2: the tapper failed: $result"
   e2e_capture_stop
   echo "$result" >"$E2E_OUT/$1-$2.txt"
   line=$(grep '^clicks ' <<<"$result")

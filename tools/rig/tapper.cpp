@@ -6,7 +6,7 @@
 //   marlune_tapper follow CAPTURE.wav BEAT_FRAME BEATS
 //   marlune_tapper judge CAPTURE.wav < TAPS
 //   marlune_tapper close WINDOW_ID   (the window manager's close request, WM_DELETE_WINDOW)
-//   marlune_tapper clicks CAPTURE.wav ROUNDS [HOLD_MS [noclear]]   (click to sound: Clicks below)
+//   marlune_tapper clicks CAPTURE.wav ROUNDS [HOLD_MS [clear|noclear [BUFFER_FRAMES]]]   (click to sound: Clicks below)
 //
 // CAPTURE.wav is the WAV file that parec is writing from the sink's monitor (it grows while the
 // tool runs). The tool taps four beats in a row, 10, 15, 20 and 25 ms after each is heard,
@@ -401,21 +401,25 @@ int64_t FindPressOnset(const std::vector<float>& level, int64_t pressFrame, doub
   return -1;
 }
 
-// marlune_tapper clicks CAPTURE.wav ROUNDS [HOLD_MS [noclear]]: ROUNDS rounds of two presses, each the
+// marlune_tapper clicks CAPTURE.wav ROUNDS [HOLD_MS [clear|noclear [BUFFER_FRAMES]]]: ROUNDS rounds of two presses, each the
 // step after a beat (a quarter beat, 125 ms, after it) as heard, 3, 7, 11 or 15 ms into that
 // step, two beats apart (the pad's sound, up to half a second long, has ended before the next).
 // After each round the right button is held 2.3 s, more than a loop, to clear the pad's pattern
 // (a note entered would otherwise replay on its step on the next rounds; "noclear": not, for a
-// client that keeps no pattern). At the end each
+// client that keeps no pattern). A click later than its beat by more than a buffer of the
+// client's (BUFFER_FRAMES, 2048 if not given) means the audio moved, and the beat follows it,
+// as a player who hears the stream slip follows it: with moves up to 2048 frames ignored, a
+// stream that fell behind by a few milliseconds at a time had each press aimed early by all
+// of it, up to 46 ms, placed before its step, and sounded only when that step began. At the end each
 // press is matched with its sound's first onset in the capture; prints per press
 // "click BEAT_FRAME OFFSET_MS LATENCY_MS" (or "click BEAT_FRAME OFFSET_MS none"), then
 // "clicks N median MEDIAN_MS max MAX_MS missing M".
-int Clicks(Display* display, const char* path, int rounds, double holdMs, bool clear) {
+int Clicks(Display* display, const char* path, int rounds, double holdMs, bool clear, int64_t buffer) {
   // The clock over the last 2 s of polls: each press is placed in the capture as it is made.
   Capture capture(path, 2.0);
   // The kicks come 128 ms or more after a beat (a step and the press's offset), and 375 ms or
   // more before the next; a click up to a buffer after its beat, unless the audio moved.
-  BeatFollower beat(capture, FindGrid(capture), Ms(100), Ms(120));
+  BeatFollower beat(capture, FindGrid(capture), Ms(100), Ms(120), buffer);
   constexpr double kStep = 0.125;  // seconds
   const double offsets[] = {0.003, 0.007, 0.011, 0.015};
   struct Press {
@@ -499,7 +503,7 @@ int main(int argc, char** argv) {
   if (argc == 5 && std::string(argv[1]) == "follow") {
     return Follow(argv[2], std::atoll(argv[3]), std::atoi(argv[4]));
   }
-  const bool clicks = argc >= 4 && argc <= 6 && std::string(argv[1]) == "clicks";
+  const bool clicks = argc >= 4 && argc <= 7 && std::string(argv[1]) == "clicks";
   if ((argc < 3 || argc > 4) && !clicks) Fail("usage: marlune_tapper CAPTURE.wav HOLD_MS [BUFFER_FRAMES]");
   // The machine may be busy: ask for real-time scheduling so taps leave on time (ignored if
   // not permitted; the lateness of every tap is reported).
@@ -510,7 +514,8 @@ int main(int argc, char** argv) {
   if (display == nullptr) Fail("cannot open the display");
   if (clicks) {
     const int status = Clicks(display, argv[2], std::atoi(argv[3]), argc >= 5 ? std::atof(argv[4]) : 100.0,
-                              !(argc == 6 && std::string(argv[5]) == "noclear"));
+                              !(argc >= 6 && std::string(argv[5]) == "noclear"),
+                              argc == 7 ? std::atoll(argv[6]) : kLargestBuffer);
     XCloseDisplay(display);
     return status;
   }
