@@ -1,20 +1,24 @@
 // Checks the generated content folder through the same library calls the program uses to load
 // it (the program itself fails to start on one it cannot load): pictures at window size, padded
-// and turned as they are loaded, the window icon's colour key, the sound the game names when it
-// cannot open one, and sounds
-// at the stream's rate without clipping or DC, with a RIFF size strict readers accept, of the
-// shape each use needs (stereo menu sounds that start and end softly, single-cycle instrument
-// waves, drum hits that start at once and end in silence).
+// and turned as they are loaded, the window icon's colour key, the fonts and backdrops as the
+// program loads them, the sound the game names when it cannot open one, and sounds at the
+// stream's rate without clipping or DC, with a RIFF size strict readers accept, of the shape
+// each use needs (stereo menu sounds that start and end softly, single-cycle instrument waves,
+// drum hits that start at once and end in silence).
 #include <SDL_image.h>
+#include <SDL_ttf.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <string>
+#include <utility>
 
 #include "FileWvIn.h"
 #include "common.h"
+#include "content_fonts.h"
 #include "game_state.h"
 #include "pad_preset.h"
 #include "test_support.h"
@@ -70,12 +74,19 @@ TEST(Assets, PicturesDecodeAtWindowSizeAndTheIconHasItsColourKey) {
     SDL_FreeSurface(image);
   }
   // As the program loads a picture (no OpenGL context here: nothing is uploaded): padded to
-  // powers of two, a power of two left as it is, turned upside down from the top row.
-  for (const char* name : {"img/backdrop_game.png", "img/icon32.bmp"}) {
+  // powers of two, each side on its own, a power of two left as it is, turned upside down from
+  // the top row.
+  const std::string wide = ::testing::TempDir() + "marlune_wide.bmp";
+  SDL_Surface* made = SDL_CreateRGBSurface(0, 40, 20, 32, 0xFF, 0xFF00, 0xFF0000, 0xFF000000);
+  ASSERT_EQ(SDL_SaveBMP(made, wide.c_str()), 0) << SDL_GetError();
+  SDL_FreeSurface(made);
+  const std::pair<std::string, int> padding[] = {
+      {ContentPath("img/backdrop_game.png"), 10241024}, {ContentPath("img/icon32.bmp"), 320032},
+      {wide, 640032}};
+  for (const auto& [path, padded] : padding) {
     Texture texture;
-    texture.Load(ContentPath(name).c_str());
-    const bool icon = texture.width == 32;
-    EXPECT_EQ(texture.paddedWidth * 10000 + texture.paddedHeight, icon ? 320032 : 10241024) << name;
+    texture.Load(path.c_str());
+    EXPECT_EQ(texture.paddedWidth * 10000 + texture.paddedHeight, padded) << path;
   }
   SDL_Surface* rows = SDL_CreateRGBSurface(0, 1, 3, 32, 0xFF, 0xFF00, 0xFF0000, 0xFF000000);
   SDL_Surface* padded = SDL_CreateRGBSurface(0, 1, 4, 32, 0xFF, 0xFF00, 0xFF0000, 0xFF000000);
@@ -101,6 +112,24 @@ TEST(Assets, PicturesDecodeAtWindowSizeAndTheIconHasItsColourKey) {
   EXPECT_TRUE(magenta(0) && magenta(32 * 32 - 1)) << "corners";
   EXPECT_TRUE(drawn > 100 && drawn < 1000) << drawn;
   SDL_FreeSurface(icon);
+}
+
+// The fonts and pictures, loaded as the program loads them from its Resources folder: every
+// file named is there (a missing one would end the test with its message), and each scene's
+// backdrop is drawn from its own picture.
+TEST(Assets, TheContentLoadsAndEachBackdropShowsItsOwnPicture) {
+  ASSERT_EQ(TTF_Init(), 0) << TTF_GetError();
+  const ContentFonts saved = content;
+  const std::filesystem::path was = std::filesystem::current_path();
+  std::filesystem::current_path(MARLUNE_RESOURCES_DIR);
+  content.Load();
+  std::filesystem::current_path(was);
+  EXPECT_TRUE(content.smallFont && content.mediumFont && content.largeFont);
+  EXPECT_EQ(content.menuBackdrop.texture, &content.menuBackdropTexture);
+  EXPECT_EQ(content.gameBackdrop.texture, &content.gameBackdropTexture);
+  content.Unload();
+  content = saved;
+  TTF_Quit();
 }
 
 TEST(Assets, EverySoundOpensAsTheProgramOpensItAndHasTheShapeItsUseNeeds) {

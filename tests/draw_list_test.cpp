@@ -336,6 +336,11 @@ TEST(TextCacheTest, EvictsTheLeastRecentlyUsedTextBeyondItsCapacity) {
   EXPECT_EQ(uploads(0), 0u) << "the most recently used text was evicted";
   EXPECT_EQ(uploads(1), 1u) << "the least recently used text was kept beyond the capacity";
   EXPECT_EQ(uploads(3, SDL_Color{255, 255, 254, 0}), 1u) << "another blue, another texture";
+  TTF_Font* larger = TTF_OpenFont(MARLUNE_RESOURCES_DIR "/MarluneContent/font/segoeuimono.ttf", 12);
+  ASSERT_NE(larger, nullptr) << TTF_GetError();
+  const unsigned long before = cache.Uploads();
+  EXPECT_GT(cache.Get(larger, SDL_Color{255, 255, 255, 0}, "0", 1).width, 0) << "the 0 rendered";
+  EXPECT_EQ(cache.Uploads() - before, 1u) << "another font, another texture";
   // A recorded text is rendered in its own colour, every channel in its place.
   DrawList list;
   Record(&list, [font] { draw::Text(font, SDL_Color{10, 20, 30, 0}, 0, 0, "3", 1); });
@@ -345,6 +350,7 @@ TEST(TextCacheTest, EvictsTheLeastRecentlyUsedTextBeyondItsCapacity) {
   EXPECT_EQ(draw::TextUploads(), drawn) << "the recorded text was rendered in another colour";
   draw::ReleaseTextCache();
   cache.Release();
+  TTF_CloseFont(larger);
   TTF_CloseFont(font);
   TTF_Quit();
 }

@@ -1,7 +1,12 @@
 // The synthesiser pads a layout may place beside the preset (no layout does yet), driven through
 // the real mixer: keys across and velocity up; a square note decays to silence at a rate set by
-// its velocity, at the chord note's frequency times the pad's multiplier; a bass note holds.
+// its velocity, at the chord note's frequency times the pad's multiplier; a bass note holds;
+// the steps are drawn in the pad's lower half.
 
+#include <algorithm>
+#include <cstdio>
+#include <sstream>
+#include <string>
 #include <tuple>
 
 #include "content_fonts.h"
@@ -39,15 +44,21 @@ TEST_F(ExtraPadsTest, SquareNoteDecaysToSilenceAtARateSetByItsVelocityAtItsPitch
   EXPECT_EQ(Peak(pass, 10082, 16896), 0.0) << "silent after 0.1 s, through the empty step 2";
   EXPECT_GT(Peak(pass, 17796, 17976), 0.0);
   EXPECT_EQ(Peak(pass, 18026), 0.0) << "the soft note dies 4 times sooner";
-  int rising = 0;
-  for (size_t i = 5633; i < 9632; ++i) rising += pass[i - 1] < 0.0 && pass[i] >= 0.0;
-  EXPECT_NEAR(rising, 220 * 4000 / 44100.0, 1.5) << "220 Hz";
-  // A soft click inside step 5 sounds at once, at its own velocity.
+  const auto rising = [](const std::vector<double>& s, size_t from, size_t to) {
+    int n = 0;
+    for (size_t i = from + 1; i < to; ++i) n += s[i - 1] < 0.0 && s[i] >= 0.0;
+    return n;
+  };
+  EXPECT_NEAR(rising(pass, 5632, 9632), 220 * 4000 / 44100.0, 1.5) << "220 Hz";
+  // A soft click inside step 5 sounds at once, at its own velocity and the pad's pitch (key 1
+  // times 0.5: 220 Hz, 2.6 periods a buffer).
   RunBuffer(2.64, 64);
   input.MoveTo(130, 100);
   input.buttons = 1;
-  const double peak = Peak(LeftChannel(RunBuffer(2.655)));
+  const std::vector<double> clicked = LeftChannel(RunBuffer(2.655));
+  const double peak = Peak(clicked);
   EXPECT_TRUE(peak > 0.0 && peak < 0.1) << peak;
+  EXPECT_NEAR(rising(clicked, 0, clicked.size()), 220 * 512 / 44100.0, 1.0) << "220 Hz";
   input.buttons = 0;
   // A loud click late in step 5 of the next loop decays on into the empty step 6: only a held
   // note (the bass's) is released at a step without a note.
@@ -115,6 +126,23 @@ TEST_F(ExtraPadsTest, TestPadsFollowThePointerAndShowTheTimingWindows) {
     EXPECT_EQ(shown, m.shown) << m.now;
   }
   content = saved;
+}
+
+// The square's steps are drawn in the lower half of the pad, inside its frame (y up).
+TEST_F(ExtraPadsTest, TheStepsAreDrawnInThePadsLowerHalf) {
+  SimpleSquarePad square(100, 100, 160, 100, 8, 0.25, 0.5);
+  std::istringstream drawn(Drawn([&] { square.Draw(); }));
+  float highest = 0.0f;
+  int vertices = 0;
+  for (std::string line; std::getline(drawn, line);) {
+    float vx, vy;
+    // The first eight vertices are the pad's own frame, the outer and the inner quad.
+    if (std::sscanf(line.c_str(), "Vertex %f %f", &vx, &vy) == 2 && ++vertices > 8) {
+      highest = std::max(highest, vy);
+    }
+  }
+  EXPECT_GT(vertices, 8);
+  EXPECT_FLOAT_EQ(highest, 150.0f);
 }
 
 }  // namespace

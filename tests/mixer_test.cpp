@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <string>
 
 #include "RtAudio.h"
@@ -187,14 +188,40 @@ TEST_F(MixerTest, EverySoundAskedForBeforeABufferStartsInIt) {
   EXPECT_FALSE(gameState.selectSound.isFinished());
 }
 
+// A pad that spends cpuMs of its thread's processor time on every buffer.
+class BusyPad : public MonoSoundPad {
+ public:
+  explicit BusyPad(double cpuMs) : MonoSoundPad(0, 0, 0, 0), cpuNs_(std::llround(cpuMs * 1e6)) {}
+  void Draw() override {}
+  void MonoAudioCallback(double* buffer, unsigned int nFrames, double) override {
+    const long long until = CpuNs() + cpuNs_;
+    while (CpuNs() < until) {
+    }
+    for (unsigned int i = 0; i < nFrames; ++i) buffer[i] = 0.0;
+  }
+
+ private:
+  static long long CpuNs() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return now.tv_sec * 1000000000LL + now.tv_nsec;
+  }
+  long long cpuNs_;
+};
+
 // One line per buffer size; a size that is not a power of two shares the line of the next power
-// of two, which names the size seen last. The buffer's length is at the stream's rate.
+// of two, which names the size seen last. The buffer's length is at the stream's rate. A call
+// that takes more than a quarter of its buffer in processor time is counted: here 1 ms of the
+// 2.9 ms of 128 frames, a third, which leaves the rest of the mix more than 0.4 ms to spare
+// below a half.
 using CallbackTimingTest = EngineTest;
 TEST_F(CallbackTimingTest, EachBufferSizeIsReportedWithItsLength) {
   std::vector<double> out(2 * 1024);
   for (unsigned int frames : {512u, 1024u, 1000u}) {
     callback_timer::TimedAudioMixerCallback(out.data(), nullptr, frames, 0.0, 0, nullptr);
   }
+  AddPad(new BusyPad(1.0));
+  callback_timer::TimedAudioMixerCallback(out.data(), nullptr, 128, 0.0, 0, nullptr);
   char* text = nullptr;
   size_t size = 0;
   std::FILE* stream = open_memstream(&text, &size);
@@ -206,6 +233,10 @@ TEST_F(CallbackTimingTest, EachBufferSizeIsReportedWithItsLength) {
                            "1000 frames, 2 calls, worst", "of a 22.676 ms buffer"}) {
     EXPECT_NE(report.find(line), std::string::npos) << line << " in:\n" << report;
   }
+  const size_t busy = report.find("128 frames, 1 calls, worst");
+  ASSERT_NE(busy, std::string::npos) << report;
+  const std::string line = report.substr(busy, report.find('\n', busy) - busy);
+  EXPECT_NE(line.find(", 1 calls above 25 %"), std::string::npos) << line;
 }
 
 }  // namespace

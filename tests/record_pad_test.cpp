@@ -133,6 +133,11 @@ TEST_F(RecordPadTest, ANewRecordingTakesTheFirstFreeNameOfTheMinute) {
   WavFile racing;
   EXPECT_EQ(racing.Create(base + "_2.wav", 2, 44100), EEXIST);
   EXPECT_EQ(ReadFile(base + "_2.wav"), "x");
+  // Nor is a file still open left half written for another.
+  WavFile open;
+  ASSERT_EQ(open.Create(dir_ + "open.wav", 2, 44100), 0);
+  EXPECT_EQ(open.Create(base + "_9.wav", 2, 44100), EBUSY);
+  EXPECT_FALSE(std::filesystem::exists(base + "_9.wav"));
   std::filesystem::create_directory(base + ".wav");  // a folder of that name counts as taken
   EXPECT_EQ(RecordingFolder::RecordFilename(dir_, now), base + "_3.wav");
   std::filesystem::create_symlink(dir_ + "nowhere", base + "_3.wav");  // so does a dangling link
@@ -359,6 +364,10 @@ TEST_F(RecordPadTest, TheHighlightGrowsUnderThePointerAndWhilePressed) {
   EXPECT_FLOAT_EQ(pad_->OverlayAlpha(), 0.15f) << "pressed, the pointer moved away";
   AudioBuffer(0);
   EXPECT_FLOAT_EQ(pad_->OverlayAlpha(), 0.0f) << "released away from the pad";
+  input.MoveTo(149, 484);
+  EXPECT_FLOAT_EQ(pad_->OverlayAlpha(), 0.15f) << "in the pad's far corner";
+  input.MoveTo(100, 490);
+  EXPECT_FLOAT_EQ(pad_->OverlayAlpha(), 0.0f) << "below the pad, as far down as it is wide";
 }
 
 // Leaving the game, by Escape or by closing the window, ends the running take: the next buffer

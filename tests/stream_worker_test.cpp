@@ -1,7 +1,8 @@
 // The stream's own thread: the frame loop's requests return while the device hangs where a
 // sound server that never answers would hold the audio library, a late answer to an older
-// request never stands for the newer one, shutdown leaves a stuck thread alone, a lost stream
-// is reopened with the size asked for meanwhile; and the clock the frame loop draws by.
+// request never stands for the newer one, a new stream starts from what its device gave,
+// shutdown leaves a stuck thread alone, a lost stream is reopened with the size asked for
+// meanwhile; and the clock the frame loop draws by.
 
 #include <gtest/gtest.h>
 
@@ -35,7 +36,10 @@ struct DeviceControl {
   int grantOpen = 0;           // this open grants grantFrames frames (0: every open grants
   unsigned int grantFrames = 0;  // the size asked for)
   unsigned int devices = 1;
+  double openingLatency = -1.0;  // what the device reports at opening (-1: nothing)
+  bool holdStart = false;        // starts wait until this is cleared
   int opensBegun = 0;
+  int startsBegun = 0;
   std::vector<unsigned int> opened;  // the frames granted, per stream opened
   std::vector<double> startTimes;    // SetStreamTime's argument per stream (-1: not set)
   int closes = 0;
@@ -49,7 +53,12 @@ struct DeviceControl {
     changed.notify_all();
   }
   // Lets opens up to n go on.
-  void Release(int n = std::numeric_limits<int>::max()) { Set([&] { released = n; }); }
+  void Release(int n = std::numeric_limits<int>::max()) {
+    Set([&] {
+      released = n;
+      holdStart = false;
+    });
+  }
   // Waits (at most 10 s, only a fault takes that long) until done() holds.
   bool WaitFor(const std::function<bool()>& done) {
     std::unique_lock<std::mutex> lock(mutex);
@@ -92,13 +101,22 @@ class StandInDevice : public StreamDevice {
     c_->changed.notify_all();
     return true;
   }
-  double OpeningLatency() override { return -1.0; }
+  double OpeningLatency() override {
+    std::lock_guard<std::mutex> lock(c_->mutex);
+    return c_->openingLatency;
+  }
   double SampleRate() override { return 44100.0; }
   void SetStreamTime(double seconds) override {
     std::lock_guard<std::mutex> lock(c_->mutex);
     c_->startTimes.back() = seconds;
   }
-  bool Start(std::string*) override { return true; }
+  bool Start(std::string*) override {
+    std::unique_lock<std::mutex> lock(c_->mutex);
+    ++c_->startsBegun;
+    c_->changed.notify_all();
+    c_->changed.wait(lock, [&] { return !c_->holdStart; });
+    return true;
+  }
   void Close() override {
     std::lock_guard<std::mutex> lock(c_->mutex);
     if (c_->open) ++c_->closes;
@@ -241,6 +259,41 @@ TEST_F(StreamWorkerTest, NoOutputDeviceEndsTheProgram) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");  // the child starts threads
   EXPECT_EXIT(reopenWithNoDevice(), ::testing::ExitedWithCode(1),
               "^Error: No audio devices found!\n$");
+}
+
+// Until its path reports a latency, a new stream's presses are placed by the latency its device
+// gave at opening (JACK's 0 included), or else by the buffers assumed queued behind the one being
+// rendered; never by the old stream's heard offset. The menu shows the size granted.
+TEST_F(StreamWorkerTest, ANewStreamIsPlacedByWhatItsDeviceGaveNotByTheOldStream) {
+  struct Case {
+    const char* name;
+    double opening;       // the device's latency at opening (-1: none)
+    unsigned int granted;
+    double latency;       // the latency the audio thread gets
+  };
+  const double assumed = (GameState::kStreamBuffers - 1) * 1024 / 44100.0;
+  for (const Case& c : {Case{"nothing reported", -1.0, 1024, assumed},
+                        Case{"no latency, as JACK's dummy driver", 0.0, 512, 0.0},
+                        Case{"a latency reported", 0.004, 256, 0.004}}) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    control_ = std::make_shared<DeviceControl>();
+    worker_ = std::make_unique<StreamWorker>(gameState);
+    SetUp();
+    control_->openingLatency = c.opening;
+    control_->grantOpen = 1;
+    control_->grantFrames = c.granted;
+    control_->holdStart = true;
+    gameState.heardOffset.store(-1.5);  // the old stream's
+    gameState.outputLatency.store(1.0);
+    Start(512);
+    ASSERT_TRUE(control_->WaitFor([&] { return control_->startsBegun == 1; }));
+    EXPECT_TRUE(std::isnan(gameState.heardOffset.load())) << gameState.heardOffset.load();
+    EXPECT_DOUBLE_EQ(gameState.outputLatency.load(), c.latency);
+    EXPECT_EQ(gameState.bufferFrames.load(), c.granted) << "the menu shows the size granted";
+    control_->Release();
+    ASSERT_TRUE(Eventually([&] { return worker_->Playing(); }));
+  }
 }
 
 // Shutdown while the device hangs: Stop gives up without touching the device; once the device

@@ -58,6 +58,7 @@ TEST(Toolkit, SpritesAnchorOnWholePixelsRotateAboutTheAnchorAndTintByFog) {
   const struct { float x, y, angle; const char* corners; } cases[] = {
       {100.5f, 50.49f, 0.0f, "Vertex 96 48\nVertex 116 48\nVertex 116 58\nVertex 96 58"},
       {-0.5f, 0.0f, 0.0f, "Vertex -5 -2\nVertex 15 -2\nVertex 15 8\nVertex -5 8"},
+      {0.0f, 0.5f, 0.0f, "Vertex -5 -1\nVertex 15 -1\nVertex 15 9\nVertex -5 9"},
       {100.0f, 50.0f, 90.0f, "Vertex 102 45\nVertex 102 65\nVertex 92 65\nVertex 92 45"},
   };
   for (const auto& c : cases) {
