@@ -21,10 +21,11 @@ class ChordChangePadTest : public EngineTest {
   static int TypeX(int k) { return kX + k * 100 + 60; }
   static int RowY(int r) { return static_cast<int>(kY + (r + 0.5) * 200 / 12.0); }
 
-  // A press and release at (x, y) in short buffers in the middle of the first loop.
-  void Click(int x, int y) {
+  // A press and release of `button` (1 left, 4 right) at (x, y) in short buffers in the middle
+  // of the first loop.
+  void Click(int x, int y, uint32_t button = 1) {
     input.MoveTo(x, y);
-    for (uint32_t buttons : {0, 1, 0}) {
+    for (uint32_t buttons : {0u, button, 0u}) {
       input.buttons = buttons;
       RunBuffer(t_ += 64 / 44100.0, 64);
     }
@@ -41,17 +42,18 @@ class ChordChangePadTest : public EngineTest {
 };
 
 // Cells are half-open: a click on a line between two cells edits the one to its right or
-// above, never both; clicks outside the pad edit nothing.
+// above, never both; clicks outside the pad, and right clicks, edit nothing.
 TEST_F(ChordChangePadTest, ClickOnASharedEdgeEditsExactlyOneEntry) {
-  struct Case { const char* where; int x, y; int index, value; };  // index in Entries()
+  struct Case { const char* where; int x, y; int index, value; uint32_t button = 1; };  // index in Entries()
   const Case cases[] = {
       {"root | type line", kX + 25, RowY(10), 1, 10},  {"segment line", 500, RowY(7), 2, 67},
       {"row line", RootX(2), kY + 50, 4, 63},           {"right edge", 800, RowY(1), 7, 1},
-      {"top edge", TypeX(2), kY + 200, 5, 11},          {"outside", kX - 1, RowY(5), -1, 0}};
+      {"top edge", TypeX(2), kY + 200, 5, 11},          {"outside", kX - 1, RowY(5), -1, 0},
+      {"right button", RootX(3), RowY(9), -1, 0, 4}};
   for (const Case& c : cases) {
     std::vector<int> expected = Entries();
     if (c.index >= 0) expected[c.index] = c.value;
-    Click(c.x, c.y);
+    Click(c.x, c.y, c.button);
     EXPECT_EQ(Entries(), expected) << c.where;
   }
 }

@@ -202,6 +202,21 @@ TEST(DrawListRegions, InOneLineListOnlyTheChangedSegmentsCount) {
     };
   };
   EXPECT_TRUE(Covers(Changes(joined(50), joined(60)), 175, 50));
+
+  // A segment whose end alone moved is covered, its neighbour not.
+  auto ends = [](float end) {
+    return [end] {
+      draw::Begin(GL_LINES);
+      draw::Vertex(20, 100);
+      draw::Vertex(60, 100);
+      draw::Vertex(100, 100);
+      draw::Vertex(end, 100);
+      draw::End();
+    };
+  };
+  const std::vector<DrawList::Rect> moved = Changes(ends(140), ends(180));
+  EXPECT_TRUE(Covers(moved, 175, 100));
+  EXPECT_FALSE(Covers(moved, 40, 100));
 }
 
 TEST(DrawListRegions, RectanglesAreDisjointAndInsideTheWindow) {

@@ -1,5 +1,5 @@
 // Pointer input as the pads of a buffer see it: held buttons, presses with and without Shift,
-// releases.
+// releases; input queued while a game is set up; the menu's keys and the entry they light.
 
 #include <SDL.h>
 
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common.h"
+#include "content_fonts.h"
 #include "event_clock.h"
 #include "game_state.h"
 #include "input_source.h"
@@ -16,6 +17,7 @@
 #include "record_pad.h"
 #include "soundless_sound_pad.h"
 #include "test_support.h"
+#include "texture.h"
 
 namespace {
 
@@ -189,11 +191,56 @@ TEST_F(InputTest, PressesMadeWhenNothingWasHeardAreDropped) {
   EXPECT_GT(pads, 2u) << "Return on Start starts a game";
   EXPECT_EQ(gameState.pads.size(), pads) << "a key typed before the game started ended it";
   gameState.ReplaceScene(new MainMenuScene());
+  // A window closed while a game was set up is still closed once the queue has been dropped.
+  SDL_Event quit{};
+  quit.type = SDL_QUIT;
+  SDL_PushEvent(&quit);
+  DropQueuedInput();
+  SDL_Event seen{};
+  EXPECT_TRUE(SDL_PollEvent(&seen) && seen.type == SDL_QUIT);
+  SDL_QuitSubSystem(SDL_INIT_EVENTS);
+}
+
+// The menu's selected entry is drawn yellow, the others grey; Up and Down stop at the ends.
+TEST(MainMenuTest, TheSelectedEntryIsLitAndTheArrowsStopAtTheEnds) {
+  ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_EVENTS), 0) << SDL_GetError();
+  const ContentFonts saved = content;
+  Texture picture;
+  content.menuBackdrop.Initialize(&picture, 0, 0, 800, 600, 0, 0);
+  static char fontTag;  // stands for the font: texts are recorded here, never rendered
+  content.largeFont = reinterpret_cast<TTF_Font*>(&fontTag);
+  gameState.bufferFrames.store(512);
+  MainMenuScene menu;
+  const auto lit = [&menu] {
+    const std::string drawn = Drawn([&menu] { menu.Draw(); });
+    const size_t at = drawn.find("rgb(255,255,0)");
+    if (at == std::string::npos || drawn.find("rgb(255,255,0)", at + 1) != std::string::npos) {
+      return std::string("not one entry");
+    }
+    const size_t open = drawn.find('"', at);
+    return drawn.substr(open + 1, drawn.find('"', open + 1) - open - 1);
+  };
+  const auto key = [&menu](SDL_Keycode sym) {
+    SDL_Event event{};
+    event.type = SDL_KEYDOWN;
+    event.key.keysym.sym = sym;
+    SDL_PushEvent(&event);
+    return menu.InputLogic();
+  };
+  EXPECT_EQ(lit(), "Start");
+  const struct { SDL_Keycode key; const char* lit; } steps[] = {
+      {SDLK_DOWN, "Buffer Size: 512"}, {SDLK_DOWN, "Quit"}, {SDLK_DOWN, "Quit"},
+      {SDLK_UP, "Buffer Size: 512"},   {SDLK_UP, "Start"},  {SDLK_UP, "Start"}};
+  for (const auto& step : steps) {
+    EXPECT_TRUE(key(step.key));
+    EXPECT_EQ(lit(), step.lit);
+  }
+  content = saved;
   SDL_QuitSubSystem(SDL_INIT_EVENTS);
 }
 
 // The window system's events as the program records them: a left or right button going down,
-// with SDL's time stamp and place; nothing else.
+// with SDL's time stamp, place and Shift; nothing else.
 TEST(SdlInputTest, OnlyLeftAndRightButtonsGoingDownArePresses) {
   SdlInputSource source;
   const struct {
@@ -224,6 +271,17 @@ TEST(SdlInputTest, OnlyLeftAndRightButtonsGoingDownArePresses) {
     }
     ++i;
   }
+  // Shift held as the button goes down goes with the press (it makes a left press a right one).
+  struct ShiftedSource : SdlInputSource {
+    bool ShiftHeld() const override { return true; }
+  } shifted;
+  SDL_Event down{};
+  down.type = SDL_MOUSEBUTTONDOWN;
+  down.button.button = SDL_BUTTON_LEFT;
+  shifted.RecordEvent(down);
+  PointerPress press;
+  ASSERT_TRUE(shifted.PopPress(&press));
+  EXPECT_TRUE(press.shift);
 }
 
 // A press takes the window system's time of the button going down, mapped onto the press
@@ -254,6 +312,15 @@ TEST(SdlInputTest, APressTakesTheWindowSystemsTimeWhereOneCameBeforeIt) {
   source.RecordEvent(down);
   ASSERT_TRUE(source.PopPress(&press));
   EXPECT_EQ(press.timeMs, 12045u);
+  // A window-system event with no time of its own in between leaves no time waiting.
+  source.RecordWindowSystemEvent(7060, 12065, SDL_BUTTON_LEFT);
+  SDL_Event timeless{};
+  timeless.type = SDL_SYSWMEVENT;
+  source.RecordEvent(timeless);
+  down.button.timestamp = 12070;
+  source.RecordEvent(down);
+  ASSERT_TRUE(source.PopPress(&press));
+  EXPECT_EQ(press.timeMs, 12070u);
 }
 
 // The smallest difference between when an event was read and the window system's time of it

@@ -370,6 +370,58 @@ TEST_F(RecordPadTest, TheHighlightGrowsUnderThePointerAndWhilePressed) {
   EXPECT_FLOAT_EQ(pad_->OverlayAlpha(), 0.0f) << "below the pad, as far down as it is wide";
 }
 
+// The stream lost while a take runs: the stream's worker asks for the stop, and with no buffer
+// left to mark it the writer ends the take after the frames known played. A stop asked late
+// for an older take never undoes the newer take's, nor does that stop end a newer take. A right
+// click on the pad starts nothing.
+TEST_F(RecordPadTest, AStopWithNoStreamRunningEndsTheTakeAtTheFramesPlayed) {
+  const size_t before = Files(dir_).size();
+  AudioBuffer(SDL_BUTTON_RMASK);
+  AudioBuffer(0);
+  EXPECT_FALSE(recorder_.Recording()) << "a right click";
+  const int start = next_;
+  Click();
+  for (int b = 0; b < 2; ++b) AudioBuffer(0);
+  const uint64_t take = recorder_.RunningTake();
+  ASSERT_TRUE(take > 0 && recorder_.Recording());
+  recorder_.SetStreamRunning(false);  // as the stream's worker does when it closes a lost stream
+  gameState.StopRecording();
+  recorder_.RequestStop(take - 1);
+  EXPECT_FALSE(recorder_.Recording());
+  recorder_.Drain();
+  std::vector<std::string> files = Files(dir_);
+  std::sort(files.begin(), files.end());
+  ASSERT_EQ(files.size(), before + 1);
+  const Wav wav(files.back());
+  EXPECT_TRUE(wav.consistent);
+  EXPECT_EQ(Levels(wav), Played(start, {0, 1, 2})) << "the last buffer rendered was never known played";
+  recorder_.SetStreamRunning(true);  // the stream is back
+  AudioBuffer(0);
+  EXPECT_FALSE(recorder_.Recording());
+  EXPECT_EQ(Files(dir_).size(), before + 1);
+
+  // That stop ends only the take it names: take A's stop is asked and marked while a stream
+  // runs, take B follows, and the stream closes before the (held) writer has seen any of it.
+  recorder_.HoldWriter(true);
+  Click();  // take A
+  gameState.StopRecording();
+  AudioBuffer(0);
+  const int startB = next_;
+  Click();  // take B
+  recorder_.SetStreamRunning(false);
+  recorder_.HoldWriter(false);
+  recorder_.Drain();
+  recorder_.SetStreamRunning(true);
+  AudioBuffer(0);
+  AudioBuffer(0);
+  Click();
+  recorder_.Drain();
+  files = Files(dir_);
+  std::sort(files.begin(), files.end());
+  ASSERT_EQ(files.size(), before + 3);
+  EXPECT_EQ(Levels(Wav(files.back())), Played(startB, {0, 1, 2, 3}));
+}
+
 // Leaving the game, by Escape or by closing the window, ends the running take: the next buffer
 // is its last, and the file is complete with every buffer played since the click.
 TEST_F(RecordPadTest, LeavingTheGameEndsTheTake) {
