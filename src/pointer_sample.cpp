@@ -123,8 +123,9 @@ class PressGate {
   bool Counts(const PointerPress& press) const {
     if (held_) return false;
     // Long after the gate moved, no queued press can be that old: the wrapping comparison
-    // would turn against new ones.
-    if (now_ - countFromMs_ >= 0x40000000u) return true;
+    // would turn against new ones. The gate may also lie a millisecond ahead (a set-up that
+    // ended in this buffer's millisecond): that is not long after it.
+    if (!Before(now_, countFromMs_) && now_ - countFromMs_ >= 0x40000000u) return true;
     return !Before(press.timeMs, countFromMs_);
   }
 

@@ -174,6 +174,11 @@ TEST_F(InputTest, PressesMadeWhenNothingWasHeardAreDropped) {
   buffer(4060);
   EXPECT_EQ(probe->left, 4);
   EXPECT_DOUBLE_EQ(probe->lastHeard, probe->heardNow);
+  HoldPresses();  // and another, whose first buffer after it comes in the same millisecond
+  press(4100);
+  ReleasePresses(4110);
+  buffer(4110);
+  EXPECT_EQ(probe->left, 4) << "made during set-up, seen in the millisecond it ended";
 
   // Keys typed behind the Return that starts a game are dropped with the rest of the input
   // queued while it was set up: an Escape among them would end the game at once.

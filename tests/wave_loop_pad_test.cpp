@@ -125,13 +125,15 @@ TEST_F(WaveLoopPadTest, PressesCountForTheStepTheyWereHeardIn) {
   input.Press(SDL_BUTTON_RMASK, 200, 150, Ms(t));
   EXPECT_EQ(Peak(Buffer(t)), 0.0);
   EXPECT_FALSE(pad->Sequencer().IsActive(2));
-  // A press made as step 3 begins, the button still held and the pointer moved on to row 7 when
-  // the buffer samples it: the note stays where the press was made (row 2).
-  input.ticks = Ms(StepStart(3));
-  input.Press(SDL_BUTTON_LMASK, 200, 150, Ms(StepStart(3)));
+  // A press made as step 3 of a later loop begins (the press clock past every earlier case's),
+  // the button still held and the pointer moved on to row 7 when the buffer samples it: the
+  // note stays where the press was made (row 2).
+  const double step3 = 4.0 + StepStart(3);
+  input.ticks = Ms(step3);
+  input.Press(SDL_BUTTON_LMASK, 200, 150, Ms(step3));
   input.MoveTo(200, 250);
   input.buttons = SDL_BUTTON_LMASK;
-  Buffer(StepStart(3));
+  Buffer(step3);
   input.buttons = 0;
   EXPECT_TRUE(pad->Sequencer().IsActive(3) && pad->Sequencer().NoteAt(3).offset == 2);
 }
