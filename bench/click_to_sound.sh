@@ -77,8 +77,8 @@ export MARLUNE_WAVTOOL=$build/tools/rig/marlune_wavtool MARLUNE_PADS=$build/tool
 export MARLUNE_TAPPER=$build/tools/rig/marlune_tapper MARLUNE_JACKPROBE=$build/tools/rig/marlune_jackprobe
 export MARLUNE_E2E_OUT=$build/click-to-sound/$CLICK_SERVER
 reference=$build/bench/marlune_click_reference
-# shellcheck source=../tests/e2e/lib.sh
-source "$root/tests/e2e/lib.sh"
+# shellcheck source=../tools/rig/lib.sh
+source "$root/tools/rig/lib.sh"
 e2e_init
 sounds=$MARLUNE_BUNDLE_DIR/Resources/MarluneContent/sfx
 [ -x "$reference" ] || e2e_fail "build marlune_click_reference first"

@@ -27,8 +27,8 @@ fi
 
 export MARLUNE_BUNDLE_DIR=${APP:-$build/Marlune.app}/Contents
 export MARLUNE_WAVTOOL=$build/tools/rig/marlune_wavtool MARLUNE_PADS=${MARLUNE_PADS:-$build/tools/rig/marlune_pads}
-# shellcheck source=../tests/e2e/lib.sh
-source "$root/tests/e2e/lib.sh"
+# shellcheck source=../tools/rig/lib.sh
+source "$root/tools/rig/lib.sh"
 # shellcheck source=hydrogen_lib.sh
 source "$root/bench/hydrogen_lib.sh"
 e2e_init

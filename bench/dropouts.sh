@@ -16,7 +16,7 @@
 #                         marlune_jackprobe records what reaches the playback ports; time the
 #                         server's clock moved on without a cycle (the driver giving up on a
 #                         late graph) is written into that capture as silence, so it counts.
-# Beside the load: e2e_load_start (tests/e2e/lib.sh), 600 MB of memory churned every 0.2 s and
+# Beside the load: e2e_load_start (tools/rig/lib.sh), 600 MB of memory churned every 0.2 s and
 # one busy core, from before the capture starts until it ends.
 #
 # Usage: bench/dropouts.sh [BUILD_DIR] [REPORT]   (defaults: build, BUILD_DIR/dropouts.md)
@@ -36,8 +36,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 # Inside the rig: every cell of one server (bench/dropouts.sh --inside SERVER).
 if [ "${1:-}" = --inside ]; then
   server=$2
-  # shellcheck source=../tests/e2e/lib.sh
-  source "$root/tests/e2e/lib.sh"
+  # shellcheck source=../tools/rig/lib.sh
+  source "$root/tools/rig/lib.sh"
   e2e_init
   seconds=${DROPOUT_SECONDS:-180}
   read -r -a sizes <<<"${DROPOUT_SIZES:-64 128 256 512 1024 2048}"

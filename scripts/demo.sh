@@ -3,7 +3,7 @@
 #
 # Runs the program built in BUILD_DIR (BUILD_DIR/Marlune.app) under scripts/rig.sh - a
 # virtual display and a private sound server - and plays the performance of the
-# end-to-end test (e2e_perform in tests/e2e/lib.sh): metronome, a kick, a lead on C and
+# end-to-end test (e2e_perform in tools/rig/lib.sh): metronome, a kick, a lead on C and
 # then on G, a bass line, a kick/snare/hat beat, a melody and a chord progression,
 # about half a minute, all of it recorded by the program's own record pad.
 #
@@ -23,7 +23,7 @@ if [ "${1:-}" = --inside ]; then
   # Inside the rig: $2 the build folder, $3 the scratch folder.
   export MARLUNE_BUNDLE_DIR="$2/Marlune.app/Contents" MARLUNE_PADS="$2/tools/rig/marlune_pads" \
     MARLUNE_WAVTOOL="$2/tools/rig/marlune_wavtool" MARLUNE_E2E_OUT="$3/out"
-  source "$root/tests/e2e/lib.sh"
+  source "$root/tools/rig/lib.sh"
   e2e_init
   e2e_bundle "$3/run"
   e2e_start

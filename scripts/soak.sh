@@ -17,7 +17,7 @@ export MARLUNE_BUILD_DIR=$build MARLUNE_BUNDLE_DIR=${MARLUNE_BUNDLE_DIR:-$build/
 export MARLUNE_WAVTOOL=${MARLUNE_WAVTOOL:-$build/tools/rig/marlune_wavtool} MARLUNE_PADS=${MARLUNE_PADS:-$build/tools/rig/marlune_pads}
 export MARLUNE_E2E_OUT=${MARLUNE_E2E_OUT:-$build/soak-out}
 [ -n "${RIG_DIR:-}" ] || exec bash "$here/rig.sh" -- bash "$0" "$seconds" "$build"
-source "$here/../tests/e2e/lib.sh"
+source "$here/../tools/rig/lib.sh"
 e2e_init
 seed=${SOAK_SEED:-$(date +%s)}
 RANDOM=$seed
