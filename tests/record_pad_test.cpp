@@ -353,6 +353,18 @@ TEST_F(RecordPadTest, FramesThatDoNotFitTheRingAreDroppedAndReported) {
   EXPECT_TRUE(wav.consistent);
   EXPECT_EQ(wav.Frames(), 1000u);
   EXPECT_TRUE(wav.samples.at(0) == 32767 && wav.samples.at(1) == -32767) << "full scale";
+
+  // A device may grant a buffer size the writer's pieces do not divide: a take of one such
+  // buffer, all of it waiting when the writer first looks, ends after its last frame.
+  Recorder odd(1000);
+  odd.StartCapture();
+  odd.Capture(buffer.data(), 257);
+  odd.StopCapture();
+  odd.StartWriter();
+  odd.StopWriter();
+  files = Files(dir_);
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ(Wav(files.back()).Frames(), 257u) << "a take of one 257-frame buffer";
 }
 
 // The pad's highlight: a step under the pointer, another while pressed.
