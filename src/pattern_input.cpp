@@ -31,11 +31,20 @@ bool ApplyPointerToPattern(const SoundPad& pad, const PointerAxes& axes, double 
   const int renderStep = StepChange(streamTime) ? loop.TimeToStep(streamTime) : -1;
   bool sound = false;
   int written = -1;
+  // The held rule below applies to a button as a step begins, as heard. The main thread hands
+  // presses over between frames, so a press made in a step's last milliseconds can reach the
+  // pads only after the next step began, as heard: its button, still down now, was down as
+  // that step began, and the rule applies to it here, since it did not see the button then.
+  const double heard = HeardNow();
+  const double heardStepBegan = heard - loop.TimeIntoLoop(heard) + loop.StepsToSeconds(loop.TimeToStep(heard));
+  bool judgeHeld[2] = {HeardStepChange(), HeardStepChange()};  // the left button, the right
 
   for (int i = 0; i < ClickCount(); ++i) {
     const Click& click = ClickAt(i);
+    if (!PointWithin(click.x, click.y, pad.x, pad.y, pad.width, pad.height)) continue;
+    if (click.heardTime < heardStepBegan) judgeHeld[click.right] = true;
     // Before the loop's first step is heard no step has begun.
-    if (click.heardTime < loop.startTime || !PointWithin(click.x, click.y, pad.x, pad.y, pad.width, pad.height)) continue;
+    if (click.heardTime < loop.startTime) continue;
     if (!LateTimingWindow(click.heardTime)) continue;
     const int step = loop.TimeToStep(click.heardTime);
     if (click.right) {
@@ -50,15 +59,15 @@ bool ApplyPointerToPattern(const SoundPad& pad, const PointerAxes& axes, double 
     if (sound) *started = note;
   }
 
-  const double heard = HeardNow();
-  if (heard >= loop.startTime && HeardStepChange() &&
-      MouseWithin(pad.x, pad.y, pad.width, pad.height)) {
+  if (heard >= loop.startTime && MouseWithin(pad.x, pad.y, pad.width, pad.height)) {
     const int step = loop.TimeToStep(heard);
     // With both buttons held, removing wins.
     if (MouseRightButton()) {
-      sequencer.RemoveNote(step);
-      if (step == written) sound = false;
-    } else if (MouseLeftButton() && step != written) {
+      if (judgeHeld[1]) {
+        sequencer.RemoveNote(step);
+        if (step == written) sound = false;
+      }
+    } else if (MouseLeftButton() && judgeHeld[0] && step != written) {
       const Note note = PointerNote(pad, axes, static_cast<float>(MouseX()),
                                     static_cast<float>(MouseY()));
       sequencer.AddNote(step, note.offset, note.velocity);

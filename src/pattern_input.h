@@ -6,7 +6,9 @@
 //   clears (right, or Shift + left) that step; a written note sounds at once, and on later
 //   passes the sequencer plays it on its step;
 // - a button held down as a step begins, as heard, writes or clears that step, so a press
-//   made outside the window still lands on the next step if it is held into it.
+//   made outside the window still lands on the next step if it is held into it; a press made
+//   before that step began but handed over after it (the main thread reads input between
+//   frames) was held into it when its button is still down.
 // Each pad maps only its own axes (PointerAxes). Audio thread only, inside a buffer (between
 // SamplePointerForBuffer and EndBufferSample).
 

@@ -67,18 +67,26 @@ TEST_F(WaveLoopPadTest, PointerPicksRowAndVelocityUpToTheEdges) {
 // heard clock (`serverMs` behind the stream), that placing counts, not the estimate from the
 // buffers queued.
 TEST_F(WaveLoopPadTest, PressesCountForTheStepTheyWereHeardIn) {
-  struct Case { unsigned int frames; double heardMs, holdMs; int step; double serverMs = 0; };
+  struct Case {
+    unsigned int frames;
+    double heardMs, holdMs;
+    int step;
+    double serverMs = 0;
+    double seenMs = 0;  // the press and the button reach the program this much later
+  };
   // The window is a quarter step plus one buffer (43 ms at 512 frames, 78 ms at 2048), so at
   // 2048 frames the press outside it comes 90 ms after the step began. The press made in
   // step 4's last milliseconds is first seen in a buffer heard in step 5. The last case's server
   // holds 100 ms where three buffers make 35 ms: by the estimate its press would come 75 ms into
-  // step 5, past the late window, and land on step 6. Step -1: none.
+  // step 5, past the late window, and land on step 6. In the last two the main thread, busy
+  // with a frame, hands over a press made 3 ms before step 5 began only after it began. Step
+  // -1: none.
   const Case cases[] = {
       {64, 0, 40, 5},    {64, 10, 5, 5},    {64, 25, 40, 5},    {64, 60, 40, -1},
       {64, 60, 150, 6},  {512, 0, 5, 5},    {512, 10, 40, 5},   {512, 25, 5, 5},
       {512, 60, 40, -1}, {512, 60, 150, 6}, {2048, 0, 40, 5},   {2048, 10, 5, 5},
       {2048, 25, 40, 5}, {2048, 90, 5, -1}, {2048, 90, 100, 6}, {2048, -5, 5, -1},
-      {512, 10, 0, 5, 100},
+      {512, 10, 0, 5, 100}, {64, -3, 40, 5, 0, 15}, {512, -3, 40, 5, 0, 15},
   };
   const std::string file = Wav();
   input.MoveTo(200, 150);
@@ -93,15 +101,16 @@ TEST_F(WaveLoopPadTest, PressesCountForTheStepTheyWereHeardIn) {
     // The press clock counts heard time from 100 s, as the server places it.
     gameState.heardOffset.store(c.serverMs > 0 ? -100.0 : std::nan(""));
     const double press = StepStart(5) + c.heardMs / 1000.0;
+    const double seen = press + c.seenMs / 1000.0;
     bool pressed = false;
     for (double t = StepStart(4); t - latency < StepStart(7); t += buffer) {
       const double heard = t - latency;
       input.ticks = Ms(heard);
-      if (!pressed && heard >= press) {
+      if (!pressed && heard >= seen) {
         input.Press(SDL_BUTTON_LMASK, 200, 150, Ms(press));
         pressed = true;
       }
-      input.buttons = heard >= press && heard < press + c.holdMs / 1000.0 ? SDL_BUTTON_LMASK : 0;
+      input.buttons = heard >= seen && heard < seen + c.holdMs / 1000.0 ? SDL_BUTTON_LMASK : 0;
       RunBuffer(t, c.frames);
     }
     for (int s = 0; s < 16; ++s) EXPECT_EQ(pad->Sequencer().IsActive(s), s == c.step) << s;
