@@ -354,17 +354,19 @@ TEST_F(RecordPadTest, FramesThatDoNotFitTheRingAreDroppedAndReported) {
   EXPECT_EQ(wav.Frames(), 1000u);
   EXPECT_TRUE(wav.samples.at(0) == 32767 && wav.samples.at(1) == -32767) << "full scale";
 
-  // A device may grant a buffer size the writer's pieces do not divide: a take of one such
-  // buffer, all of it waiting when the writer first looks, ends after its last frame.
-  Recorder odd(1000);
-  odd.StartCapture();
-  odd.Capture(buffer.data(), 257);
-  odd.StopCapture();
-  odd.StartWriter();
-  odd.StopWriter();
+  // However late the writer gets to a take, the take ends after its last frame, also one
+  // frame past the writer's pieces of 4096 frames: a take of 4097 frames waits whole for a
+  // writer that has not started.
+  Recorder late(8192);
+  const std::vector<double> take(2 * 4097, 0.5);
+  late.StartCapture();
+  late.Capture(take.data(), 4097);
+  late.StopCapture();
+  late.StartWriter();
+  late.StopWriter();
   files = Files(dir_);
   std::sort(files.begin(), files.end());
-  EXPECT_EQ(Wav(files.back()).Frames(), 257u) << "a take of one 257-frame buffer";
+  EXPECT_EQ(Wav(files.back()).Frames(), 4097u) << "a take of 4097 frames";
 }
 
 // The pad's highlight: a step under the pointer, another while pressed.
