@@ -70,10 +70,9 @@ bool StepChange(double t) {
 
 bool LateTimingWindow(double t) {
   const LoopOptions& loop = gameState.loopOptions;
-  const double stepStart = loop.StepsToSeconds(loop.TimeToStep(t));
-  // At the very start of a step the difference is zero (or a hair below it through rounding);
-  // that instant counts as inside the window.
-  return loop.lateWindow.load(std::memory_order_relaxed) > loop.TimeIntoLoop(t) - stepStart;
+  // At the very start of a step the time into it is zero (or a hair below it through
+  // rounding); that instant counts as inside the window.
+  return loop.lateWindow.load(std::memory_order_relaxed) > loop.TimeIntoStep(t);
 }
 
 bool BeatWindow(double t) {

@@ -16,6 +16,8 @@ struct LoopOptions {
   int TimeToStep(double t) const;
   // Seconds from the start of the loop pass that contains stream time t (seconds).
   double TimeIntoLoop(double t) const;
+  // Seconds from the start of the step that contains stream time t (seconds).
+  double TimeIntoStep(double t) const { return TimeIntoLoop(t) - StepsToSeconds(TimeToStep(t)); }
   // Seconds spanned by a (fractional) number of steps.
   double StepsToSeconds(double steps) const { return LoopLength() * steps / StepsPerLoop(); }
   // Loop length in seconds.

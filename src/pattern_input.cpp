@@ -36,8 +36,7 @@ bool ApplyPointerToPattern(const SoundPad& pad, const PointerAxes& axes, double 
   // pads only after the next step began, as heard: its button, still down now, was down as
   // that step began, and the rule applies to it here, since it did not see the button then.
   const double heard = HeardNow();
-  const double heardStepBegan =
-      heard - loop.TimeIntoLoop(heard) + loop.StepsToSeconds(loop.TimeToStep(heard));
+  const double heardStepBegan = heard - loop.TimeIntoStep(heard);
   bool judgeHeld[2] = {HeardStepChange(), HeardStepChange()};  // the left button, the right
 
   for (int i = 0; i < ClickCount(); ++i) {
