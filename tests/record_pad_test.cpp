@@ -179,6 +179,7 @@ TEST(RecordingFolderTest, MusicFolderIsTheOneTheUserSettingsName) {
                   "XDG_MUSIC_DIR=\"$HOME/Musik\"\n"),
             home + "/Musik");
   EXPECT_EQ(music("  XDG_MUSIC_DIR = \"/srv/music/\"\n"), "/srv/music") << "absolute; final / dropped";
+  EXPECT_EQ(music("XDG_MUSIC_DIR=\"/\"\n"), "/") << "the root keeps its /";
   EXPECT_EQ(music("XDG_MUSIC_DIR=\"$HOME/My \\\"Songs\\\"\"\n"), home + "/My \"Songs\"") << "escapes";
   EXPECT_EQ(music("XDG_MUSIC_DIR=\"$HOME/\"\n"), home) << "the home folder: music folder turned off";
   EXPECT_EQ(music("XDG_MUSIC_DIR=\"$HOME/A\"\nXDG_MUSIC_DIR=\"$HOME/B\"\n"), home + "/B") << "the last one holds";
@@ -316,6 +317,12 @@ TEST_F(RecordPadTest, ARecordingHoldsExactlyTheBuffersThatWerePlayed) {
   dropped();
   AudioBuffer(0);
   declared(2 * kFrames);
+  // A buffer larger than any size a stream is granted plays silence and holds nothing for the
+  // take: the buffer before it is recorded once, and the next one only after it has played.
+  const double oversized = BufferTime(next_++, kFrames);
+  std::thread([this, oversized] { RunBuffer(oversized, GameState::kMaxBufferFrames + 1); }).join();
+  AudioBuffer(0);
+  declared(3 * kFrames);
   for (int b = 0; b < 5; ++b) dropped();
   AudioBuffer(0);
   gameState.streamGeneration.fetch_add(1);  // the stream reopened: its last buffer never played
@@ -324,8 +331,9 @@ TEST_F(RecordPadTest, ARecordingHoldsExactlyTheBuffersThatWerePlayed) {
   recorder_.Drain();
   EXPECT_EQ(supervisor.Poll(0), StreamSupervisor::Action::kNone) << "not lost";
   supervisor.Stopped();
-  EXPECT_EQ(Levels(Wav(Files(dir_).at(0))), Played(start, {0, 1, 3, 10}))
-      << "the buffers of the click, the release, and those after underruns and the reopen";
+  EXPECT_EQ(Levels(Wav(Files(dir_).at(0))), Played(start, {0, 1, 3, 4, 11}))
+      << "the buffers of the click, the release, those after underruns, an oversized buffer and "
+         "the reopen";
 }
 
 TEST_F(RecordPadTest, FramesThatDoNotFitTheRingAreDroppedAndReported) {
@@ -360,12 +368,14 @@ TEST_F(RecordPadTest, FramesThatDoNotFitTheRingAreDroppedAndReported) {
   Recorder late(8192);
   const std::vector<double> take(2 * 4097, 0.5);
   late.StartCapture();
+  late.StartCapture();  // does nothing while a take runs
   late.Capture(take.data(), 4097);
   late.StopCapture();
   late.StartWriter();
   late.StopWriter();
   files = Files(dir_);
   std::sort(files.begin(), files.end());
+  EXPECT_EQ(files.size(), 3u) << "a start while a take ran began another take";
   EXPECT_EQ(Wav(files.back()).Frames(), 4097u) << "a take of 4097 frames";
 }
 
