@@ -363,6 +363,13 @@ TEST(TextCacheTest, EvictsTheLeastRecentlyUsedTextBeyondItsCapacity) {
   const unsigned long drawn = draw::TextUploads();
   TextTextures().Get(font, SDL_Color{10, 20, 30, 0}, "3", 1);
   EXPECT_EQ(draw::TextUploads(), drawn) << "the recorded text was rendered in another colour";
+  // Recorded with drawing asked for (the frame check's direct picture), a text is drawn as it
+  // is recorded.
+  DrawList direct;
+  direct.StartRecording(true);
+  draw::Text(font, SDL_Color{40, 50, 60, 0}, 0, 0, "4", 1);
+  DrawList::StopRecording();
+  EXPECT_EQ(draw::TextUploads(), drawn + 1) << "a text recorded with drawing asked for not drawn";
   draw::ReleaseTextCache();
   cache.Release();
   TTF_CloseFont(larger);

@@ -154,6 +154,9 @@ int PlayTwoStreams() {
   std::atomic<pid_t> audioTid{0};
   std::atomic<bool> stop{false};
   std::thread audio([&] {  // publishes at every "buffer", as the callback does
+    // Named as the client's I/O thread too, as a callback run on that thread would be: it is
+    // still raised once.
+    pthread_setname_np(pthread_self(), RealtimeThreads::kPulseIoThreadName);
     audioTid.store(gettid());
     while (!stop.load()) {
       if (publish.load() != 0) threads.PublishAudioThread(publish.load());
