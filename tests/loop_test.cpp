@@ -89,6 +89,23 @@ TEST(ChordTest, ChordsAndPatternsIgnoreWhatPassesTheirCapacity) {
   EXPECT_EQ(memory.after, (std::array<char, 64>{}));
   EXPECT_TRUE(pattern.IsActive(last));
   EXPECT_EQ(pattern.NoteAt(last).offset, 3) << "the last step is kept, untouched";
+
+  // A loop of more steps than the table (40 beats, 160 steps) plays its last step and nothing
+  // past it: step 128 begins 16 s in, where the byte past the table would read as a note.
+  memory.after[0] = 1;
+  struct LongLoop {
+    int beats = gameState.loopOptions.beatsPerLoop;
+    LongLoop() { gameState.loopOptions.beatsPerLoop = 40; }
+    ~LongLoop() { gameState.loopOptions.beatsPerLoop = beats; }
+  } longLoop;
+  Note note{-1, 0.0};
+  gameState.lastStreamTime.store(15.87);
+  EXPECT_TRUE(pattern.Tick(15.88, &note)) << "step 127, the table's last";
+  EXPECT_EQ(note.offset, 3);
+  note = Note{-1, 0.0};
+  gameState.lastStreamTime.store(15.99);
+  EXPECT_FALSE(pattern.Tick(16.01, &note)) << "step 128, past the table";
+  EXPECT_EQ(note.offset, -1);
 }
 
 // The main thread installs; drawing reads a copy.
