@@ -119,6 +119,14 @@ def main():
         roots.add(root)
     check(types == set(CHORDS), "every chord type is heard (%d of %d)" % (len(types), len(CHORDS)))
     check(len(roots) >= 3, "several roots are heard (%s)" % sorted(roots))
+    # Every other note the melodic pads sound (the drums play their samples as recorded) is
+    # a key of equal temperament at its pad's octave, whatever chord it was entered in.
+    melodic = {p[0]: p[5] for p in PADS if p[5] not in (None, 1)}
+    heard = [(k, r[3]) for k, r in sorted(rows.items()) if k[2] in melodic and r[3] > 0]
+    off = [(k, f) for k, f in heard
+           if abs(math.remainder(12 * math.log2(f / melodic[k[2]] / 440.0), 1.0)) > 0.1]
+    check(heard and not off, "%d pitched notes of the melodic pads within 10 cents of a key %s"
+          % (len(heard), off[:3]))
 
     print("Onsets on the 125 ms grid")
     late = int(STEP * 0.25) + buffer2      # a click counts up to a quarter step, one buffer late
@@ -144,16 +152,19 @@ def main():
     cut = [r[1] for k, r in sorted(rows.items()) if k[2] == "Metronome"]
     check(cut[-1] < cut[-2], "switching off cuts the sounding click (%d of %d)" % (cut[-1], cut[-2]))
 
-    print("Echoes: three steps later at a quarter of the level")
-    for pad, loop, step in [("Blip 1", 1, 1), ("Blip 2", 1, 9)]:
+    print("Echoes: three steps later at a quarter of the level, at the note's pitch")
+    for pad, loop, step in [("Blip 1", 1, 1), ("Blip 2", 1, 9), ("Blip 2", 3, 9)]:
         p = next(p for p in PADS if p[0] == pad)
         delay = int(RATE * 0.125 * p[7])
         note = rows[(loop, step, pad)]
         s = loop * 16 + step + p[7]
         echo = rows.get((s // 16, s % 16, pad), (0, 0, None, 0))
-        check(abs(echo[0] - note[0] * p[6]) <= 2 and echo[2] is not None and abs(echo[2] - note[2] - delay) <= 1,
-              "%s: echo of the note of loop %d step %d at %d frames (%d steps), peak %d of %d (%.3f)"
-              % (pad, loop, step, (echo[2] or 0) - note[2], p[7], echo[0], note[0], echo[0] / note[0]))
+        cents = 1200 * math.log2(echo[3] / note[3]) if echo[3] > 0 and note[3] > 0 else 0.0
+        check(abs(echo[0] - note[0] * p[6]) <= 2 and echo[2] is not None and abs(echo[2] - note[2] - delay) <= 1
+              and (echo[3] > 0) == (note[3] > 0) and abs(cents) < 10,
+              "%s: echo of the note of loop %d step %d at %d frames (%d steps), peak %d of %d (%.3f), "
+              "%.1f Hz of %.1f Hz" % (pad, loop, step, (echo[2] or 0) - note[2], p[7], echo[0], note[0],
+                                      echo[0] / note[0], echo[3], note[3]))
 
     print("Menu: the theme and each interface sound, in both channels")
     def normalised(name, peak=None):
