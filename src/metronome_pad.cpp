@@ -26,7 +26,9 @@ void MetronomePad::MonoAudioCallback(double* buffer, unsigned int nFrames, doubl
     enabled_.store(!enabled_.load(std::memory_order_relaxed), std::memory_order_relaxed);
     // A click that is sounding stops at once, whichever way the switch went.
     Stop(click_);
-    pressed_.store(true, std::memory_order_relaxed);
+    // Lit while the button stays down; a press already released when this buffer takes it
+    // lights nothing, as no release is left to come that would clear it.
+    pressed_.store(MouseLeftButton(), std::memory_order_relaxed);
   }
   if (MouseLeftUnclick()) pressed_.store(false, std::memory_order_relaxed);
 

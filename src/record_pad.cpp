@@ -17,7 +17,9 @@ void RecordPad::UpdateCallback(double /*streamTime*/) {
     } else {
       gameState.recorder.StartCapture();
     }
-    pressed_.store(true, std::memory_order_relaxed);
+    // Lit while the button stays down; a press already released when this buffer takes it
+    // lights nothing, as no release is left to come that would clear it.
+    pressed_.store(MouseLeftButton(), std::memory_order_relaxed);
   }
   if (MouseLeftUnclick()) pressed_.store(false, std::memory_order_relaxed);
 }

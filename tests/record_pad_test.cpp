@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "game_scene.h"
+#include "metronome_pad.h"
 #include "mono_sound_pad.h"
 #include "record_pad.h"
 #include "recording_folder.h"
@@ -379,7 +380,8 @@ TEST_F(RecordPadTest, FramesThatDoNotFitTheRingAreDroppedAndReported) {
   EXPECT_EQ(Wav(files.back()).Frames(), 4097u) << "a take of 4097 frames";
 }
 
-// The pad's highlight: a step under the pointer, another while pressed.
+// The switch pads' highlight: a step under the pointer, another while pressed, and none left by
+// a click pressed and released between two buffers (no release is left to clear it).
 TEST_F(RecordPadTest, TheHighlightGrowsUnderThePointerAndWhilePressed) {
   EXPECT_FLOAT_EQ(pad_->OverlayAlpha(), 0.15f) << "under the pointer";
   AudioBuffer(1);
@@ -392,6 +394,26 @@ TEST_F(RecordPadTest, TheHighlightGrowsUnderThePointerAndWhilePressed) {
   EXPECT_FLOAT_EQ(pad_->OverlayAlpha(), 0.15f) << "in the pad's far corner";
   input.MoveTo(100, 490);
   EXPECT_FLOAT_EQ(pad_->OverlayAlpha(), 0.0f) << "below the pad, as far down as it is wide";
+
+  input.MoveTo(100, 440);
+  input.Press(SDL_BUTTON_LMASK, 100, 440, input.ticks);
+  AudioBuffer(0);
+  EXPECT_FALSE(recorder_.Recording()) << "the quick click switched the recording off";
+  EXPECT_FLOAT_EQ(pad_->OverlayAlpha(), 0.15f) << "a quick click, already released";
+
+  // The metronome's switch, away from its beats (step 1 at 0.19 s).
+  MetronomePad* metronome = new MetronomePad(50, 500, 100, 75);
+  AddPad(metronome);
+  input.MoveTo(100, 537);
+  AudioBuffer(1);
+  EXPECT_TRUE(metronome->Enabled());
+  EXPECT_FLOAT_EQ(metronome->OverlayAlpha(0.19), 0.3f) << "metronome: pressed under the pointer";
+  AudioBuffer(0);
+  EXPECT_FLOAT_EQ(metronome->OverlayAlpha(0.19), 0.15f) << "metronome: released";
+  input.Press(SDL_BUTTON_LMASK, 100, 537, input.ticks);
+  AudioBuffer(0);
+  EXPECT_FALSE(metronome->Enabled());
+  EXPECT_FLOAT_EQ(metronome->OverlayAlpha(0.19), 0.15f) << "metronome: a quick click, released";
 }
 
 // The stream lost while a take runs: the stream's worker asks for the stop, and with no buffer
