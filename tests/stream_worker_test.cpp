@@ -261,6 +261,19 @@ TEST_F(StreamWorkerTest, NoOutputDeviceEndsTheProgram) {
               "^Error: No audio devices found!\n$");
 }
 
+// The menu shows a new size as soon as it is asked for, while the device is still opening it
+// (the game's own worker, asked as the menu asks).
+TEST_F(StreamWorkerTest, ANewSizeShowsAsSoonAsItIsAskedFor) {
+  auto c = std::make_shared<DeviceControl>();
+  c->released = 1;  // the reopening waits on its device
+  gameState.streamWorker.Start([c] { return std::make_unique<StandInDevice>(c); }, 512);
+  Eventually([] { return gameState.streamWorker.Playing(); });
+  gameState.ReinitRtAudio(1024);
+  EXPECT_EQ(gameState.bufferFrames.load(), 1024u);
+  c->Release();
+  EXPECT_TRUE(gameState.DeinitRtAudio());
+}
+
 // Until its path reports a latency, a new stream's presses are placed by the latency its device
 // gave at opening (JACK's 0 included), or else by the buffers assumed queued behind the one being
 // rendered; never by the old stream's heard offset. The menu shows the size granted.
