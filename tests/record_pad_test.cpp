@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -119,6 +120,14 @@ class RecordPadTest : public EngineTest {
 };
 
 TEST_F(RecordPadTest, ANewRecordingTakesTheFirstFreeNameOfTheMinute) {
+  // Named by the local time: here a zone nine hours east of UTC, where a name by UTC would be
+  // of the day before.
+  struct Zone {
+    std::string saved = std::getenv("TZ") != nullptr ? std::getenv("TZ") : "";
+    bool had = std::getenv("TZ") != nullptr;
+    Zone() { setenv("TZ", "XYZ-9", 1), tzset(); }
+    ~Zone() { had ? setenv("TZ", saved.c_str(), 1) : unsetenv("TZ"), tzset(); }
+  } zone;
   std::tm local{};
   local.tm_year = 124, local.tm_mon = 2, local.tm_mday = 1, local.tm_hour = 4, local.tm_min = 5;
   local.tm_isdst = -1;
@@ -183,6 +192,7 @@ TEST(RecordingFolderTest, MusicFolderIsTheOneTheUserSettingsName) {
   EXPECT_EQ(music("XDG_MUSIC_DIR=\"/\"\n"), "/") << "the root keeps its /";
   EXPECT_EQ(music("XDG_MUSIC_DIR=\"$HOME/My \\\"Songs\\\"\"\n"), home + "/My \"Songs\"") << "escapes";
   EXPECT_EQ(music("XDG_MUSIC_DIR=\"$HOME/\"\n"), home) << "the home folder: music folder turned off";
+  EXPECT_EQ(music("XDG_MUSIC_DIR=\"$HOME\"\n"), home) << "the home folder, written bare";
   EXPECT_EQ(music("XDG_MUSIC_DIR=\"$HOME/A\"\nXDG_MUSIC_DIR=\"$HOME/B\"\n"), home + "/B") << "the last one holds";
   for (const char* ignored : {"XDG_MUSIC_DIR=\"Music\"\n", "XDG_MUSIC_DIR=\"$HOMEX/M\"\n",
                               "#XDG_MUSIC_DIR=\"$HOME/M\"\n", "XDG_MUSIC_DIRS=\"$HOME/M\"\n",
