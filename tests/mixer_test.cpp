@@ -106,6 +106,8 @@ TEST(StreamSupervisorTest, ErrorsInARowMeanTheStreamIsLost) {
       {"rbububububububb", "PUUUUUUP", false},    // underruns, many in a row, the device plays on
       {"rbpbpbpbpbb", "PUUUSS", true},           // recovery fails: every write fails after it
       {"rbubpbpbpbpbb", "PUUUUSS", true},        // an underrun, then failed recoveries
+      {"rbwbwbwsrwbb", "PUUUP", false},          // a new stream fails once before any buffer:
+                                                 // the old stream's errors no longer count
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.events);
