@@ -37,6 +37,7 @@ struct DeviceControl {
   unsigned int grantFrames = 0;  // the size asked for)
   unsigned int devices = 1;
   double openingLatency = -1.0;  // what the device reports at opening (-1: nothing)
+  double latency = 0.025;        // what its path reports while it plays (-1: nothing yet)
   bool holdStart = false;        // starts wait until this is cleared
   int opensBegun = 0;
   int startsBegun = 0;
@@ -128,7 +129,8 @@ class StandInDevice : public StreamDevice {
     return c_->open;
   }
   void ReadLatency(uint32_t, double, double* seconds, double* heardOffset) override {
-    *seconds = 0.025;
+    std::lock_guard<std::mutex> lock(c_->mutex);
+    *seconds = c_->latency;
     *heardOffset = -1.5;
   }
 
@@ -276,7 +278,8 @@ TEST_F(StreamWorkerTest, ANewSizeShowsAsSoonAsItIsAskedFor) {
 
 // Until its path reports a latency, a new stream's presses are placed by the latency its device
 // gave at opening (JACK's 0 included), or else by the buffers assumed queued behind the one being
-// rendered; never by the old stream's heard offset. The menu shows the size granted.
+// rendered; never by the old stream's heard offset, nor by a path that has nothing to report yet.
+// The menu shows the size granted.
 TEST_F(StreamWorkerTest, ANewStreamIsPlacedByWhatItsDeviceGaveNotByTheOldStream) {
   struct Case {
     const char* name;
@@ -297,6 +300,7 @@ TEST_F(StreamWorkerTest, ANewStreamIsPlacedByWhatItsDeviceGaveNotByTheOldStream)
     control_->grantOpen = 1;
     control_->grantFrames = c.granted;
     control_->holdStart = true;
+    control_->latency = -1.0;
     gameState.heardOffset.store(-1.5);  // the old stream's
     gameState.outputLatency.store(1.0);
     Start(512);
@@ -306,6 +310,9 @@ TEST_F(StreamWorkerTest, ANewStreamIsPlacedByWhatItsDeviceGaveNotByTheOldStream)
     EXPECT_EQ(gameState.bufferFrames.load(), c.granted) << "the menu shows the size granted";
     control_->Release();
     ASSERT_TRUE(Eventually([&] { return worker_->Playing(); }));
+    // The round that reads the heard offset has read the path's latency too.
+    ASSERT_TRUE(Eventually([] { return gameState.heardOffset.load() == -1.5; }));
+    EXPECT_DOUBLE_EQ(gameState.outputLatency.load(), c.latency) << "the path reports nothing yet";
   }
 }
 
