@@ -13,6 +13,7 @@
 #include "game_state.h"
 #include "input_source.h"
 #include "main_menu_scene.h"
+#include "pattern_input.h"
 #include "pointer_sample.h"
 #include "record_pad.h"
 #include "soundless_sound_pad.h"
@@ -49,6 +50,25 @@ TEST_F(InputTest, PointerCountsUpFromTheBottomAndRectanglesIncludeTheirEdges) {
   EXPECT_EQ(MouseY(), 1);
   EXPECT_TRUE(MouseWithin(100, 1, 50, 20)) << "on the right and bottom edges";
   EXPECT_FALSE(MouseWithin(100, 2, 49, 20));
+
+  // A point of a pad as a note: 8 keys across 160 pixels (the right edge itself the next
+  // octave's root) or 8 rows up 120 (the top edge the last row), velocity from 0.25 along the
+  // other axis; points outside are held to the edges.
+  struct Pad : SoundlessSoundPad {
+    Pad() : SoundlessSoundPad(100, 100, 160, 120) {}
+    void Draw() override {}
+    void UpdateCallback(double) override {}
+  } pad;
+  const PointerAxes keys{true, 8, 0.25}, rows{false, 8, 0.25};
+  const struct { const PointerAxes& axes; float x, y; int offset; double velocity; } cases[] = {
+      {keys, 100, 100, 0, 0.25}, {keys, 130, 160, 1, 0.625}, {keys, 260, 220, 8, 1.0},
+      {keys, 300, 400, 8, 1.0},  {rows, 100, 100, 0, 0.25},  {rows, 180, 130, 2, 0.625},
+      {rows, 260, 220, 7, 1.0},  {rows, 50, 0, 0, 0.25}};
+  for (const auto& c : cases) {
+    const Note note = PointerNote(pad, c.axes, c.x, c.y);
+    EXPECT_EQ(note.offset, c.offset) << (c.axes.keysAcross ? "keys " : "rows ") << c.x << "," << c.y;
+    EXPECT_DOUBLE_EQ(note.velocity, c.velocity) << c.x << "," << c.y;
+  }
 }
 
 // Buffer after buffer: the buttons held at its start (L, R, S for Shift), presses made between
