@@ -73,27 +73,33 @@ TEST_F(WaveLoopPadTest, PressesCountForTheStepTheyWereHeardIn) {
     int step;
     double serverMs = 0;
     double seenMs = 0;  // the press and the button reach the program this much later
+    bool right = false;  // a right press on a full pattern: step is the one it clears
   };
   // The window is a quarter step plus one buffer (43 ms at 512 frames, 78 ms at 2048), so at
   // 2048 frames the press outside it comes 90 ms after the step began. The press made in
   // step 4's last milliseconds is first seen in a buffer heard in step 5. The last case's server
   // holds 100 ms where three buffers make 35 ms: by the estimate its press would come 75 ms into
   // step 5, past the late window, and land on step 6. In the last two the main thread, busy
-  // with a frame, hands over a press made 3 ms before step 5 began only after it began. Step
-  // -1: none.
+  // with a frame, hands over a press made 3 ms before step 5 began only after it began; so in
+  // the two after them, with the right button. Step -1: none.
   const Case cases[] = {
       {64, 0, 40, 5},    {64, 10, 5, 5},    {64, 25, 40, 5},    {64, 60, 40, -1},
       {64, 60, 150, 6},  {512, 0, 5, 5},    {512, 10, 40, 5},   {512, 25, 5, 5},
       {512, 60, 40, -1}, {512, 60, 150, 6}, {2048, 0, 40, 5},   {2048, 10, 5, 5},
       {2048, 25, 40, 5}, {2048, 90, 5, -1}, {2048, 90, 100, 6}, {2048, -5, 5, -1},
       {512, 10, 0, 5, 100}, {64, -3, 40, 5, 0, 15}, {512, -3, 40, 5, 0, 15},
+      {64, -3, 40, 5, 0, 15, true}, {512, -3, 40, 5, 0, 15, true},
   };
   const std::string file = Wav();
   input.MoveTo(200, 150);
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.frames << " frames, " << c.heardMs << " ms " << c.holdMs
-                                    << ", server " << c.serverMs);
+                                    << ", server " << c.serverMs << (c.right ? ", right" : ""));
     WaveLoopPad* pad = MakePad(file);
+    // Filled as its audio thread would (no buffer runs yet).
+    StepSequencer& pattern = const_cast<StepSequencer&>(pad->Sequencer());
+    for (int s = 0; s < 16 && c.right; ++s) pattern.AddNote(s, 2, 1.0);
+    const uint32_t button = c.right ? SDL_BUTTON_RMASK : SDL_BUTTON_LMASK;
     const double buffer = c.frames / 44100.0;
     const double latency = c.serverMs > 0 ? c.serverMs / 1000.0 : 3 * buffer;  // as heard
     gameState.bufferFrames.store(c.frames);
@@ -107,13 +113,13 @@ TEST_F(WaveLoopPadTest, PressesCountForTheStepTheyWereHeardIn) {
       const double heard = t - latency;
       input.ticks = Ms(heard);
       if (!pressed && heard >= seen) {
-        input.Press(SDL_BUTTON_LMASK, 200, 150, Ms(press));
+        input.Press(button, 200, 150, Ms(press));
         pressed = true;
       }
-      input.buttons = heard >= seen && heard < seen + c.holdMs / 1000.0 ? SDL_BUTTON_LMASK : 0;
+      input.buttons = heard >= seen && heard < seen + c.holdMs / 1000.0 ? button : 0;
       RunBuffer(t, c.frames);
     }
-    for (int s = 0; s < 16; ++s) EXPECT_EQ(pad->Sequencer().IsActive(s), s == c.step) << s;
+    for (int s = 0; s < 16; ++s) EXPECT_EQ(pad->Sequencer().IsActive(s), (s == c.step) != c.right) << s;
   }
 
   // A press heard before the stream's first sound belongs to no step. The stream is a new
