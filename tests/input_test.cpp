@@ -227,6 +227,7 @@ TEST_F(InputTest, PressesMadeWhenNothingWasHeardAreDropped) {
 }
 
 // The menu's selected entry is drawn yellow, the others grey; Up and Down stop at the ends.
+// Closing the window quits.
 TEST(MainMenuTest, TheSelectedEntryIsLitAndTheArrowsStopAtTheEnds) {
   ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_EVENTS), 0) << SDL_GetError();
   const ContentFonts saved = content;
@@ -260,6 +261,10 @@ TEST(MainMenuTest, TheSelectedEntryIsLitAndTheArrowsStopAtTheEnds) {
     EXPECT_TRUE(key(step.key));
     EXPECT_EQ(lit(), step.lit);
   }
+  SDL_Event close{};
+  close.type = SDL_QUIT;
+  SDL_PushEvent(&close);
+  EXPECT_FALSE(menu.InputLogic()) << "closing the window quits from the menu too";
   content = saved;
   SDL_QuitSubSystem(SDL_INIT_EVENTS);
 }
