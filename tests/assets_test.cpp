@@ -176,20 +176,25 @@ TEST(Assets, EverySoundOpensAsTheProgramOpensItAndHasTheShapeItsUseNeeds) {
   }
 }
 
-// A sound the game's pads cannot open is named: here only the metronome's click is there, so
-// the first instrument's wave is the one missing. No pad of the failed game remains.
+// A sound the game's pads cannot open is named: with only the metronome's click there, the
+// first instrument's wave; with no sound at all, the click. No pad of the failed game remains.
 TEST(Assets, TheGameNamesTheFirstSoundItCannotOpen) {
-  const std::string dir = MakeTempDir();
-  std::filesystem::create_directories(dir + "/MarluneContent/sfx");
-  std::filesystem::copy_file(ContentPath("sfx/metronome.wav"),
-                             dir + "/MarluneContent/sfx/metronome.wav");
-  const std::filesystem::path resources = std::filesystem::current_path();
-  std::filesystem::current_path(dir);
-  std::string missing;
-  const bool built = TryPresetInit(&missing);
-  std::filesystem::current_path(resources);
-  std::filesystem::remove_all(dir);
-  EXPECT_FALSE(built);
-  EXPECT_EQ(missing, "MarluneContent/sfx/lsdj_pulse_50.wav");
-  EXPECT_TRUE(gameState.pads.empty());
+  for (const bool click : {true, false}) {
+    const std::string dir = MakeTempDir();
+    std::filesystem::create_directories(dir + "/MarluneContent/sfx");
+    if (click) {
+      std::filesystem::copy_file(ContentPath("sfx/metronome.wav"),
+                                 dir + "/MarluneContent/sfx/metronome.wav");
+    }
+    const std::filesystem::path resources = std::filesystem::current_path();
+    std::filesystem::current_path(dir);
+    std::string missing;
+    const bool built = TryPresetInit(&missing);
+    std::filesystem::current_path(resources);
+    std::filesystem::remove_all(dir);
+    EXPECT_FALSE(built);
+    EXPECT_EQ(missing, click ? "MarluneContent/sfx/lsdj_pulse_50.wav"
+                             : "MarluneContent/sfx/metronome.wav");
+    EXPECT_TRUE(gameState.pads.empty());
+  }
 }

@@ -66,7 +66,8 @@ TEST_F(InputTest, PointerCountsUpFromTheBottomAndRectanglesIncludeTheirEdges) {
       {rows, 260, 220, 7, 1.0},  {rows, 50, 0, 0, 0.25}};
   for (const auto& c : cases) {
     const Note note = PointerNote(pad, c.axes, c.x, c.y);
-    EXPECT_EQ(note.offset, c.offset) << (c.axes.keysAcross ? "keys " : "rows ") << c.x << "," << c.y;
+    EXPECT_EQ(note.offset, c.offset) << (c.axes.keysAcross ? "keys " : "rows ") << c.x << ","
+                                     << c.y;
     EXPECT_DOUBLE_EQ(note.velocity, c.velocity) << c.x << "," << c.y;
   }
 }

@@ -119,7 +119,9 @@ TEST_F(WaveLoopPadTest, PressesCountForTheStepTheyWereHeardIn) {
       input.buttons = heard >= seen && heard < seen + c.holdMs / 1000.0 ? button : 0;
       RunBuffer(t, c.frames);
     }
-    for (int s = 0; s < 16; ++s) EXPECT_EQ(pad->Sequencer().IsActive(s), (s == c.step) != c.right) << s;
+    for (int s = 0; s < 16; ++s) {
+      EXPECT_EQ(pad->Sequencer().IsActive(s), (s == c.step) != c.right) << s;
+    }
   }
 
   // A press heard before the stream's first sound belongs to no step. The stream is a new
