@@ -22,6 +22,7 @@
 #include "stream_clock.h"
 #include "stream_device.h"
 #include "stream_worker.h"
+#include "test_support.h"
 
 namespace {
 
@@ -332,19 +333,32 @@ TEST_F(StreamWorkerTest, StopLeavesAWorkerStuckInTheDeviceAlone) {
   EXPECT_FALSE(worker_->Playing());
 }
 
-// A stream the supervisor counts lost is closed; a size asked for meanwhile is the one the
-// next attempt opens, carrying the stream time on from the last buffer played; meanwhile and
-// afterwards the latency the device reports reaches the audio thread.
+// A stream the supervisor counts lost is closed and its running take asked to end; a size
+// asked for meanwhile is the one the next attempt opens, carrying the stream time on from the
+// last buffer played; meanwhile and afterwards the latency the device reports reaches the
+// audio thread.
 TEST_F(StreamWorkerTest, ALostStreamIsReopenedWithTheSizeAskedForMeanwhile) {
+  struct Engine {  // a recorder with its writer, recording into a folder of the test's
+    FakeInput input;
+    FakeClock clock;
+    std::string folder = MakeTempDir();
+    Engine() { InstallEngine(&input, &clock, folder); }
+    ~Engine() { RemoveEngine(folder); }
+  } engine;
+  generation0_ = gameState.streamGeneration.load();
   const uint32_t first = Start(512);
   ASSERT_EQ(AnswerOf(first), Answer::kOpened);
   ASSERT_TRUE(Eventually([] { return gameState.heardOffset.load() == -1.5; }));
   EXPECT_EQ(gameState.outputLatency.load(), 0.025);
   gameState.lastStreamTime.store(10.0);
+  gameState.recorder.StartCapture();  // as the audio thread: a take runs
+  ASSERT_TRUE(gameState.recorder.Recording());
   control_->Set([&] { control_->devices = 0; });  // no server to reopen on for now
   gameState.streamSupervisor.ReportError(true, "the stand-in server went away");
   ASSERT_TRUE(control_->WaitFor([&] { return control_->closes == 1; }));
   ASSERT_FALSE(worker_->Playing());
+  EXPECT_TRUE(Eventually([] { return !gameState.recorder.Recording(); }))
+      << "the take ends with the stream";
   const uint32_t meanwhile = Request(256);
   EXPECT_EQ(AnswerOf(meanwhile), Answer::kRetrying);
   control_->Set([&] { control_->devices = 1; });  // the server is back
