@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <limits>
 #include <string>
 
 #include "RtAudio.h"
@@ -161,7 +162,7 @@ TEST(StreamSupervisorTest, RetriesOnceASecondUntilTheStreamStartsAgain) {
 }
 
 // Every frame of both channels of a buffer carries the pads' mix, up to the largest buffer the
-// mixer holds; a larger one, never granted, is silent.
+// mixer holds; a larger one, never granted, is silent, and so is any once the stream is lost.
 class LevelPad : public MonoSoundPad {
  public:
   LevelPad() : MonoSoundPad(0, 0, 0, 0) {}
@@ -178,6 +179,20 @@ TEST_F(MixerTest, EveryFrameOfEveryBufferUpToTheLargestCarriesTheMix) {
     const double level = frames <= GameState::kMaxBufferFrames ? 0.25 : 0.0;  // half the pad
     EXPECT_EQ(std::count(out.begin(), out.end(), level), static_cast<long>(out.size())) << frames;
   }
+  // The clock the frame loop draws by is told of every buffer played.
+  CallbackStreamClock drawing;
+  gameState.clock = &drawing;
+  RunBuffer(3.0, 64);
+  gameState.clock = &clock;
+  EXPECT_GE(drawing.StreamTime(), 3.0);
+  // Once the stream is lost a buffer is silent, and the library is told to stop the stream (2)
+  // rather than call again at once.
+  StreamSupervisor& supervisor = gameState.streamSupervisor;
+  supervisor.Starting();
+  supervisor.ReportError(true, "Connection terminated.");
+  std::vector<double> out(128, 0.5);
+  EXPECT_EQ(AudioMixerCallback(out.data(), nullptr, 64, 1.0, 0, nullptr), 2);
+  EXPECT_EQ(out, std::vector<double>(128, 0.0));
 }
 
 // Interface sounds asked for within one buffer all start.
@@ -188,6 +203,9 @@ TEST_F(MixerTest, EverySoundAskedForBeforeABufferStartsInIt) {
   RunBuffer(0.0, 64);
   EXPECT_FALSE(gameState.startSound.isFinished());
   EXPECT_FALSE(gameState.selectSound.isFinished());
+  for (stk::FileWvIn* sound : {&gameState.startSound, &gameState.selectSound}) {
+    sound->addTime(std::numeric_limits<double>::infinity());  // silent for the tests after
+  }
 }
 
 // A pad that spends cpuMs of its thread's processor time on every buffer.

@@ -44,6 +44,8 @@ void InstallEngine(FakeInput* input, FakeClock* clock, const std::string& record
   gameState.outputLatency.store(0.0);
   gameState.heardOffset.store(std::numeric_limits<double>::quiet_NaN());
   gameState.streamGeneration.fetch_add(1);  // every run plays a stream of its own
+  gameState.streamSupervisor.Starting();  // no loss or error left from a run before
+  gameState.streamSupervisor.Stopped();
   // Recordings land in a folder of the run's own, never beside the build's bundle.
   RecordingFolder::Set(recordingFolder + "/");
   RecordingFolder::SetBuildTreeMark(recordingFolder + "/");  // recording as a build tree's bundle
