@@ -60,6 +60,7 @@ TEST(Toolkit, SpritesAnchorOnWholePixelsRotateAboutTheAnchorAndTintByFog) {
       {-0.5f, 0.0f, 0.0f, "Vertex -5 -2\nVertex 15 -2\nVertex 15 8\nVertex -5 8"},
       {0.0f, 0.5f, 0.0f, "Vertex -5 -1\nVertex 15 -1\nVertex 15 9\nVertex -5 9"},
       {100.0f, 50.0f, 90.0f, "Vertex 102 45\nVertex 102 65\nVertex 92 65\nVertex 92 45"},
+      {100.0f, 50.0f, 45.0f, "Vertex 98 45\nVertex 112 59\nVertex 105 66\nVertex 91 52"},
   };
   for (const auto& c : cases) {
     const std::string drawn = Drawn([&] { sprite.Draw(c.x, c.y, c.angle); });
@@ -81,7 +82,8 @@ TEST(Toolkit, SpritesAnchorOnWholePixelsRotateAboutTheAnchorAndTintByFog) {
   const std::string tinted = Drawn([&] { sprite.DrawTinted(0, 0, 0, 1.0f, 0.5f, 0.0f, 0.25f); });
   EXPECT_EQ(plain.find("Fog"), std::string::npos);
   EXPECT_EQ(tinted.substr(0, plain.size()), plain) << "the sprite first, as drawn untinted";
-  for (const char* fog : {"FogColor 1 0.5 0 0.25", "FOG_START -0.25", "FOG_END 0.75", "Color 1 1 1 0.25"}) {
+  for (const char* fog : {"FogColor 1 0.5 0 0.25", "FOG_START -0.25", "FOG_END 0.75", "Color 1 1 1 0.25",
+                          "Disable FOG"}) {
     EXPECT_NE(tinted.find(fog, plain.size()), std::string::npos) << fog << " in\n" << tinted;
   }
 }
