@@ -366,6 +366,7 @@ TEST(EventClockTest, PlacesEventsByTheSmallestDifferenceOfTheSpan) {
   } cases[] = {
       {"nothing seen: when it was read", {}, 100, 250, 250},
       {"the smallest of the differences", {{100, 1108}, {200, 1201}, {300, 1305}}, 400, 1410, 1401},
+      {"the half span before counts too", {{0, 1000}, {5100, 6108}}, 5200, 6300, 6200},
       {"never after it was read", {{100, 1101}}, 400, 1399, 1399},
       {"across the press clock's wrap", {{10, wrapNear + 10}}, 20, wrapNear + 25, wrapNear + 20},
       {"across the window system's wrap", {{0xFFFFFFF0u, 5000}}, 0x10, 5040, 5032},
