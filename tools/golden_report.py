@@ -119,8 +119,8 @@ def main():
         roots.add(root)
     check(types == set(CHORDS), "every chord type is heard (%d of %d)" % (len(types), len(CHORDS)))
     check(len(roots) >= 3, "several roots are heard (%s)" % sorted(roots))
-    # Every other note the melodic pads sound (the drums play their samples as recorded) is
-    # a key of equal temperament at its pad's octave, whatever chord it was entered in.
+    # Every note the melodic pads sound, stated or not (the drums play their samples as
+    # recorded), is a key of equal temperament at its pad's octave.
     melodic = {p[0]: p[5] for p in PADS if p[5] not in (None, 1)}
     heard = [(k, r[3]) for k, r in sorted(rows.items()) if k[2] in melodic and r[3] > 0]
     off = [(k, f) for k, f in heard
